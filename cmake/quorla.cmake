@@ -1,0 +1,12 @@
+# quorla_test(NAME SOURCES... LIBS...): one GoogleTest executable, each case a CTest test.
+function(quorla_test name)
+  if(NOT QUORLA_BUILD_TESTS)
+    return()
+  endif()
+  cmake_parse_arguments(T "" "" "SOURCES;LIBS" ${ARGN})
+  add_executable(${name} ${T_SOURCES})
+  target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest GTest::gtest_main Threads::Threads)
+  set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests)
+  gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST
+    PROPERTIES ENVIRONMENT "QUORLA_SOURCE_DIR=${CMAKE_SOURCE_DIR};QUORLA_BINARY_DIR=${CMAKE_BINARY_DIR}")
+endfunction()
