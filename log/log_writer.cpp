@@ -1,0 +1,100 @@
+#include "log/log_writer.h"
+
+#include "log/clock.h"
+#include "log/log_platform.h"
+#include "log/system_error.h"
+#include "text/platform.h"
+
+namespace {
+std::unique_ptr<LogWriter>& instance_slot() {
+    static std::unique_ptr<LogWriter> slot;
+    return slot;
+}
+std::mutex& instance_lock() {
+    static std::mutex m;
+    return m;
+}
+}  // namespace
+
+LogWriter::LogWriter() = default;
+LogWriter::~LogWriter() = default;
+
+LogWriter& LogWriter::Instance() {
+    std::lock_guard<std::mutex> guard(instance_lock());
+    auto& slot = instance_slot();
+    if (!slot) slot.reset(new LogWriter());
+    return *slot;
+}
+
+void LogWriter::Destroy() {
+    std::lock_guard<std::mutex> guard(instance_lock());
+    instance_slot().reset();
+}
+
+void LogWriter::SetPath(const std::u16string& new_path) {
+    std::lock_guard<std::recursive_mutex> guard(lock);
+    path = new_path;
+}
+
+void LogWriter::SetName(const std::u16string& new_name) { name = new_name; }
+
+std::u16string LogWriter::Path() {
+    std::lock_guard<std::recursive_mutex> guard(lock);
+    return path;
+}
+
+std::u16string LogWriter::Name() { return name; }
+
+// The executable's folder + "log/" + name + "_YYYYMMDD.log", for lines written before the
+// start-up sequence has set the real path.
+std::u16string LogWriter::FallbackPath() {
+    const std::u16string exe = executable_path();
+    const size_t cut = exe.rfind(path_separator());
+    std::u16string folder = cut == std::u16string::npos ? std::u16string() : exe.substr(0, cut + 1);
+    folder += u"log";
+    folder += path_separator();
+    logfile::create_one_folder(folder);
+    const local_time now = local_now();
+    return format16(u"%s%s_%04d%02d%02d.log", folder, name, now.year, now.month, now.day);
+}
+
+void LogWriter::WriteMessage(const std::u16string& message) {
+    const uint32_t saved_error = last_system_error();
+    std::lock_guard<std::recursive_mutex> guard(lock);
+    if (path.empty()) SetPath(FallbackPath());
+    const local_time now = local_now();
+    std::u16string line = format16(u"%02d:%02d:%02d ", now.hour, now.minute, now.second);
+    line += message;
+    line += u"\r\n";
+    logfile::append_line(path, line);
+    // Callers often log and then report the error code: logging must not change it.
+    set_last_system_error(saved_error);
+}
+
+std::u16string LocalLowFolder() {
+    std::u16string data = logfile::environment("XDG_DATA_HOME");
+    // Relative values are to be ignored.
+    if (!data.empty() && data[0] == u'/') {
+        while (data.size() > 1 && data.back() == u'/') data.pop_back();
+        return data;
+    }
+    std::u16string home = logfile::environment("HOME");
+    if (home.empty()) return {};
+    while (home.size() > 1 && home.back() == u'/') home.pop_back();
+    return home + u"/.local/share";
+}
+
+bool EnsureDirectory(const std::u16string& folder) {
+    if (logfile::is_folder(folder)) return true;
+    if (logfile::create_folder_levels(folder)) return true;
+    LogWriter::Instance().Write(u"Failed to SHCreateDirectory (err:%s path:%s)", SystemErrorText(),
+                                folder);
+    return false;
+}
+
+std::u16string SystemErrorText() {
+    const uint32_t code = last_system_error();
+    const std::u16string text = system_error_message(code);
+    if (text.empty()) return format16(u"0x%04X", code);
+    return format16(u"%s (0x%04X)", text, code);
+}

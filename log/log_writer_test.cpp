@@ -1,0 +1,172 @@
+#include "log/log_writer.h"
+
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "log/clock.h"
+#include "log/system_error.h"
+#include "text/platform.h"
+#include "text/text.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string read_bytes(const fs::path& p) {
+    std::ifstream in(p, std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+std::string utf16le(std::u16string_view text) {
+    std::string out;
+    for (char16_t c : text) {
+        out.push_back(static_cast<char>(c & 0xFF));
+        out.push_back(static_cast<char>(c >> 8));
+    }
+    return out;
+}
+
+struct Log : ::testing::Test {
+    fs::path dir;
+    void SetUp() override {
+        dir = fs::temp_directory_path() / ("quorla-log-" + std::to_string(::getpid()) + "-" +
+                                           ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::remove_all(dir);
+        fs::create_directories(dir);
+        LogWriter::Destroy();
+        set_local_time_source([] { return local_time{2026, 12, 9, 8, 5, 3}; });
+    }
+    void TearDown() override {
+        LogWriter::Destroy();
+        set_local_time_source(nullptr);
+        fs::remove_all(dir);
+    }
+    std::u16string path(const char* name) { return from_native_path((dir / name).string()); }
+};
+
+TEST_F(Log, ByteOrderMarkOnlyOnEmptyFileAndLineFormat) {
+    LogWriter::Instance().SetPath(path("a.log"));
+    LogWriter::Instance().Write(u" ");
+    LogWriter::Instance().Write(u"* url: %s\r\n", std::u16string(u"http://x/\ud55c"));
+    LogWriter::Instance().Write(u"%d", 7);
+    const std::string expected = "\xFF\xFE" + utf16le(u"08:05:03  \r\n") +
+                                 utf16le(u"08:05:03 * url: http://x/\ud55c\r\n\r\n") +
+                                 utf16le(u"08:05:03 7\r\n");
+    EXPECT_EQ(read_bytes(dir / "a.log"), expected);
+}
+
+TEST_F(Log, NonEmptyFileNeverGetsAMark) {
+    { std::ofstream(dir / "b.log", std::ios::binary) << "XY"; }
+    LogWriter::Instance().SetPath(path("b.log"));
+    LogWriter::Instance().Write(u"x");
+    EXPECT_EQ(read_bytes(dir / "b.log"), "XY" + utf16le(u"08:05:03 x\r\n"));
+}
+
+TEST_F(Log, UnopenableFileDropsTheLineQuietly) {
+    LogWriter::Instance().SetPath(path("missing-folder/c.log"));
+    errno = 42;
+    LogWriter::Instance().Write(u"lost");
+    EXPECT_EQ(errno, 42) << "logging must not change the caller's error code";
+    EXPECT_FALSE(fs::exists(dir / "missing-folder"));
+}
+
+TEST_F(Log, FallbackFileBesideExecutableWithAndWithoutName) {
+    const fs::path exe_dir = fs::path(native_path(executable_path())).parent_path();
+    const fs::path unnamed = exe_dir / "log" / "_20261209.log";
+    const fs::path named = exe_dir / "log" / "QuorlaLauncher_20261209.log";
+    fs::remove(unnamed);
+    fs::remove(named);
+
+    LogWriter::Instance().Write(u"early");
+    EXPECT_EQ(read_bytes(unnamed), "\xFF\xFE" + utf16le(u"08:05:03 early\r\n"));
+
+    LogWriter::Destroy();
+    LogWriter::Instance().SetName(u"QuorlaLauncher");
+    LogWriter::Instance().Write(u"named");
+    EXPECT_TRUE(fs::exists(named));
+    fs::remove(unnamed);
+    fs::remove(named);
+}
+
+TEST_F(Log, RunPastMidnightKeepsTheStartFile) {
+    set_local_time_source([] { return local_time{2026, 12, 9, 23, 59, 59}; });
+    const fs::path exe_dir = fs::path(native_path(executable_path())).parent_path();
+    LogWriter::Instance().SetName(u"midnight");
+    LogWriter::Instance().Write(u"before");
+    set_local_time_source([] { return local_time{2026, 12, 10, 0, 0, 1}; });
+    LogWriter::Instance().Write(u"after");
+    const fs::path file = exe_dir / "log" / "midnight_20261209.log";
+    EXPECT_EQ(read_bytes(file),
+              "\xFF\xFE" + utf16le(u"23:59:59 before\r\n") + utf16le(u"00:00:01 after\r\n"));
+    EXPECT_FALSE(fs::exists(exe_dir / "log" / "midnight_20261210.log"));
+    fs::remove(file);
+}
+
+TEST_F(Log, TwoProcessesAppendingAtOnceLoseNoLine) {
+    LogWriter::Instance().SetPath(path("shared.log"));
+    constexpr int kLines = 400;
+    pid_t children[2];
+    for (pid_t& child : children) {
+        child = ::fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            for (int i = 0; i < kLines; ++i) LogWriter::Instance().Write(u"line %d from %d", i, ::getpid());
+            ::_exit(0);
+        }
+    }
+    for (pid_t child : children) {
+        int status = 0;
+        ::waitpid(child, &status, 0);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    }
+    const std::string bytes = read_bytes(dir / "shared.log");
+    ASSERT_GE(bytes.size(), 2u);
+    EXPECT_EQ(bytes.substr(0, 2), "\xFF\xFE");
+    EXPECT_EQ(bytes.find("\xFF\xFE", 2), std::string::npos);
+    const std::string line_end = utf16le(u"\r\n");
+    size_t lines = 0;
+    for (size_t p = 2; (p = bytes.find(line_end, p)) != std::string::npos; p += 4) ++lines;
+    EXPECT_EQ(lines, 2u * kLines);
+}
+
+TEST_F(Log, EnsureDirectoryCreatesLevelsAndReportsFailure) {
+    LogWriter::Instance().SetPath(path("e.log"));
+    EXPECT_TRUE(EnsureDirectory(path("one/two/three/")));
+    EXPECT_TRUE(fs::is_directory(dir / "one/two/three"));
+    EXPECT_TRUE(EnsureDirectory(path("one/two")));
+    { std::ofstream(dir / "plain-file") << "x"; }
+    EXPECT_FALSE(EnsureDirectory(path("plain-file/sub")));
+    const std::string log = read_bytes(dir / "e.log");
+    const std::string expected = utf16le(u"Failed to SHCreateDirectory (err:Not a directory (0x0014) path:" +
+                                         path("plain-file/sub") + u")");
+    EXPECT_NE(log.find(expected), std::string::npos);
+}
+
+TEST(SystemError, TextWithCodeOrCodeAlone) {
+    set_last_system_error(5);
+    EXPECT_EQ(SystemErrorText(), u"Input/output error (0x0005)");
+    set_last_system_error(0x12345);
+    EXPECT_EQ(SystemErrorText(), u"0x12345");
+    set_last_system_error(9999);
+    EXPECT_EQ(SystemErrorText(), u"0x270F");
+}
+
+TEST(DataFolder, XdgDataHomeThenHome) {
+    const char* old_xdg = getenv("XDG_DATA_HOME");
+    const std::string saved = old_xdg ? old_xdg : "";
+    setenv("XDG_DATA_HOME", "/data/x/", 1);
+    EXPECT_EQ(LocalLowFolder(), u"/data/x");
+    setenv("XDG_DATA_HOME", "relative", 1);
+    setenv("HOME", "/home/u", 1);
+    EXPECT_EQ(LocalLowFolder(), u"/home/u/.local/share");
+    if (old_xdg) setenv("XDG_DATA_HOME", saved.c_str(), 1); else unsetenv("XDG_DATA_HOME");
+}
+
+}  // namespace
