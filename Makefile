@@ -20,5 +20,10 @@ test: build
 demo: build
 	@scripts/demo
 
+# Every fuzz target for FUZZ_SECONDS each (default 60).
+FUZZ_SECONDS ?= 60
+fuzz: deps
+	@scripts/run-fuzz $(FUZZ_SECONDS)
+
 clean:
 	rm -rf $(BUILD)
