@@ -1,0 +1,222 @@
+#include "inet/rest.h"
+
+#include <cstring>
+#include <exception>
+#include <fstream>
+#include <new>
+
+#include "log/system_error.h"
+#include "text/format.h"
+#include "text/platform.h"
+#include "text/text.h"
+
+namespace inet::rest {
+
+namespace {
+
+constexpr char url_error[] = "url is empty or does not contain a known Internet service type.";
+
+bool contains(std::string_view haystack, std::string_view needle) {
+    return haystack.find(needle) != std::string_view::npos;
+}
+
+// Content-Length as a number: its leading decimal digits; -1 when there are none.
+double parse_content_length(const std::string& text) {
+    size_t i = 0;
+    while (i < text.size() && (text[i] == ' ' || text[i] == '\t')) ++i;
+    double value = 0;
+    size_t digits = 0;
+    for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i, ++digits)
+        value = value * 10 + (text[i] - '0');
+    return digits ? value : -1;
+}
+
+}  // namespace
+
+std::string compose_user_agent(std::string text) {
+    static constexpr std::string_view msie = " MSIE 7.0;";
+    if (!text.empty()) {
+        size_t pos = 0;
+        while ((pos = text.find(msie, pos)) != std::string::npos) text.erase(pos, msie.size());
+    }
+    if (text.empty()) text = "Mozilla/4.0 (compatible; Windows NT)";
+    text += " WinInetRest/1.0";
+    return text;
+}
+
+std::u16string default_user_agent() {
+    return to_wide_acp(compose_user_agent(platform_user_agent_text()));
+}
+
+void set_error(_response& response, std::string_view text) {
+    std::memset(response.error, 0, sizeof(response.error));
+    constexpr size_t room = sizeof(response.error) - 1;
+    std::string cut(text.substr(0, text.find('\0')));
+    if (cut.size() > room) {
+        // Cut whole characters of the system code page, never half of one.
+        std::u16string wide = to_wide_acp(cut);
+        std::string narrow = to_narrow_acp(wide);
+        while (narrow.size() > room && !wide.empty()) {
+            wide.pop_back();
+            if (!wide.empty() && wide.back() >= 0xD800 && wide.back() < 0xDC00) wide.pop_back();
+            if (narrow.size() - room > 8 && wide.size() > room) wide.resize(room);
+            narrow = to_narrow_acp(wide);
+        }
+        cut = narrow.size() > room ? narrow.substr(0, room) : narrow;
+    }
+    std::memcpy(response.error, cut.data(), cut.size());
+}
+
+int64_t memory_sink(const void* data, int64_t size, int64_t count, void* target) {
+    int64_t n = size * count;
+    if (n <= 0) return n;
+    auto* r = static_cast<_response*>(target);
+    try {
+        if (static_cast<int64_t>(r->body.size()) <= r->body_size + n)
+            r->body.resize(static_cast<size_t>(r->body_size + n));
+        std::memcpy(r->body.data() + r->body_size, data, static_cast<size_t>(n));
+        r->body_size += static_cast<int32_t>(n);
+        return n;
+    } catch (...) {
+        return 0;
+    }
+}
+
+int64_t file_sink(const void* data, int64_t size, int64_t count, void* target) {
+    int64_t n = size * count;
+    if (n <= 0) return n;
+    auto* out = static_cast<std::ofstream*>(target);
+    try {
+        if (!out->is_open()) return 0;
+        out->write(static_cast<const char*>(data), static_cast<std::streamsize>(n));
+        return out->good() ? n : 0;
+    } catch (...) {
+        return 0;
+    }
+}
+
+std::unique_ptr<CMyInternetSession> open_session(const request_options& options) {
+    auto session = std::make_unique<CMyInternetSession>(options.user_agent);
+    if (!session->is_open()) return session;
+    auto ms = [](int32_t seconds) { return static_cast<uint32_t>(seconds) * 1000u; };
+    session->set_option(session_option::connect_retries, 3);
+    session->set_option(session_option::connect_timeout_ms, ms(options.connect_timeout));
+    session->set_option(session_option::send_timeout_ms, ms(options.transfer_timeout));
+    session->set_option(session_option::receive_timeout_ms, ms(options.transfer_timeout));
+    session->set_option(session_option::max_conns_per_server, 10);
+    session->set_option(session_option::max_conns_per_1_0_server, 10);
+    return session;
+}
+
+void execute_request(http_request& request, const request_options&, const cracked_url& url,
+                     body_sink sink, void* target, _response& response) {
+    // Shops rely on self-signed certificates; a QUORLA_VERIFY_TLS build checks them.
+    if (url.service == service_type::https) request.accept_any_certificate(!verifies_certificates());
+
+    if (!request.send()) {
+        response.status = -1;
+        set_error(response, request.error_text());
+        return;
+    }
+    int32_t status = -1;
+    if (!request.query_status(status)) return;
+    response.status = status;
+
+    std::string value;
+    response.content_length = request.query_header("Content-Length", value)
+                                  ? parse_content_length(value)
+                                  : -1;
+    if (request.query_header("Transfer-Encoding", value) && contains(value, "chunked"))
+        response.chunked = true;
+
+    // Without a positive length or chunked coding the body is left unread.
+    if (!(response.content_length > 0 || response.chunked)) return;
+
+    uint8_t buffer[read_buffer_size];
+    for (;;) {
+        int32_t n = request.read(buffer, read_buffer_size);
+        if (n < 0) {
+            response.status = -1;
+            set_error(response, request.error_text());
+            return;
+        }
+        if (n == 0) break;
+        sink(buffer, 1, n, target);  // a sink that takes nothing does not stop the transfer
+    }
+}
+
+namespace {
+
+// The one failure guard around session, request and exchange.
+void run_guarded(const cracked_url& url, const request_options& options, body_sink sink,
+                 void* target, _response& response) {
+    try {
+        std::unique_ptr<CMyInternetSession> session = open_session(options);
+        if (!session->is_open()) {
+            response.status = -1;
+            set_error(response, session->error_text());
+            return;
+        }
+        std::unique_ptr<http_request> request = session->open_request(url);
+        if (!request) {
+            response.status = -1;
+            set_error(response, session->error_text());
+            return;
+        }
+        execute_request(*request, options, url, sink, target, response);
+    } catch (const std::exception& e) {
+        response.status = -1;
+        set_error(response, e.what());
+    } catch (...) {
+        response.status = -1;
+        set_error(response, to_narrow_acp(format16(u"httprest unknown error 0x%08x",
+                                                   last_system_error())));
+    }
+}
+
+// The record of one request. Even when memory runs out the caller gets a record, never null.
+std::shared_ptr<_response> make_response() {
+    try {
+        return std::make_shared<_response>();
+    } catch (...) {
+        static _response out_of_memory;
+        out_of_memory = _response();
+        set_error(out_of_memory, "std::bad_alloc");
+        return std::shared_ptr<_response>(std::shared_ptr<_response>(), &out_of_memory);
+    }
+}
+
+}  // namespace
+
+std::shared_ptr<_response> get(const std::u16string& url, const request_options& options) {
+    std::shared_ptr<_response> response = make_response();
+    if (response->error[0]) return response;
+    cracked_url cracked = crack_url(url);
+    if (!cracked.ok) {
+        set_error(*response, url_error);
+        return response;
+    }
+    run_guarded(cracked, options, memory_sink, response.get(), *response);
+    return response;
+}
+
+std::shared_ptr<_response> get_to_file(const std::u16string& url, const request_options& options,
+                                       const std::u16string& path) {
+    std::shared_ptr<_response> response = make_response();
+    // The file comes first: even a request that fails at once leaves an empty file.
+    std::ofstream file;
+    try {
+        file.open(native_path(path), std::ios::binary | std::ios::out | std::ios::trunc);
+    } catch (...) {
+    }
+    if (response->error[0]) return response;
+    cracked_url cracked = crack_url(url);
+    if (!cracked.ok) {
+        set_error(*response, url_error);
+        return response;
+    }
+    run_guarded(cracked, options, file_sink, &file, *response);
+    return response;
+}
+
+}  // namespace inet::rest

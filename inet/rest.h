@@ -1,0 +1,65 @@
+#pragma once
+// The launcher's small REST client: one HTTP(S) GET per call, the outcome in a record.
+// Nothing throws out of get / get_to_file.
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "inet/cracked_url.h"
+#include "inet/session.h"
+
+namespace inet::rest {
+
+// The platform browser's text composed into the launcher's user agent.
+std::u16string default_user_agent();
+// Composition rule: every " MSIE 7.0;" removed (the search resumes where a removal happened),
+// "Mozilla/4.0 (compatible; Windows NT)" when nothing is left or given, then
+// " WinInetRest/1.0" appended. POSIX passes "".
+std::string compose_user_agent(std::string platform_text);
+
+struct request_options {
+    int32_t connect_timeout = 60;     // seconds
+    int32_t transfer_timeout = 600;   // seconds without progress, sending and receiving each
+    std::u16string user_agent = default_user_agent();
+};
+
+struct _response {
+    int32_t status = -1;           // -1: no status code, or the request failed
+    double content_length = 0;     // -1 when the response had no Content-Length
+    bool chunked = false;          // Transfer-Encoding contains "chunked"
+    std::vector<uint8_t> body;     // memory sink only
+    int32_t body_size = 0;         // bytes of body in use
+    char error[256] = {};          // system code page, empty unless the request failed
+};
+
+// Receives body pieces: (bytes, element size, element count, target); returns bytes taken.
+using body_sink = int64_t (*)(const void* data, int64_t size, int64_t count, void* target);
+// Target: the _response. Grows body to exactly what is needed; 0 when memory runs out.
+int64_t memory_sink(const void* data, int64_t size, int64_t count, void* target);
+// Target: a std::ofstream opened in binary mode; 0 when the stream fails.
+int64_t file_sink(const void* data, int64_t size, int64_t count, void* target);
+
+// Largest piece handed to a sink.
+constexpr int32_t read_buffer_size = 8096;
+
+// A session configured from the options: agent, 3 connect retries, time-outs in ms,
+// connection limits. Check is_open() before use.
+std::unique_ptr<CMyInternetSession> open_session(const request_options& options);
+
+// The exchange on an opened request: send, status, Content-Length, Transfer-Encoding, and the
+// body into the sink when it was announced (Content-Length > 0 or chunked). Transport
+// failures set status -1 and error; bytes already delivered stay with the sink.
+void execute_request(http_request& request, const request_options& options,
+                     const cracked_url& url, body_sink sink, void* target, _response& response);
+
+// GET into memory. Never returns null.
+std::shared_ptr<_response> get(const std::u16string& url, const request_options& options);
+// GET into the file at `path`, created or truncated first whatever happens next. Never null.
+std::shared_ptr<_response> get_to_file(const std::u16string& url, const request_options& options,
+                                       const std::u16string& path);
+
+// Copies text into the record's error field, cut to 255 bytes on a character boundary.
+void set_error(_response& response, std::string_view text);
+
+}  // namespace inet::rest
