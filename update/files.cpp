@@ -1,0 +1,99 @@
+#include "update/files.h"
+
+#include "log/log_writer.h"
+#include "log/system_error.h"
+#include "text/platform.h"
+#include "text/text.h"
+
+std::u16string with_trailing_separator(std::u16string path) {
+    const char16_t sep = path_separator();
+    if (path.empty() || path.back() != sep) path.push_back(sep);
+    return path;
+}
+
+bool folder_exists(std::u16string path) {
+    return files_os::node_at(path, true) == files_os::node::folder;
+}
+
+bool file_exists(std::u16string path) {
+    return files_os::node_at(path, true) == files_os::node::file;
+}
+
+bool path_exists(std::u16string path) {
+    return files_os::node_at(path, true) != files_os::node::none;
+}
+
+int create_folder(std::u16string path) {
+    const char16_t sep = path_separator();
+    const std::u16string one(1, sep), two(2, sep);
+    if (!path.empty()) {
+        // Two leading separators name a network share unless the first part is a local folder.
+        bool network = false;
+        if (path.size() >= 3 && path[0] == sep && path[1] == sep) {
+            const size_t next = path.find(sep, 2);
+            network = !folder_exists(next == std::u16string::npos ? path : path.substr(0, next));
+        }
+        path = replace_all(path, two, one);
+        if (network) path.insert(0, one);
+        path = with_trailing_separator(path);
+    }
+
+    uint32_t err = files_os::make_folder(path);
+    if (err == 0) return 1;
+    // "Already exists" counts only when a folder is there, not a file of that name.
+    if (files_os::error_is_already_exists(err) && folder_exists(path)) return 1;
+    if (files_os::error_is_path_not_found(err)) {
+        // The last of these creations is the folder itself (the path ends with a separator).
+        for (size_t i = 1; i < path.size(); ++i) {
+            if (path[i] == sep) err = files_os::make_folder(path.substr(0, i));
+        }
+        if (err == 0 || (files_os::error_is_already_exists(err) && folder_exists(path))) return 1;
+    }
+    LogWriter::Instance().Write(u"폴더를 생성하지 못했습니다.[win32err:%d][%s]\r\n",
+                                static_cast<int>(err), path);
+    set_last_system_error(err);
+    return 0;
+}
+
+int delete_file_forced(std::u16string path) {
+    if (path.empty() || !file_exists(path)) return 0;
+    // A link is removed itself; its target's state is not ours to change.
+    if (files_os::node_at(path, false) != files_os::node::link && files_os::is_read_only(path))
+        files_os::clear_read_only(path);
+    return files_os::remove_file(path) ? 1 : 0;
+}
+
+bool delete_file(std::u16string path) {
+    const files_os::node n = files_os::node_at(path, false);
+    if (n == files_os::node::none || n == files_os::node::folder) return false;
+    return files_os::remove_file(path);
+}
+
+int delete_folder_tree(std::u16string path, bool recurse) {
+    if (!folder_exists(path)) return 0;
+    path = with_trailing_separator(path);
+    std::vector<files_os::folder_entry> entries;
+    if (!files_os::list_folder(path, entries)) return 0;
+    for (const auto& e : entries) {
+        if (e.name == u"." || e.name == u"..") continue;
+        const std::u16string full = path + e.name;
+        switch (e.kind) {
+            case files_os::node::folder:
+                if (recurse && !delete_folder_tree(full, recurse)) return 0;
+                break;
+            case files_os::node::link:
+                // Never follow a link out of the tree: remove the link only.
+                if (!files_os::remove_file(full)) return 0;
+                break;
+            default:
+                if (!delete_file_forced(full)) return 0;
+                break;
+        }
+    }
+    if (!files_os::remove_folder(path)) {
+        const uint32_t err = last_system_error();
+        LogWriter::Instance().Write(u"delete fail: %s\n", path);
+        set_last_system_error(err);
+    }
+    return 1;
+}

@@ -1,0 +1,247 @@
+// POSIX side of the file services: stat, mkdir, opendir, rmdir, unlink, renameat2.
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <ctime>
+
+#include "text/platform.h"
+#include "update/files.h"
+
+namespace files_os {
+
+node node_at(const std::u16string& path, bool follow) {
+    if (path.empty()) return node::none;
+    struct stat st {};
+    const std::string p = native_path(path);
+    if ((follow ? stat(p.c_str(), &st) : lstat(p.c_str(), &st)) != 0) return node::none;
+    if (S_ISLNK(st.st_mode)) return node::link;
+    return S_ISDIR(st.st_mode) ? node::folder : node::file;
+}
+
+uint32_t make_folder(const std::u16string& path) {
+    if (path.empty()) return ENOENT;
+    return mkdir(native_path(path).c_str(), 0777) == 0 ? 0 : static_cast<uint32_t>(errno);
+}
+
+bool error_is_already_exists(uint32_t code) { return code == EEXIST; }
+bool error_is_path_not_found(uint32_t code) { return code == ENOENT; }
+uint32_t error_access_denied() { return EACCES; }
+
+uint32_t make_folder_levels(const std::u16string& path) {
+    const char16_t sep = path_separator();
+    uint32_t err = ENOENT;
+    for (size_t i = 1; i <= path.size(); ++i) {
+        if (i == path.size() || path[i] == sep) {
+            if (i > 0 && path[i - 1] == sep) continue;
+            err = make_folder(path.substr(0, i));
+            if (err == EEXIST && node_at(path.substr(0, i), true) != node::folder) return ENOTDIR;
+        }
+    }
+    if (err == EEXIST) err = 0;
+    if (err == 0 && node_at(path, true) != node::folder) return ENOTDIR;
+    return err;
+}
+
+bool list_folder(const std::u16string& folder, std::vector<folder_entry>& entries) {
+    DIR* dir = opendir(native_path(folder).c_str());
+    if (!dir) return false;
+    const std::u16string base = folder.empty() || folder.back() == path_separator()
+                                    ? folder
+                                    : folder + path_separator();
+    while (dirent* d = readdir(dir)) {
+        folder_entry e;
+        e.name = from_native_path(d->d_name);
+        if (e.name == u"." || e.name == u"..") {
+            e.kind = node::folder;
+        } else {
+            e.kind = node_at(base + e.name, false);
+            if (e.kind == node::none) continue;  // vanished meanwhile
+        }
+        entries.push_back(std::move(e));
+    }
+    closedir(dir);
+    return true;
+}
+
+bool remove_folder(const std::u16string& path) { return rmdir(native_path(path).c_str()) == 0; }
+bool remove_file(const std::u16string& path) { return unlink(native_path(path).c_str()) == 0; }
+
+bool is_read_only(const std::u16string& path) {
+    struct stat st {};
+    if (stat(native_path(path).c_str(), &st) != 0) return false;
+    return (st.st_mode & S_IWUSR) == 0;
+}
+
+bool clear_read_only(const std::u16string& path) {
+    const std::string p = native_path(path);
+    struct stat st {};
+    if (stat(p.c_str(), &st) != 0) return false;
+    return chmod(p.c_str(), (st.st_mode & 07777) | S_IWUSR) == 0;
+}
+
+struct output_file {
+    int fd = -1;
+    bool failed = false;
+};
+
+output_file* create_output_file(const std::u16string& path, const file_attributes& attributes) {
+    const std::string p = native_path(path);
+    struct stat st {};
+    if (lstat(p.c_str(), &st) == 0) {
+        if (S_ISDIR(st.st_mode)) {
+            errno = EISDIR;
+            return nullptr;
+        }
+        // Replace rather than write through: the old file may be read-only or a link.
+        if (unlink(p.c_str()) != 0) return nullptr;
+    }
+    // Only permission bits; an archive never makes set-user-id files. The owner can always
+    // read what was unpacked, as on Windows.
+    mode_t mode = attributes.has_unix_mode ? (attributes.unix_mode & 0777) | S_IRUSR : 0666;
+    if (attributes.read_only) mode &= ~static_cast<mode_t>(0222);
+    const int fd = open(p.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
+    if (fd < 0) return nullptr;
+    return new output_file{fd};
+}
+
+bool write_output_file(output_file* file, const void* data, size_t size) {
+    const char* at = static_cast<const char*>(data);
+    while (size > 0) {
+        const ssize_t n = write(file->fd, at, size);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            file->failed = true;
+            return false;
+        }
+        at += n;
+        size -= static_cast<size_t>(n);
+    }
+    return true;
+}
+
+bool finish_output_file(output_file* file, const file_times& times) {
+    bool ok = !file->failed;
+    // Linux keeps no settable creation time; access and modification are set.
+    if (ok && (times.has_modified || times.has_accessed)) {
+        timespec ts[2];
+        ts[0].tv_sec = static_cast<time_t>(times.accessed);
+        ts[0].tv_nsec = times.has_accessed ? 0 : UTIME_OMIT;
+        ts[1].tv_sec = static_cast<time_t>(times.modified);
+        ts[1].tv_nsec = times.has_modified ? 0 : UTIME_OMIT;
+        if (futimens(file->fd, ts) != 0) ok = false;
+    }
+    const int saved = errno;
+    if (close(file->fd) != 0) ok = false;
+    else errno = saved;
+    delete file;
+    return ok;
+}
+
+void abandon_output_file(output_file* file) {
+    if (!file) return;
+    const int saved = errno;
+    close(file->fd);
+    delete file;
+    errno = saved;
+}
+
+int64_t local_time_to_utc(int year, int month, int day, int hour, int minute, int second) {
+    struct tm t {};
+    t.tm_year = year - 1900;
+    t.tm_mon = month - 1;
+    t.tm_mday = day;
+    t.tm_hour = hour;
+    t.tm_min = minute;
+    t.tm_sec = second;
+    t.tm_isdst = -1;
+    return static_cast<int64_t>(mktime(&t));
+}
+
+}  // namespace files_os
+
+namespace {
+
+// Copies an open file into a new or truncated target with the source's permission bits.
+bool copy_contents(const std::string& from, const std::string& to, int extra_flags) {
+    const int in = open(from.c_str(), O_RDONLY | O_CLOEXEC);
+    if (in < 0) return false;
+    struct stat st {};
+    if (fstat(in, &st) != 0 || !S_ISREG(st.st_mode)) {
+        const int e = S_ISDIR(st.st_mode) ? EISDIR : errno;
+        close(in);
+        errno = e;
+        return false;
+    }
+    const int out = open(to.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | extra_flags, st.st_mode & 0777);
+    if (out < 0) {
+        const int e = errno;
+        close(in);
+        errno = e;
+        return false;
+    }
+    char buf[65536];
+    bool ok = true;
+    for (;;) {
+        const ssize_t n = read(in, buf, sizeof buf);
+        if (n == 0) break;
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            ok = false;
+            break;
+        }
+        ssize_t done = 0;
+        while (done < n) {
+            const ssize_t w = write(out, buf + done, static_cast<size_t>(n - done));
+            if (w < 0) {
+                if (errno == EINTR) continue;
+                ok = false;
+                break;
+            }
+            done += w;
+        }
+        if (!ok) break;
+    }
+    const int e = errno;
+    close(in);
+    if (close(out) != 0) ok = false;
+    else errno = e;
+    return ok;
+}
+
+}  // namespace
+
+bool move_file_no_replace(std::u16string from, std::u16string to) {
+    const std::string f = native_path(from), t = native_path(to);
+    if (renameat2(AT_FDCWD, f.c_str(), AT_FDCWD, t.c_str(), RENAME_NOREPLACE) == 0) return true;
+    if (errno == EINVAL || errno == ENOSYS) {
+        // File systems without the flag: a hard link fails when the target exists.
+        if (link(f.c_str(), t.c_str()) == 0) {
+            unlink(f.c_str());
+            return true;
+        }
+    }
+    if (errno == EXDEV) {
+        struct stat st {};
+        if (lstat(f.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
+            errno = EXDEV;
+            return false;
+        }
+        if (!copy_contents(f, t, O_EXCL)) {
+            const int e = errno;
+            if (e != EEXIST) unlink(t.c_str());  // drop a partial copy, never a file we found
+            errno = e;
+            return false;
+        }
+        unlink(f.c_str());
+        return true;
+    }
+    return false;
+}
+
+bool copy_file_replace(std::u16string from, std::u16string to) {
+    return copy_contents(native_path(from), native_path(to), O_TRUNC);
+}
