@@ -1,0 +1,592 @@
+#include "inet/rest.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <set>
+#include <sstream>
+
+#include "tests/support/http_server.h"
+#include "text/text.h"
+
+namespace {
+
+using inet::rest::_response;
+using inet::rest::request_options;
+using test_support::http_server;
+using test_support::raw_end;
+using test_support::reply;
+
+namespace fs = std::filesystem;
+
+std::string body_of(const _response& r) {
+    return std::string(r.body.begin(), r.body.begin() + std::max(0, r.body_size));
+}
+
+std::string pattern(size_t n) {
+    std::string s(n, '\0');
+    for (size_t i = 0; i < n; ++i) s[i] = static_cast<char>('a' + (i * 7 + i / 26) % 26);
+    return s;
+}
+
+std::u16string wide(const std::string& s) { return std::u16string(s.begin(), s.end()); }
+
+std::string read_file(const fs::path& p) {
+    std::ifstream in(p, std::ios::binary);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+class temp_dir {
+public:
+    temp_dir() {
+        char t[] = "/tmp/quorla-inet-XXXXXX";
+        path = mkdtemp(t);
+    }
+    ~temp_dir() {
+        std::error_code ec;
+        fs::remove_all(path, ec);
+    }
+    std::u16string file(const std::string& name) const { return wide((path / name).string()); }
+    fs::path path;
+};
+
+// A listener whose accept queue is full, so further connection attempts get no answer.
+class unanswered_port {
+public:
+    unanswered_port() {
+        fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t len = sizeof(a);
+        ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof(a));
+        ::listen(fd, 0);
+        ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
+        port = ntohs(a.sin_port);
+        // Fill the queue: these connections complete but are never accepted.
+        for (int i = 0; i < 4; ++i) {
+            int c = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+            ::connect(c, reinterpret_cast<sockaddr*>(&a), sizeof(a));
+            fillers.push_back(c);
+        }
+        usleep(100000);
+    }
+    ~unanswered_port() {
+        for (int c : fillers) ::close(c);
+        ::close(fd);
+    }
+    int fd;
+    uint16_t port;
+    std::vector<int> fillers;
+};
+
+// ---- user agent and settings ----------------------------------------------------------
+
+TEST(user_agent, composition_rules_table) {
+    struct row {
+        const char* platform;
+        const char* expected;
+    } rows[] = {
+        {"", "Mozilla/4.0 (compatible; Windows NT) WinInetRest/1.0"},
+        {"Mozilla/4.0 (compatible; MSIE 7.0; Windows NT 6.1)",
+         "Mozilla/4.0 (compatible; Windows NT 6.1) WinInetRest/1.0"},
+        {"Mozilla/4.0 (compatible; MSIE 7.0; MSIE 7.0; Windows NT 6.1)",
+         "Mozilla/4.0 (compatible; Windows NT 6.1) WinInetRest/1.0"},
+        {"Mozilla/5.0 (Windows NT 10.0)", "Mozilla/5.0 (Windows NT 10.0) WinInetRest/1.0"},
+        {"Mozilla/4.0 (compatible; msie 7.0; X)", "Mozilla/4.0 (compatible; msie 7.0; X) WinInetRest/1.0"},
+        // Nothing left after the removal: the fallback takes its place.
+        {" MSIE 7.0;", "Mozilla/4.0 (compatible; Windows NT) WinInetRest/1.0"},
+        // The search resumes where the removal happened, so a pattern formed across it stays.
+        {"X MSIE 7.0 MSIE 7.0;;", "X MSIE 7.0; WinInetRest/1.0"},
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.platform);
+        EXPECT_EQ(inet::rest::compose_user_agent(r.platform), r.expected);
+    }
+}
+
+TEST(user_agent, posix_has_no_browser_text_so_the_fallback_applies) {
+    EXPECT_EQ(inet::rest::default_user_agent(),
+              u"Mozilla/4.0 (compatible; Windows NT) WinInetRest/1.0");
+}
+
+TEST(request_options, defaults_give_60_s_connect_and_600_s_transfer_limits) {
+    request_options o;
+    EXPECT_EQ(o.connect_timeout, 60);
+    EXPECT_EQ(o.transfer_timeout, 600);
+    EXPECT_EQ(o.user_agent, inet::rest::default_user_agent());
+
+    auto session = inet::rest::open_session(o);
+    ASSERT_TRUE(session->is_open()) << session->error_text();
+    using inet::session_option;
+    EXPECT_EQ(session->option(session_option::connect_retries), 3u);
+    EXPECT_EQ(session->option(session_option::connect_timeout_ms), 60000u);
+    EXPECT_EQ(session->option(session_option::send_timeout_ms), 600000u);
+    EXPECT_EQ(session->option(session_option::receive_timeout_ms), 600000u);
+    EXPECT_EQ(session->option(session_option::max_conns_per_server), 10u);
+    EXPECT_EQ(session->option(session_option::max_conns_per_1_0_server), 10u);
+    EXPECT_EQ(session->agent(), o.user_agent);
+}
+
+TEST(response_record, starts_with_no_status_and_nothing_received) {
+    _response r;
+    EXPECT_EQ(r.status, -1);
+    EXPECT_EQ(r.content_length, 0);
+    EXPECT_FALSE(r.chunked);
+    EXPECT_TRUE(r.body.empty());
+    EXPECT_EQ(r.body_size, 0);
+    EXPECT_EQ(r.error[0], '\0');
+}
+
+// ---- sinks and error text ---------------------------------------------------------------
+
+TEST(memory_sink, appends_in_order_and_grows_to_exactly_what_is_needed) {
+    _response r;
+    EXPECT_EQ(inet::rest::memory_sink("abc", 1, 3, &r), 3);
+    EXPECT_EQ(inet::rest::memory_sink("defg", 1, 4, &r), 4);
+    EXPECT_EQ(r.body_size, 7);
+    EXPECT_EQ(r.body.size(), 7u);
+    EXPECT_EQ(body_of(r), "abcdefg");
+    EXPECT_EQ(inet::rest::memory_sink("x", 1, 0, &r), 0);
+    EXPECT_EQ(r.body_size, 7);
+}
+
+TEST(memory_sink, writes_after_body_size_not_after_spare_bytes) {
+    _response r;
+    r.body.assign(10, 'z');  // room left over from elsewhere
+    EXPECT_EQ(inet::rest::memory_sink("ab", 1, 2, &r), 2);
+    EXPECT_EQ(r.body_size, 2);
+    EXPECT_EQ(body_of(r), "ab");
+}
+
+TEST(file_sink, reports_nothing_taken_when_the_file_is_not_open) {
+    std::ofstream closed;
+    EXPECT_EQ(inet::rest::file_sink("abc", 1, 3, &closed), 0);
+}
+
+TEST(error_text, long_text_is_cut_to_255_bytes) {
+    _response r;
+    inet::rest::set_error(r, std::string(300, 'e'));
+    EXPECT_EQ(std::strlen(r.error), 255u);
+    inet::rest::set_error(r, "short");
+    EXPECT_STREQ(r.error, "short");
+}
+
+TEST(error_text, cut_never_splits_a_double_byte_character) {
+    set_system_code_page("CP949");
+    std::u16string korean;
+    for (int i = 0; i < 200; ++i) korean += u'\uC624';  // two bytes each in CP949
+    _response r;
+    inet::rest::set_error(r, "x" + to_narrow_acp(korean));
+    std::string cut = r.error;
+    EXPECT_LE(cut.size(), 255u);
+    EXPECT_EQ(cut.size(), 255u);  // "x" and 127 whole characters
+    EXPECT_EQ(to_wide_acp(cut), u"x" + korean.substr(0, 127));
+    set_system_code_page("");
+}
+
+// ---- against real servers -----------------------------------------------------------------
+
+TEST(get, answer_200_with_length_delivers_the_whole_body) {
+    http_server shop;
+    shop.serve_bytes("/startup.xml", "<startup/>");
+    auto r = inet::rest::get(shop.url16("/startup.xml?key=K&field=startup"), request_options());
+    ASSERT_TRUE(r);
+    EXPECT_EQ(r->status, 200);
+    EXPECT_EQ(r->content_length, 10);
+    EXPECT_FALSE(r->chunked);
+    EXPECT_EQ(body_of(*r), "<startup/>");
+    EXPECT_EQ(r->body.size(), 10u);
+    EXPECT_STREQ(r->error, "");
+    EXPECT_EQ(shop.request_count("/startup.xml"), 1);
+}
+
+TEST(get, wire_carries_http_1_0_get_our_user_agent_and_no_header_of_ours) {
+    for (bool tls : {false, true}) {
+        SCOPED_TRACE(tls ? "https" : "http");
+        http_server shop(tls);
+        shop.serve_bytes("/cart", "ok");
+        request_options o;
+        auto r = inet::rest::get(shop.url16("/cart?key=K&v=%2F"), o);
+        if (tls && inet::verifies_certificates()) continue;  // refused before any request
+        ASSERT_EQ(r->status, 200) << r->error;
+        auto req = shop.last_request();
+        EXPECT_EQ(req.request_line, "GET /cart?key=K&v=%2F HTTP/1.0");
+        EXPECT_EQ(req.header("User-Agent"),
+                  "Mozilla/4.0 (compatible; Windows NT) WinInetRest/1.0");
+        std::set<std::string> names;
+        for (const auto& [n, v] : req.headers) {
+            std::string lower = n;
+            for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+            names.insert(lower);
+        }
+        EXPECT_EQ(names, (std::set<std::string>{"host", "user-agent"})) << req.raw_head;
+        EXPECT_EQ(req.header("Host"), "127.0.0.1:" + std::to_string(shop.port()));
+    }
+}
+
+TEST(get, user_agent_of_the_options_is_what_the_server_sees) {
+    http_server shop;
+    shop.serve_bytes("/a", "x");
+    request_options o;
+    o.user_agent = u"Custom/1.0 (test)";
+    auto r = inet::rest::get(shop.url16("/a"), o);
+    EXPECT_EQ(r->status, 200);
+    EXPECT_EQ(shop.last_request().header("User-Agent"), "Custom/1.0 (test)");
+}
+
+TEST(get, zero_content_length_gives_200_and_empty_body) {
+    http_server shop;
+    shop.serve_bytes("/empty", "");
+    temp_dir dir;
+    auto r = inet::rest::get(shop.url16("/empty"), request_options());
+    EXPECT_EQ(r->status, 200);
+    EXPECT_EQ(r->content_length, 0);
+    EXPECT_EQ(r->body_size, 0);
+    {
+        std::ofstream(dir.path / "f") << "old content";
+    }
+    auto f = inet::rest::get_to_file(shop.url16("/empty"), request_options(), dir.file("f"));
+    EXPECT_EQ(f->status, 200);
+    EXPECT_TRUE(fs::exists(dir.path / "f"));
+    EXPECT_EQ(fs::file_size(dir.path / "f"), 0u);
+}
+
+TEST(get, body_without_length_or_chunking_is_not_read) {
+    http_server shop;
+    shop.serve_raw("/nolength", "HTTP/1.1 200 OK\r\nContent-Type: text/plain\r\n\r\nunannounced body");
+    // The server keeps this one open: an engine that tried to read would wait for the
+    // transfer time-out and fail.
+    shop.serve_raw("/nolength-open", "HTTP/1.1 200 OK\r\n\r\nunannounced body", raw_end::stall);
+    for (const char* path : {"/nolength", "/nolength-open"}) {
+        SCOPED_TRACE(path);
+        request_options o;
+        o.transfer_timeout = 2;
+        auto r = inet::rest::get(shop.url16(path), o);
+        EXPECT_EQ(r->status, 200) << r->error;
+        EXPECT_EQ(r->content_length, -1);
+        EXPECT_FALSE(r->chunked);
+        EXPECT_EQ(r->body_size, 0);
+        EXPECT_STREQ(r->error, "");
+    }
+}
+
+TEST(get, chunked_answer_is_read_completely) {
+    http_server shop;
+    std::string body = pattern(25000);
+    shop.serve("/chunked", reply::chunked(body, 3000));
+    auto r = inet::rest::get(shop.url16("/chunked"), request_options());
+    EXPECT_EQ(r->status, 200);
+    EXPECT_TRUE(r->chunked);
+    EXPECT_EQ(r->content_length, -1);
+    EXPECT_EQ(body_of(*r), body);
+}
+
+TEST(get, transfer_encoding_with_capital_c_is_not_chunked) {
+    http_server shop;
+    shop.serve_raw("/Chunked",
+                   "HTTP/1.1 200 OK\r\nTransfer-Encoding: Chunked\r\n\r\n5\r\nhello\r\n0\r\n\r\n");
+    auto r = inet::rest::get(shop.url16("/Chunked"), request_options());
+    EXPECT_EQ(r->status, 200);
+    EXPECT_FALSE(r->chunked);
+    EXPECT_EQ(r->body_size, 0);
+}
+
+TEST(get, not_found_page_reaches_memory_and_file) {
+    http_server shop;
+    shop.serve("/missing", reply::text("<h1>gone</h1>", 404));
+    auto r = inet::rest::get(shop.url16("/missing"), request_options());
+    EXPECT_EQ(r->status, 404);
+    EXPECT_EQ(body_of(*r), "<h1>gone</h1>");
+    temp_dir dir;
+    auto f = inet::rest::get_to_file(shop.url16("/missing"), request_options(), dir.file("p"));
+    EXPECT_EQ(f->status, 404);
+    EXPECT_EQ(read_file(dir.path / "p"), "<h1>gone</h1>");
+    EXPECT_TRUE(f->body.empty());
+}
+
+TEST(get, https_with_self_signed_certificate_for_another_host_follows_the_build_policy) {
+    http_server secure(true);
+    secure.serve_bytes("/startup.xml", "secret");
+    auto r = inet::rest::get(secure.url16("/startup.xml"), request_options());
+    if (inet::verifies_certificates()) {
+        EXPECT_EQ(r->status, -1);
+        EXPECT_STRNE(r->error, "");
+        EXPECT_EQ(r->body_size, 0);
+        EXPECT_EQ(secure.request_count("/startup.xml"), 0);
+    } else {
+        EXPECT_EQ(r->status, 200) << r->error;
+        EXPECT_EQ(body_of(*r), "secret");
+    }
+}
+
+TEST(build, verification_follows_the_quorla_verify_tls_definition) {
+#ifdef QUORLA_VERIFY_TLS
+    EXPECT_TRUE(inet::verifies_certificates());
+#else
+    EXPECT_FALSE(inet::verifies_certificates());
+#endif
+}
+
+TEST(get, redirects_are_followed_between_http_and_https) {
+    http_server plain;
+    http_server secure(true);
+    plain.serve("/to-https", reply::redirect(secure.url("/landing?x=1")));
+    secure.serve_bytes("/landing", "over tls");
+    secure.serve("/to-http", reply::redirect(plain.url("/back"), 301));
+    plain.serve_bytes("/back", "plain again");
+
+    auto r1 = inet::rest::get(plain.url16("/to-https"), request_options());
+    auto r2 = inet::rest::get(secure.url16("/to-http"), request_options());
+    if (inet::verifies_certificates()) {
+        EXPECT_EQ(r1->status, -1);
+        EXPECT_EQ(r2->status, -1);
+        return;
+    }
+    EXPECT_EQ(r1->status, 200) << r1->error;
+    EXPECT_EQ(body_of(*r1), "over tls");
+    EXPECT_EQ(secure.last_request().request_line, "GET /landing?x=1 HTTP/1.0");
+    EXPECT_EQ(r2->status, 200) << r2->error;
+    EXPECT_EQ(body_of(*r2), "plain again");
+    EXPECT_EQ(plain.request_count("/back"), 1);
+    EXPECT_EQ(plain.last_request().header("User-Agent"),
+              "Mozilla/4.0 (compatible; Windows NT) WinInetRest/1.0");
+}
+
+TEST(get, redirect_to_a_closed_port_fails_with_the_connect_error) {
+    http_server shop;
+    shop.serve("/away", reply::redirect(test_support::closed_port_url() + "/x"));
+    auto r = inet::rest::get(shop.url16("/away"), request_options());
+    EXPECT_EQ(r->status, -1);
+    EXPECT_STRNE(r->error, "");
+    EXPECT_EQ(r->body_size, 0);  // the redirect's own body is not the answer
+}
+
+TEST(get, body_longer_than_one_buffer_reaches_the_sink_in_pieces_of_at_most_8096) {
+    http_server shop;
+    std::string body = pattern(100000);
+    shop.serve_bytes("/big", body);
+    request_options o;
+    inet::cracked_url url = inet::crack_url(shop.url16("/big"));
+    auto session = inet::rest::open_session(o);
+    auto request = session->open_request(url);
+    ASSERT_TRUE(request);
+    struct pieces {
+        std::vector<size_t> sizes;
+        std::string data;
+    } got;
+    auto sink = [](const void* d, int64_t size, int64_t count, void* t) -> int64_t {
+        auto* g = static_cast<pieces*>(t);
+        g->sizes.push_back(static_cast<size_t>(size * count));
+        g->data.append(static_cast<const char*>(d), static_cast<size_t>(size * count));
+        return size * count;
+    };
+    _response r;
+    inet::rest::execute_request(*request, o, url, sink, &got, r);
+    EXPECT_EQ(r.status, 200);
+    EXPECT_EQ(got.data, body);
+    EXPECT_GE(got.sizes.size(), 13u);
+    for (size_t s : got.sizes) {
+        EXPECT_GT(s, 0u);
+        EXPECT_LE(s, 8096u);
+    }
+}
+
+TEST(get, sink_that_takes_nothing_does_not_stop_the_transfer) {
+    http_server shop;
+    shop.serve_bytes("/big", pattern(30000));
+    request_options o;
+    inet::cracked_url url = inet::crack_url(shop.url16("/big"));
+    auto session = inet::rest::open_session(o);
+    auto request = session->open_request(url);
+    int calls = 0;
+    auto sink = [](const void*, int64_t, int64_t, void* t) -> int64_t {
+        ++*static_cast<int*>(t);
+        return 0;
+    };
+    _response r;
+    inet::rest::execute_request(*request, o, url, sink, &calls, r);
+    EXPECT_EQ(r.status, 200);
+    EXPECT_GE(calls, 4);
+}
+
+// ---- failures -----------------------------------------------------------------------------
+
+TEST(get, empty_or_unknown_address_fails_without_traffic_and_still_makes_the_file) {
+    http_server shop;
+    shop.serve_bytes("/x", "x");
+    temp_dir dir;
+    {
+        std::ofstream(dir.path / "out") << "stale";
+    }
+    const std::u16string bad[] = {u"", u"ftp://127.0.0.1:" + wide(std::to_string(shop.port())) + u"/x",
+                                  u"127.0.0.1/x"};
+    for (const auto& url : bad) {
+        auto r = inet::rest::get(url, request_options());
+        EXPECT_EQ(r->status, -1);
+        EXPECT_STREQ(r->error, "url is empty or does not contain a known Internet service type.");
+        auto f = inet::rest::get_to_file(url, request_options(), dir.file("out"));
+        EXPECT_EQ(f->status, -1);
+        EXPECT_STREQ(f->error, "url is empty or does not contain a known Internet service type.");
+        EXPECT_TRUE(fs::exists(dir.path / "out"));
+        EXPECT_EQ(fs::file_size(dir.path / "out"), 0u);
+    }
+    EXPECT_TRUE(shop.requests().empty());
+}
+
+TEST(get, connection_refused_gives_minus_one_and_the_platform_text_after_3_attempts) {
+    std::string url = test_support::closed_port_url() + "/startup";
+    auto r = inet::rest::get(wide(url), request_options());
+    EXPECT_EQ(r->status, -1);
+    EXPECT_STRNE(r->error, "");
+    EXPECT_NE(std::string(r->error).find("onnect"), std::string::npos) << r->error;
+
+    request_options o;
+    inet::cracked_url cracked = inet::crack_url(wide(url));
+    auto session = inet::rest::open_session(o);
+    auto request = session->open_request(cracked);
+    _response direct;
+    inet::rest::execute_request(*request, o, cracked, inet::rest::memory_sink, &direct, direct);
+    EXPECT_EQ(direct.status, -1);
+    EXPECT_EQ(request->connect_attempts(), 3);
+
+    temp_dir dir;
+    {
+        std::ofstream(dir.path / "f") << "previous download";
+    }
+    auto f = inet::rest::get_to_file(wide(url), request_options(), dir.file("f"));
+    EXPECT_EQ(f->status, -1);
+    EXPECT_EQ(fs::file_size(dir.path / "f"), 0u);
+}
+
+TEST(get, connect_that_gets_no_answer_fails_after_the_connect_time_out) {
+    unanswered_port silent;
+    request_options o;
+    o.connect_timeout = 1;
+    std::u16string url = wide("http://127.0.0.1:" + std::to_string(silent.port) + "/x");
+    inet::cracked_url cracked = inet::crack_url(url);
+    auto session = inet::rest::open_session(o);
+    auto request = session->open_request(cracked);
+    _response r;
+    inet::rest::execute_request(*request, o, cracked, inet::rest::memory_sink, &r, r);
+    EXPECT_EQ(r.status, -1);
+    EXPECT_STRNE(r.error, "");
+    EXPECT_EQ(request->connect_attempts(), 3) << r.error;
+}
+
+TEST(get, connection_cut_mid_body_fails_and_keeps_delivered_bytes) {
+    http_server shop;
+    std::string part = pattern(20000);
+    std::string head = "HTTP/1.1 200 OK\r\nContent-Length: 100000\r\n\r\n";
+    shop.serve_raw("/cut", head + part, raw_end::close);
+    shop.serve_raw("/reset", head + part, raw_end::reset);
+    shop.serve_raw("/chunk-cut",
+                   "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n5\r\nhello\r\n100\r\nabc",
+                   raw_end::close);
+    temp_dir dir;
+    for (const char* path : {"/cut", "/reset"}) {
+        SCOPED_TRACE(path);
+        auto r = inet::rest::get(shop.url16(path), request_options());
+        EXPECT_EQ(r->status, -1);
+        EXPECT_STRNE(r->error, "");
+        EXPECT_EQ(r->content_length, 100000);
+        // A reset may discard bytes still in flight; whatever arrived is kept, in order.
+        std::string got = body_of(*r);
+        EXPECT_EQ(got, part.substr(0, got.size()));
+        if (std::string(path) == "/cut") EXPECT_EQ(got, part);
+    }
+    auto f = inet::rest::get_to_file(shop.url16("/cut"), request_options(), dir.file("cut"));
+    EXPECT_EQ(f->status, -1);
+    EXPECT_STRNE(f->error, "");
+    EXPECT_EQ(read_file(dir.path / "cut"), part);
+
+    auto c = inet::rest::get(shop.url16("/chunk-cut"), request_options());
+    EXPECT_EQ(c->status, -1);
+    EXPECT_STRNE(c->error, "");
+    EXPECT_TRUE(c->chunked);
+    EXPECT_EQ(body_of(*c).substr(0, 5), "hello");
+}
+
+TEST(get, server_that_stalls_fails_after_the_transfer_time_out) {
+    http_server shop;
+    std::string part = pattern(5000);
+    shop.serve_raw("/stall-body", "HTTP/1.1 200 OK\r\nContent-Length: 100000\r\n\r\n" + part,
+                   raw_end::stall);
+    shop.serve_raw("/stall-head", "", raw_end::stall);
+    shop.serve_raw("/stall-half-head", "HTTP/1.1 200 OK\r\nContent-Le", raw_end::stall);
+    request_options o;
+    o.transfer_timeout = 1;
+
+    auto body = inet::rest::get(shop.url16("/stall-body"), o);
+    EXPECT_EQ(body->status, -1);
+    EXPECT_STRNE(body->error, "");
+    EXPECT_EQ(body_of(*body), part);
+
+    for (const char* path : {"/stall-head", "/stall-half-head"}) {
+        SCOPED_TRACE(path);
+        auto r = inet::rest::get(shop.url16(path), o);
+        EXPECT_EQ(r->status, -1);
+        EXPECT_STRNE(r->error, "");
+        EXPECT_EQ(shop.request_count(path), 1);  // time-outs are not retried
+    }
+}
+
+TEST(get, answer_without_status_line_fails) {
+    http_server shop;
+    shop.serve_raw("/garbage", "this is not http\r\n\r\n");
+    auto r = inet::rest::get(shop.url16("/garbage"), request_options());
+    EXPECT_EQ(r->status, -1);
+}
+
+TEST(get, proxy_from_the_environment_is_honoured) {
+    http_server proxy;
+    proxy.serve_bytes("http://shop.invalid/startup", "via proxy");
+    std::string saved_no = std::getenv("no_proxy") ? std::getenv("no_proxy") : "";
+    std::string saved_NO = std::getenv("NO_PROXY") ? std::getenv("NO_PROXY") : "";
+    setenv("http_proxy", proxy.base_url().c_str(), 1);
+    unsetenv("no_proxy");
+    unsetenv("NO_PROXY");
+    auto r = inet::rest::get(u"http://shop.invalid/startup?key=1", request_options());
+    unsetenv("http_proxy");
+    setenv("no_proxy", saved_no.c_str(), 1);
+    setenv("NO_PROXY", saved_NO.c_str(), 1);
+    EXPECT_EQ(r->status, 200) << r->error;
+    EXPECT_EQ(body_of(*r), "via proxy");
+    EXPECT_EQ(proxy.last_request().request_line, "GET http://shop.invalid/startup?key=1 HTTP/1.0");
+}
+
+TEST(get_to_file, writes_the_body_and_leaves_memory_empty) {
+    http_server shop;
+    std::string body = pattern(40000);
+    shop.serve_bytes("/module.zip", body);
+    temp_dir dir;
+    auto r = inet::rest::get_to_file(shop.url16("/module.zip"), request_options(),
+                                     dir.file("module.zip.tmp~"));
+    EXPECT_EQ(r->status, 200);
+    EXPECT_EQ(r->body_size, 0);
+    EXPECT_TRUE(r->body.empty());
+    EXPECT_EQ(read_file(dir.path / "module.zip.tmp~"), body);
+}
+
+TEST(get_to_file, unopenable_path_does_not_fail_the_request) {
+    http_server shop;
+    shop.serve_bytes("/a", "abc");
+    temp_dir dir;
+    auto r = inet::rest::get_to_file(shop.url16("/a"), request_options(),
+                                     dir.file("no/such/folder/file"));
+    EXPECT_EQ(r->status, 200);
+    EXPECT_STREQ(r->error, "");
+}
+
+}  // namespace

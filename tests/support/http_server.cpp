@@ -1,0 +1,479 @@
+#include "tests/support/http_server.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <openssl/err.h>
+#include <openssl/ssl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <fstream>
+#include <map>
+#include <mutex>
+#include <sstream>
+#include <stdexcept>
+#include <thread>
+
+namespace test_support {
+
+namespace {
+
+std::string lower(std::string_view s) {
+    std::string out(s);
+    for (char& c : out)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    return out;
+}
+
+std::string trim(std::string_view s) {
+    size_t b = 0, e = s.size();
+    while (b < e && (s[b] == ' ' || s[b] == '\t')) ++b;
+    while (e > b && (s[e - 1] == ' ' || s[e - 1] == '\t' || s[e - 1] == '\r')) --e;
+    return std::string(s.substr(b, e - b));
+}
+
+const char* reason(int status) {
+    switch (status) {
+        case 200: return "OK";
+        case 204: return "No Content";
+        case 301: return "Moved Permanently";
+        case 302: return "Found";
+        case 303: return "See Other";
+        case 307: return "Temporary Redirect";
+        case 308: return "Permanent Redirect";
+        case 400: return "Bad Request";
+        case 403: return "Forbidden";
+        case 404: return "Not Found";
+        case 500: return "Internal Server Error";
+        case 503: return "Service Unavailable";
+        default: return "Status";
+    }
+}
+
+struct certificate_files {
+    std::filesystem::path dir, cert, key;
+};
+
+const certificate_files& certificates() {
+    static const certificate_files files = [] {
+        char tmpl[] = "/tmp/quorla-tls-XXXXXX";
+        if (!mkdtemp(tmpl)) throw std::runtime_error("mkdtemp failed");
+        certificate_files f{tmpl, std::filesystem::path(tmpl) / "cert.pem",
+                            std::filesystem::path(tmpl) / "key.pem"};
+        std::string cmd = "openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj "
+                          "/CN=quorla-test.invalid -keyout '" + f.key.string() + "' -out '" +
+                          f.cert.string() + "' >/dev/null 2>&1";
+        if (std::system(cmd.c_str()) != 0 || !std::filesystem::exists(f.cert))
+            throw std::runtime_error("openssl could not make a test certificate");
+        static std::filesystem::path remove_at_exit = f.dir;
+        std::atexit([] {
+            std::error_code ec;
+            std::filesystem::remove_all(remove_at_exit, ec);
+        });
+        return f;
+    }();
+    return files;
+}
+
+void bypass_proxies() {
+    for (const char* name : {"no_proxy", "NO_PROXY"}) {
+        const char* old = std::getenv(name);
+        std::string value = "127.0.0.1,localhost,::1";
+        if (old && *old) value = std::string(old) + "," + value;
+        setenv(name, value.c_str(), 1);
+    }
+}
+
+// A route answers with either an ordinary reply or raw bytes.
+struct answer {
+    bool raw = false;
+    reply normal;
+    std::string bytes;
+    raw_end after = raw_end::close;
+};
+
+using route = std::function<answer(const recorded_request&)>;
+
+std::string render(const reply& r) {
+    std::ostringstream out;
+    out << "HTTP/1.1 " << r.status << ' ' << reason(r.status) << "\r\n";
+    out << "Connection: close\r\n";
+    if (r.content_length) out << "Content-Length: " << r.body.size() << "\r\n";
+    for (const auto& [n, v] : r.headers) out << n << ": " << v << "\r\n";
+    out << "\r\n" << r.body;
+    return out.str();
+}
+
+}  // namespace
+
+std::string recorded_request::header(std::string_view name) const {
+    std::string want = lower(name);
+    for (const auto& [n, v] : headers)
+        if (lower(n) == want) return v;
+    return std::string();
+}
+
+bool recorded_request::has_header(std::string_view name) const {
+    std::string want = lower(name);
+    for (const auto& [n, v] : headers)
+        if (lower(n) == want) return true;
+    return false;
+}
+
+reply reply::text(std::string body, int status) {
+    reply r;
+    r.status = status;
+    r.body = std::move(body);
+    return r;
+}
+
+reply reply::redirect(std::string location, int status) {
+    reply r;
+    r.status = status;
+    r.headers.emplace_back("Location", std::move(location));
+    r.body = "moved";
+    return r;
+}
+
+reply reply::chunked(const std::string& body, size_t piece) {
+    reply r;
+    r.content_length = false;
+    r.headers.emplace_back("Transfer-Encoding", "chunked");
+    if (piece == 0) piece = 1;
+    std::ostringstream out;
+    for (size_t i = 0; i < body.size(); i += piece) {
+        size_t n = std::min(piece, body.size() - i);
+        out << std::hex << n << "\r\n" << body.substr(i, n) << "\r\n";
+    }
+    out << "0\r\n\r\n";
+    r.body = out.str();
+    return r;
+}
+
+struct http_server::impl {
+    bool tls = false;
+    int listen_fd = -1;
+    uint16_t port = 0;
+    SSL_CTX* ctx = nullptr;
+    std::atomic<bool> stopping{false};
+    std::thread acceptor;
+    std::mutex lock;  // guards everything below
+    std::vector<std::thread> workers;
+    std::map<std::string, route> routes;
+    std::vector<std::pair<std::string, std::filesystem::path>> folders;
+    std::vector<recorded_request> log;
+
+    struct connection {
+        impl& server;
+        int fd;
+        SSL* ssl = nullptr;
+
+        bool write_all(const std::string& data) {
+            size_t done = 0;
+            while (done < data.size()) {
+                int n;
+                if (ssl) {
+                    n = SSL_write(ssl, data.data() + done, static_cast<int>(data.size() - done));
+                } else {
+                    n = static_cast<int>(
+                        ::send(fd, data.data() + done, data.size() - done, MSG_NOSIGNAL));
+                }
+                if (n <= 0) return false;
+                done += static_cast<size_t>(n);
+            }
+            return true;
+        }
+
+        // Waits for input in small steps so that stop() is never kept waiting.
+        bool wait_readable() {
+            while (!server.stopping) {
+                if (ssl && SSL_pending(ssl) > 0) return true;
+                pollfd p{fd, POLLIN, 0};
+                int r = ::poll(&p, 1, 50);
+                if (r > 0) return true;
+                if (r < 0 && errno != EINTR) return false;
+            }
+            return false;
+        }
+
+        int read_some(char* buf, int size) {
+            if (!wait_readable()) return -1;
+            if (ssl) return SSL_read(ssl, buf, size);
+            return static_cast<int>(::recv(fd, buf, static_cast<size_t>(size), 0));
+        }
+
+        bool read_head(std::string& head) {
+            char buf[4096];
+            while (head.find("\r\n\r\n") == std::string::npos) {
+                if (head.size() > 65536) return false;
+                int n = read_some(buf, sizeof(buf));
+                if (n <= 0) return false;
+                head.append(buf, static_cast<size_t>(n));
+            }
+            head.resize(head.find("\r\n\r\n") + 4);
+            return true;
+        }
+
+        void stall() {
+            char buf[512];
+            for (;;) {
+                int n = read_some(buf, sizeof(buf));
+                if (n <= 0) return;  // the client gave up, or the server stops
+            }
+        }
+
+        void finish(raw_end how) {
+            if (how == raw_end::reset) {
+                linger l{1, 0};
+                setsockopt(fd, SOL_SOCKET, SO_LINGER, &l, sizeof(l));
+            } else if (ssl) {
+                SSL_shutdown(ssl);
+            }
+            if (ssl) SSL_free(ssl);
+            ::close(fd);
+        }
+    };
+
+    void serve_connection(int fd) {
+        connection c{*this, fd};
+        if (tls) {
+            c.ssl = SSL_new(ctx);
+            SSL_set_fd(c.ssl, fd);
+            // The handshake blocks: a client that never sends one is given up after a while.
+            timeval limit{10, 0};
+            setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof(limit));
+            if (SSL_accept(c.ssl) != 1) {
+                c.finish(raw_end::reset);
+                return;
+            }
+        }
+        std::string head;
+        if (!c.read_head(head)) {
+            c.finish(raw_end::close);
+            return;
+        }
+        recorded_request r = parse(head);
+        route handler;
+        {
+            std::lock_guard<std::mutex> g(lock);
+            log.push_back(r);
+            auto it = routes.find(r.path);
+            if (it != routes.end()) handler = it->second;
+        }
+        answer a;
+        if (handler) {
+            a = handler(r);
+        } else {
+            a.normal = from_folder(r.path);
+        }
+        if (a.raw) {
+            c.write_all(a.bytes);
+            if (a.after == raw_end::stall) c.stall();
+            c.finish(a.after);
+            return;
+        }
+        c.write_all(render(a.normal));
+        c.finish(raw_end::close);
+    }
+
+    reply from_folder(const std::string& path) {
+        std::vector<std::pair<std::string, std::filesystem::path>> copy;
+        {
+            std::lock_guard<std::mutex> g(lock);
+            copy = folders;
+        }
+        for (const auto& [prefix, folder] : copy) {
+            if (path.compare(0, prefix.size(), prefix) != 0) continue;
+            std::string rel = path.substr(prefix.size());
+            if (rel.find("..") != std::string::npos) break;
+            std::ifstream in(folder / rel, std::ios::binary);
+            if (!in || std::filesystem::is_directory(folder / rel)) break;
+            std::ostringstream data;
+            data << in.rdbuf();
+            return reply::text(data.str());
+        }
+        return reply::text("not found", 404);
+    }
+
+    static recorded_request parse(const std::string& head) {
+        recorded_request r;
+        r.raw_head = head;
+        size_t eol = head.find("\r\n");
+        r.request_line = head.substr(0, eol);
+        std::istringstream line(r.request_line);
+        line >> r.method >> r.target >> r.version;
+        r.path = r.target.substr(0, r.target.find('?'));
+        size_t pos = eol + 2;
+        while (pos < head.size()) {
+            size_t end = head.find("\r\n", pos);
+            if (end == std::string::npos || end == pos) break;
+            std::string_view l(head.data() + pos, end - pos);
+            size_t colon = l.find(':');
+            if (colon != std::string_view::npos)
+                r.headers.emplace_back(trim(l.substr(0, colon)), trim(l.substr(colon + 1)));
+            pos = end + 2;
+        }
+        return r;
+    }
+
+    void accept_loop() {
+        while (!stopping) {
+            pollfd p{listen_fd, POLLIN, 0};
+            if (::poll(&p, 1, 50) <= 0) continue;
+            int fd = ::accept4(listen_fd, nullptr, nullptr, SOCK_CLOEXEC);
+            if (fd < 0) continue;
+            std::lock_guard<std::mutex> g(lock);
+            workers.emplace_back([this, fd] { serve_connection(fd); });
+        }
+    }
+
+    void set_route(const std::string& path, route r) {
+        std::lock_guard<std::mutex> g(lock);
+        routes[path] = std::move(r);
+    }
+};
+
+http_server::http_server(bool tls) : p(std::make_unique<impl>()) {
+    signal(SIGPIPE, SIG_IGN);
+    bypass_proxies();
+    p->tls = tls;
+    if (tls) {
+        const certificate_files& f = certificates();
+        p->ctx = SSL_CTX_new(TLS_server_method());
+        if (!p->ctx || SSL_CTX_use_certificate_file(p->ctx, f.cert.c_str(), SSL_FILETYPE_PEM) != 1 ||
+            SSL_CTX_use_PrivateKey_file(p->ctx, f.key.c_str(), SSL_FILETYPE_PEM) != 1)
+            throw std::runtime_error("test TLS context could not be made");
+    }
+    p->listen_fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    int one = 1;
+    setsockopt(p->listen_fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof(one));
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof(a);
+    if (::bind(p->listen_fd, reinterpret_cast<sockaddr*>(&a), sizeof(a)) != 0 ||
+        ::listen(p->listen_fd, 64) != 0 ||
+        ::getsockname(p->listen_fd, reinterpret_cast<sockaddr*>(&a), &len) != 0)
+        throw std::runtime_error("test server could not listen on 127.0.0.1");
+    p->port = ntohs(a.sin_port);
+    p->acceptor = std::thread([this] { p->accept_loop(); });
+}
+
+http_server::~http_server() { stop(); }
+
+void http_server::stop() {
+    if (p->stopping.exchange(true)) return;
+    if (p->acceptor.joinable()) p->acceptor.join();
+    std::vector<std::thread> workers;
+    {
+        std::lock_guard<std::mutex> g(p->lock);
+        workers.swap(p->workers);
+    }
+    for (auto& t : workers) t.join();
+    if (p->listen_fd >= 0) ::close(p->listen_fd);
+    p->listen_fd = -1;
+    if (p->ctx) SSL_CTX_free(p->ctx);
+    p->ctx = nullptr;
+}
+
+bool http_server::tls() const { return p->tls; }
+uint16_t http_server::port() const { return p->port; }
+
+std::string http_server::base_url() const {
+    return std::string(p->tls ? "https" : "http") + "://127.0.0.1:" + std::to_string(p->port);
+}
+
+std::string http_server::url(std::string_view path) const { return base_url() + std::string(path); }
+
+std::u16string http_server::url16(std::string_view path) const {
+    std::string u = url(path);
+    return std::u16string(u.begin(), u.end());  // test addresses are ASCII
+}
+
+void http_server::serve(const std::string& path, reply r) {
+    p->set_route(path, [r](const recorded_request&) {
+        answer a;
+        a.normal = r;
+        return a;
+    });
+}
+
+void http_server::serve_bytes(const std::string& path, std::string bytes) {
+    serve(path, reply::text(std::move(bytes)));
+}
+
+void http_server::serve_sequence(const std::string& path, std::vector<reply> answers) {
+    if (answers.empty()) answers.push_back(reply::text("not found", 404));
+    auto state = std::make_shared<std::pair<std::mutex, size_t>>();
+    p->set_route(path, [answers, state](const recorded_request&) {
+        std::lock_guard<std::mutex> g(state->first);
+        answer a;
+        a.normal = answers[std::min(state->second, answers.size() - 1)];
+        ++state->second;
+        return a;
+    });
+}
+
+void http_server::serve_folder(const std::string& prefix, const std::filesystem::path& folder) {
+    std::lock_guard<std::mutex> g(p->lock);
+    p->folders.emplace_back(prefix, folder);
+}
+
+void http_server::serve_raw(const std::string& path, std::string bytes, raw_end after) {
+    p->set_route(path, [bytes, after](const recorded_request&) {
+        answer a;
+        a.raw = true;
+        a.bytes = bytes;
+        a.after = after;
+        return a;
+    });
+}
+
+void http_server::handle(const std::string& path,
+                         std::function<reply(const recorded_request&)> handler) {
+    p->set_route(path, [handler](const recorded_request& r) {
+        answer a;
+        a.normal = handler(r);
+        return a;
+    });
+}
+
+int http_server::request_count(std::string_view path) const {
+    std::lock_guard<std::mutex> g(p->lock);
+    int n = 0;
+    for (const auto& r : p->log)
+        if (r.path == path) ++n;
+    return n;
+}
+
+std::vector<recorded_request> http_server::requests() const {
+    std::lock_guard<std::mutex> g(p->lock);
+    return p->log;
+}
+
+recorded_request http_server::last_request() const {
+    std::lock_guard<std::mutex> g(p->lock);
+    return p->log.empty() ? recorded_request() : p->log.back();
+}
+
+std::string closed_port_url() {
+    // Bind an ephemeral port, note it and close it again: nothing listens there now.
+    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof(a);
+    ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof(a));
+    ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
+    ::close(fd);
+    return "http://127.0.0.1:" + std::to_string(ntohs(a.sin_port));
+}
+
+std::filesystem::path test_certificate() { return certificates().cert; }
+std::filesystem::path test_private_key() { return certificates().key; }
+
+}  // namespace test_support
