@@ -1,6 +1,8 @@
 // Zip extraction over minizip's unzip layer.
 #include <unzip.h>
 
+#include <cstdio>
+#include <cstring>
 #include <memory>
 #include <vector>
 
@@ -102,14 +104,32 @@ bool read_entry(unzFile zf, zip_entry& e) {
     return true;
 }
 
+// minizip cannot open an archive whose end record sits at offset 0, which is exactly the
+// archive without entries: such a file is recognised here.
+bool is_empty_zip(const std::u16string& archive) {
+    std::FILE* f = std::fopen(native_path(archive).c_str(), "rb");
+    if (!f) return false;
+    unsigned char head[22];
+    const size_t n = std::fread(head, 1, sizeof head, f);
+    long size = -1;
+    if (n == sizeof head && std::fseek(f, 0, SEEK_END) == 0) size = std::ftell(f);
+    std::fclose(f);
+    if (n != sizeof head || std::memcmp(head, "PK\x05\x06", 4) != 0) return false;
+    for (int i = 4; i < 20; ++i)
+        if (head[i] != 0) return false;
+    const long comment = head[20] | head[21] << 8;
+    return size == 22 + comment;
+}
+
 class zip_reader {
 public:
     explicit zip_reader(const std::u16string& archive)
-        : zf(unzOpen64(native_path(archive).c_str())) {}
+        : zf(unzOpen64(native_path(archive).c_str())), empty(!zf && is_empty_zip(archive)) {}
     ~zip_reader() {
         if (zf) unzClose(zf);
     }
     unzFile zf;
+    bool empty;
     std::vector<unsigned char> buffer;  // allocated at the first unpacked file
 };
 
@@ -173,6 +193,7 @@ int extract_zip(std::u16string archive, std::u16string dest, std::u16string filt
     if (new_name.size() > kEntryNameLimit) new_name.resize(kEntryNameLimit);
 
     zip_reader zip(archive);
+    if (zip.empty) return folder_exists(dest) ? 1 : 0;
     if (!zip.zf) {
         log.Write(u"Extract Zip failed to OpenZip");
         return 0;

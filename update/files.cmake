@@ -11,7 +11,7 @@ target_link_libraries(quorla_update_files
   PRIVATE PkgConfig::QUORLA_MINIZIP PkgConfig::QUORLA_MSPACK ZLIB::ZLIB)
 target_link_libraries(quorla_update INTERFACE quorla_update_files)
 
-if(EXISTS ${CMAKE_SOURCE_DIR}/tests/support/archives.cpp)
+if(QUORLA_BUILD_TESTS)
   quorla_test(update_files_test
     SOURCES files_test.cpp md5_test.cpp pe_version_test.cpp archive_test.cpp
     LIBS quorla_update_files quorla_test_support)

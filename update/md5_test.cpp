@@ -1,0 +1,88 @@
+#include "update/md5.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <random>
+
+#include "tests/support/archives.h"
+#include "update/update_test_util.h"
+
+namespace {
+std::u16string digest_of(const std::string& s) {
+    md5 m;
+    m.update(s.data(), s.size());
+    return md5::hex(m.finish());
+}
+
+std::string md5sum_of(const std::string& path) {
+    const std::string cmd = "md5sum '" + path + "'";
+    FILE* p = popen(cmd.c_str(), "r");
+    if (!p) return {};
+    char buf[64] = {};
+    const size_t n = fread(buf, 1, 32, p);
+    pclose(p);
+    return std::string(buf, n);
+}
+}  // namespace
+
+TEST(md5, Rfc1321TestSuite) {
+    const struct {
+        const char* input;
+        const char16_t* digest;
+    } rows[] = {
+        {"", u"d41d8cd98f00b204e9800998ecf8427e"},
+        {"a", u"0cc175b9c0f1b6a831c399e269772661"},
+        {"abc", u"900150983cd24fb0d6963f7d28e17f72"},
+        {"message digest", u"f96b697d7cb7938d525a2f31aaf161d0"},
+        {"abcdefghijklmnopqrstuvwxyz", u"c3fcd3d76192e4007dfb496cca67e13b"},
+        {"ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789",
+         u"d174ab98d277d9f5a5611c2c9f419d9f"},
+        {"12345678901234567890123456789012345678901234567890123456789012345678901234567890",
+         u"57edf4a22be3c955ac49da2e2107b67a"},
+    };
+    for (const auto& r : rows) EXPECT_EQ(digest_of(r.input), r.digest) << r.input;
+}
+
+TEST(md5, PiecewiseFeedingAcrossBlockBoundariesMatchesOneShot) {
+    std::string data(1000, '\0');
+    for (size_t i = 0; i < data.size(); ++i) data[i] = char(i * 7 + 3);
+    for (size_t piece : {1u, 3u, 55u, 56u, 63u, 64u, 65u, 999u}) {
+        md5 m;
+        for (size_t at = 0; at < data.size(); at += piece)
+            m.update(data.data() + at, std::min(piece, data.size() - at));
+        EXPECT_EQ(md5::hex(m.finish()), digest_of(data)) << piece;
+    }
+}
+
+using md5_file_test = update_files_test;
+
+TEST_F(md5_file_test, MissingFileGivesMinusOne) {
+    EXPECT_EQ(file_md5_hex(w("missing")), u"-1");
+}
+
+TEST_F(md5_file_test, FolderGivesMinusOneNotTheEmptyDigest) {
+    EXPECT_EQ(file_md5_hex(w("")), u"-1");
+}
+
+TEST_F(md5_file_test, EmptyFileGivesDigestOfZeroBytes) {
+    write_file_bytes(at("empty"), "");
+    EXPECT_EQ(file_md5_hex(w("empty")), u"d41d8cd98f00b204e9800998ecf8427e");
+}
+
+TEST_F(md5_file_test, RandomFilesMatchMd5sumInLowerCase) {
+    std::mt19937 rng(1321);
+    for (size_t size : {1u, 55u, 56u, 64u, 1023u, 1024u, 1025u, 4096u, 100000u, 1048577u}) {
+        std::string data(size, '\0');
+        for (auto& c : data) c = char(rng());
+        const std::string path = at("r" + std::to_string(size));
+        write_file_bytes(path, data);
+        const std::u16string ours = file_md5_hex(from_native_path(path));
+        EXPECT_EQ(narrow(ours), md5sum_of(path)) << size;
+        EXPECT_EQ(ours, to_lower_ascii(ours));
+    }
+}
+
+TEST_F(md5_file_test, NonAsciiFileNameIsFound) {
+    write_file_bytes(at("모듈.dll"), "abc");
+    EXPECT_EQ(file_md5_hex(w("모듈.dll")), u"900150983cd24fb0d6963f7d28e17f72");
+}
