@@ -14,9 +14,10 @@ target_link_libraries(quorla_update INTERFACE quorla_update_files)
 if(QUORLA_BUILD_TESTS)
   quorla_test(update_files_test
     SOURCES files_test.cpp md5_test.cpp pe_version_test.cpp archive_test.cpp
+      fuzz_regression_test.cpp fuzz_checks.cpp
     LIBS quorla_update_files quorla_test_support)
 endif()
 
-quorla_fuzz(zip_name_fuzz SOURCES zip_name_fuzz.cpp LIBS quorla_update_files)
-quorla_fuzz(pe_version_fuzz SOURCES pe_version_fuzz.cpp LIBS quorla_update_files)
-quorla_fuzz(archive_open_fuzz SOURCES archive_open_fuzz.cpp LIBS quorla_update_files)
+quorla_fuzz(zip_name_fuzz SOURCES zip_name_fuzz.cpp fuzz_checks.cpp LIBS quorla_update_files)
+quorla_fuzz(pe_version_fuzz SOURCES pe_version_fuzz.cpp fuzz_checks.cpp LIBS quorla_update_files)
+quorla_fuzz(archive_open_fuzz SOURCES archive_open_fuzz.cpp fuzz_checks.cpp LIBS quorla_update_files)

@@ -1,0 +1,9 @@
+#include <cstddef>
+#include <cstdint>
+
+#include "update/fuzz_checks.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    if (!check_zip_name(data, size)) __builtin_trap();
+    return 0;
+}
