@@ -80,8 +80,7 @@ bool confine_entry_name(std::u16string_view name, std::u16string& relative) {
     relative.clear();
     if (name.empty()) return true;
     // Absolute names: a leading separator or a drive prefix.
-    if (name[0] == u'/' || name[0] == u'\\' || (name.size() >= 2 && name[1] == u':'))
-        return false;
+    if (name[0] == u'/' || name[0] == u'\\' || (name.size() >= 2 && name[1] == u':')) return false;
     std::vector<std::u16string_view> parts;
     size_t start = 0;
     for (size_t i = 0; i <= name.size(); ++i) {

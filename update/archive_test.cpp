@@ -41,7 +41,7 @@ struct code_page_guard {
 }  // namespace
 
 class zip_test : public update_files_test {
-protected:
+  protected:
     // Builds an archive of the entries and extracts it into w/dest with no filter.
     int extract(const std::vector<zip_entry_spec>& entries, const std::u16string& filter = u"",
                 const std::u16string& new_name = u"") {
@@ -80,8 +80,8 @@ TEST_F(zip_test, NameRulesConfineEntriesUnderTheBaseFolder) {
 }
 
 TEST_F(zip_test, NamesStillLeavingTheDestinationAreRefused) {
-    const char* rows[] = {"dir/../../x.dll", "../x.dll", "..\\x.dll", "a/../..\\x.dll",
-                          "C:..\\x.dll", ".."};
+    const char* rows[] = {"dir/../../x.dll", "../x.dll",    "..\\x.dll",
+                          "a/../..\\x.dll",  "C:..\\x.dll", ".."};
     for (const char* stored : rows) {
         fs::remove_all(dest());
         fs::remove(log_path);
@@ -98,7 +98,7 @@ TEST_F(zip_test, NamesStillLeavingTheDestinationAreRefused) {
 
 TEST_F(zip_test, CodePageAndUtf8NamesAreDecoded) {
     code_page_guard cp("CP949");
-    EXPECT_EQ(extract({file_entry("\xC7\xD1\xB1\xDB.dll", "cp949"),          // 한글 in CP949
+    EXPECT_EQ(extract({file_entry("\xC7\xD1\xB1\xDB.dll", "cp949"),             // 한글 in CP949
                        file_entry("\xED\x95\x9C\xEA\xB8\x80_u.dll", "utf8")}),  // 한글 in UTF-8
               1);
     EXPECT_EQ(read_file_bytes(dest("한글.dll")), "cp949");
@@ -132,7 +132,8 @@ TEST_F(zip_test, FilesInMissingFoldersGetEveryLevel) {
 }
 
 TEST_F(zip_test, FilterPicksOneEntryIgnoringCaseUnderNewName) {
-    const std::vector<zip_entry_spec> entries = {file_entry("a.dll", "A"), file_entry("b.dll", "B")};
+    const std::vector<zip_entry_spec> entries = {file_entry("a.dll", "A"),
+                                                 file_entry("b.dll", "B")};
     EXPECT_EQ(extract(entries, u"B.DLL", u"renamed.dll"), 1);
     EXPECT_EQ(files_under(dest()), std::vector<std::string>{"renamed.dll"});
     EXPECT_EQ(read_file_bytes(dest("renamed.dll")), "B");
@@ -206,8 +207,10 @@ TEST_F(zip_test, TimesFromUtFieldElseDosTimeAsLocalTime) {
     t.tm_min = 30;
     t.tm_sec = 44;
     EXPECT_EQ(st.st_mtime, timegm(&t));
-    if (old_tz) setenv("TZ", saved.c_str(), 1);
-    else unsetenv("TZ");
+    if (old_tz)
+        setenv("TZ", saved.c_str(), 1);
+    else
+        unsetenv("TZ");
     tzset();
 }
 
@@ -293,14 +296,14 @@ TEST(zip_names, DecodingCutsAtZeroAndLimitsLength) {
     EXPECT_LE(d.size(), kEntryNameLimit);
     EXPECT_FALSE(d.back() >= 0xD800 && d.back() <= 0xDBFF);
     EXPECT_TRUE(is_valid_utf8(""));
-    EXPECT_FALSE(is_valid_utf8("\xC0\xAF"));          // overlong "/"
-    EXPECT_FALSE(is_valid_utf8("\xED\xA0\x80"));      // surrogate
-    EXPECT_FALSE(is_valid_utf8("\xE2\x82"));          // cut short
+    EXPECT_FALSE(is_valid_utf8("\xC0\xAF"));      // overlong "/"
+    EXPECT_FALSE(is_valid_utf8("\xED\xA0\x80"));  // surrogate
+    EXPECT_FALSE(is_valid_utf8("\xE2\x82"));      // cut short
     EXPECT_TRUE(is_valid_utf8("\xE2\x82\xAC"));
 }
 
 class cab_test : public update_files_test {
-protected:
+  protected:
     std::string dest(const std::string& rel = "") const { return at("dest/" + rel); }
     void SetUp() override {
         update_files_test::SetUp();
@@ -358,9 +361,9 @@ TEST_F(cab_test, FilterPicksOneEntryIgnoringCaseUnderNewName) {
 
 TEST_F(cab_test, NamesDecodedByUtf8FlagOrCodePage) {
     code_page_guard cp("CP949");
-    ASSERT_TRUE(make_cab(at("m.cab"),
-                         {{"\xC7\xD1\xB1\xDB.dll", "cp"}, {"\xED\x95\x9C\xEA\xB8\x80_u.dll", "u", true}},
-                         false));
+    ASSERT_TRUE(make_cab(
+        at("m.cab"),
+        {{"\xC7\xD1\xB1\xDB.dll", "cp"}, {"\xED\x95\x9C\xEA\xB8\x80_u.dll", "u", true}}, false));
     EXPECT_EQ(extract_cab(w("m.cab"), w("dest"), u"", u""), 1);
     EXPECT_EQ(read_file_bytes(dest("한글.dll")), "cp");
     EXPECT_EQ(read_file_bytes(dest("한글_u.dll")), "u");

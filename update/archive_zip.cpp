@@ -61,7 +61,8 @@ bool timestamps_from_extra(const std::vector<unsigned char>& extra, files_os::fi
 
 files_os::file_times timestamps_from_dos(uLong dos) {
     files_os::file_times t;
-    const unsigned date = static_cast<unsigned>(dos >> 16), time = static_cast<unsigned>(dos & 0xFFFF);
+    const unsigned date = static_cast<unsigned>(dos >> 16),
+                   time = static_cast<unsigned>(dos & 0xFFFF);
     const int day = date & 0x1F, month = (date >> 5) & 0x0F, year = int(date >> 9) + 1980;
     const int second = (time & 0x1F) * 2, minute = (time >> 5) & 0x3F, hour = time >> 11;
     // An impossible date stamp leaves the file's own times.
@@ -73,7 +74,7 @@ files_os::file_times timestamps_from_dos(uLong dos) {
 }
 
 struct zip_entry {
-    std::u16string name;  // decoded, name rules applied
+    std::u16string name;    // decoded, name rules applied
     std::u16string stored;  // decoded, as stored
     bool folder = false;
     files_os::file_attributes attributes;
@@ -122,7 +123,7 @@ bool is_empty_zip(const std::u16string& archive) {
 }
 
 class zip_reader {
-public:
+  public:
     explicit zip_reader(const std::u16string& archive)
         : zf(unzOpen64(native_path(archive).c_str())), empty(!zf && is_empty_zip(archive)) {}
     ~zip_reader() {
@@ -144,8 +145,8 @@ bool unpack_file(zip_reader& zip, const zip_entry& e, const std::u16string& path
     if (zip.buffer.empty()) zip.buffer.resize(kUnzipBufferSize);
     bool ok = true;
     for (;;) {
-        const int n = unzReadCurrentFile(zip.zf, zip.buffer.data(),
-                                         static_cast<unsigned>(zip.buffer.size()));
+        const int n =
+            unzReadCurrentFile(zip.zf, zip.buffer.data(), static_cast<unsigned>(zip.buffer.size()));
         if (n == 0) break;
         if (n < 0 || !files_os::write_output_file(out, zip.buffer.data(), size_t(n))) {
             ok = false;
@@ -233,8 +234,7 @@ int extract_zip(std::u16string archive, std::u16string dest, std::u16string filt
         if (e.folder) {
             ok = relative.empty() || files_os::make_folder_levels(target) == 0;
         } else {
-            ok = !relative.empty() && parent_folders(dest, relative) &&
-                 unpack_file(zip, e, target);
+            ok = !relative.empty() && parent_folders(dest, relative) && unpack_file(zip, e, target);
         }
         if (!ok) {
             const uint32_t err = last_system_error();

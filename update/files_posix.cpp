@@ -27,9 +27,15 @@ uint32_t make_folder(const std::u16string& path) {
     return mkdir(native_path(path).c_str(), 0777) == 0 ? 0 : static_cast<uint32_t>(errno);
 }
 
-bool error_is_already_exists(uint32_t code) { return code == EEXIST; }
-bool error_is_path_not_found(uint32_t code) { return code == ENOENT; }
-uint32_t error_access_denied() { return EACCES; }
+bool error_is_already_exists(uint32_t code) {
+    return code == EEXIST;
+}
+bool error_is_path_not_found(uint32_t code) {
+    return code == ENOENT;
+}
+uint32_t error_access_denied() {
+    return EACCES;
+}
 
 uint32_t make_folder_levels(const std::u16string& path) {
     const char16_t sep = path_separator();
@@ -49,9 +55,8 @@ uint32_t make_folder_levels(const std::u16string& path) {
 bool list_folder(const std::u16string& folder, std::vector<folder_entry>& entries) {
     DIR* dir = opendir(native_path(folder).c_str());
     if (!dir) return false;
-    const std::u16string base = folder.empty() || folder.back() == path_separator()
-                                    ? folder
-                                    : folder + path_separator();
+    const std::u16string base =
+        folder.empty() || folder.back() == path_separator() ? folder : folder + path_separator();
     while (dirent* d = readdir(dir)) {
         folder_entry e;
         e.name = from_native_path(d->d_name);
@@ -67,8 +72,12 @@ bool list_folder(const std::u16string& folder, std::vector<folder_entry>& entrie
     return true;
 }
 
-bool remove_folder(const std::u16string& path) { return rmdir(native_path(path).c_str()) == 0; }
-bool remove_file(const std::u16string& path) { return unlink(native_path(path).c_str()) == 0; }
+bool remove_folder(const std::u16string& path) {
+    return rmdir(native_path(path).c_str()) == 0;
+}
+bool remove_file(const std::u16string& path) {
+    return unlink(native_path(path).c_str()) == 0;
+}
 
 bool is_read_only(const std::u16string& path) {
     struct stat st {};
@@ -135,8 +144,10 @@ bool finish_output_file(output_file* file, const file_times& times) {
         if (futimens(file->fd, ts) != 0) ok = false;
     }
     const int saved = errno;
-    if (close(file->fd) != 0) ok = false;
-    else errno = saved;
+    if (close(file->fd) != 0)
+        ok = false;
+    else
+        errno = saved;
     delete file;
     return ok;
 }
@@ -176,7 +187,8 @@ bool copy_contents(const std::string& from, const std::string& to, int extra_fla
         errno = e;
         return false;
     }
-    const int out = open(to.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | extra_flags, st.st_mode & 0777);
+    const int out =
+        open(to.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | extra_flags, st.st_mode & 0777);
     if (out < 0) {
         const int e = errno;
         close(in);
@@ -207,8 +219,10 @@ bool copy_contents(const std::string& from, const std::string& to, int extra_fla
     }
     const int e = errno;
     close(in);
-    if (close(out) != 0) ok = false;
-    else errno = e;
+    if (close(out) != 0)
+        ok = false;
+    else
+        errno = e;
     return ok;
 }
 

@@ -6,8 +6,8 @@
 #include <cerrno>
 
 #include "log/system_error.h"
-#include "update/update_test_util.h"
 #include "tests/support/archives.h"
+#include "update/update_test_util.h"
 
 namespace fs = std::filesystem;
 

@@ -20,8 +20,7 @@ size_t replay(const std::string& folder, check fn) {
     for (const auto& e : fs::directory_iterator(dir)) {
         if (!e.is_regular_file()) continue;
         const std::string bytes = read_file_bytes(e.path().string());
-        EXPECT_TRUE(fn(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()))
-            << e.path();
+        EXPECT_TRUE(fn(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size())) << e.path();
         ++count;
     }
     return count;

@@ -6,7 +6,7 @@
 #include <string>
 
 class md5 {
-public:
+  public:
     md5();
     void update(const void* data, size_t size);
     // The digest of everything fed so far; the object is spent afterwards.
@@ -14,7 +14,7 @@ public:
     // 32 lower-case hexadecimal digits of a digest.
     static std::u16string hex(const std::array<uint8_t, 16>& digest);
 
-private:
+  private:
     void block(const uint8_t* p);
     uint32_t state[4];
     uint64_t length = 0;  // bytes fed

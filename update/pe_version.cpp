@@ -18,7 +18,9 @@ constexpr uint32_t kResourceTypeVersion = 16;  // RT_VERSION
 constexpr uint32_t kVersionInfoId = 1;         // VS_VERSION_INFO
 constexpr uint32_t kFixedInfoSignature = 0xFEEF04BD;
 
-uint16_t u16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | p[1] << 8); }
+uint16_t u16(const uint8_t* p) {
+    return static_cast<uint16_t>(p[0] | p[1] << 8);
+}
 uint32_t u32(const uint8_t* p) {
     return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
 }
@@ -28,7 +30,7 @@ struct section {
 };
 
 class image {
-public:
+  public:
     explicit image(const pe_read& r) : read(r) {}
 
     bool load_headers(uint32_t& resource_rva) {

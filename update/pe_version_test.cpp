@@ -19,7 +19,9 @@ uint32_t get32(const std::string& b, size_t at) {
     std::memcpy(&v, b.data() + at, 4);
     return v;
 }
-void put32(std::string& b, size_t at, uint32_t v) { std::memcpy(&b[at], &v, 4); }
+void put32(std::string& b, size_t at, uint32_t v) {
+    std::memcpy(&b[at], &v, 4);
+}
 }  // namespace
 
 TEST(pe_version, KnownVersionsOfPe32AndPe32PlusImages) {

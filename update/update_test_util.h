@@ -13,7 +13,7 @@
 #include "text/text.h"
 
 class update_files_test : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         char tmpl[] = "/tmp/quorla-files-XXXXXX";
         ASSERT_NE(mkdtemp(tmpl), nullptr);
@@ -32,7 +32,9 @@ protected:
     }
     // Native path under the work folder, and the same as wide text.
     std::string at(const std::string& relative) const { return base + relative; }
-    std::u16string w(const std::string& relative) const { return from_native_path(base + relative); }
+    std::u16string w(const std::string& relative) const {
+        return from_native_path(base + relative);
+    }
 
     // The log's lines written so far, without time stamps, joined by "\n".
     std::u16string log_text() const {
@@ -64,4 +66,6 @@ protected:
     std::string root, base, log_path;
 };
 
-inline std::string narrow(const std::u16string& s) { return to_utf8(s); }
+inline std::string narrow(const std::u16string& s) {
+    return to_utf8(s);
+}

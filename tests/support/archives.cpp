@@ -13,7 +13,9 @@
 
 namespace {
 
-std::string le16(uint16_t v) { return {char(v & 0xFF), char(v >> 8)}; }
+std::string le16(uint16_t v) {
+    return {char(v & 0xFF), char(v >> 8)};
+}
 std::string le32(uint32_t v) {
     return {char(v & 0xFF), char((v >> 8) & 0xFF), char((v >> 16) & 0xFF), char(v >> 24)};
 }
@@ -21,8 +23,10 @@ std::string le32(uint32_t v) {
 std::string shell_quote(const std::string& s) {
     std::string q = "'";
     for (char c : s) {
-        if (c == '\'') q += "'\\''";
-        else q += c;
+        if (c == '\'')
+            q += "'\\''";
+        else
+            q += c;
     }
     return q + "'";
 }
@@ -69,12 +73,12 @@ bool make_zip(const std::string& path, const std::vector<zip_entry_spec>& entrie
         }
         const uLong made_by = (e.made_by_unix ? 3u << 8 : 0u) | 20u;
         const uLong flags = e.utf8_flag ? (1u << 11) : 0u;
-        if (zipOpenNewFileInZip4_64(zf, e.name.c_str(), &info, local.empty() ? nullptr : local.data(),
-                                    uInt(local.size()), central.empty() ? nullptr : central.data(),
-                                    uInt(central.size()), nullptr, e.deflate ? Z_DEFLATED : 0,
-                                    e.deflate ? Z_DEFAULT_COMPRESSION : 0, 0, -MAX_WBITS,
-                                    DEF_MEM_LEVEL, Z_DEFAULT_STRATEGY, nullptr, 0, made_by, flags,
-                                    0) != ZIP_OK ||
+        if (zipOpenNewFileInZip4_64(
+                zf, e.name.c_str(), &info, local.empty() ? nullptr : local.data(),
+                uInt(local.size()), central.empty() ? nullptr : central.data(),
+                uInt(central.size()), nullptr, e.deflate ? Z_DEFLATED : 0,
+                e.deflate ? Z_DEFAULT_COMPRESSION : 0, 0, -MAX_WBITS, DEF_MEM_LEVEL,
+                Z_DEFAULT_STRATEGY, nullptr, 0, made_by, flags, 0) != ZIP_OK ||
             (!e.data.empty() &&
              zipWriteInFileInZip(zf, e.data.data(), unsigned(e.data.size())) != ZIP_OK) ||
             zipCloseFileInZip(zf) != ZIP_OK) {
@@ -105,8 +109,10 @@ bool make_cab(const std::string& path, const std::vector<cab_entry_spec>& files,
             std::filesystem::remove_all(dir);
             return false;
         }
-        if (len < p.size()) p = std::string(len, char('A' + i));
-        else p += std::string(len - p.size(), 'z');
+        if (len < p.size())
+            p = std::string(len, char('A' + i));
+        else
+            p += std::string(len - p.size(), 'z');
         placeholders.push_back(p);
         write_file_bytes((dir / p).string(), files[i].data);
         command += " " + shell_quote(p);
@@ -130,8 +136,10 @@ bool make_cab(const std::string& path, const std::vector<cab_entry_spec>& files,
             return false;
         }
         std::memcpy(&cab[at], files[i].name.data(), files[i].name.size());
-        if (files[i].utf8_flag) cab[at - 2] = char(uint8_t(cab[at - 2]) | 0x80);
-        else cab[at - 2] = char(uint8_t(cab[at - 2]) & ~0x80);
+        if (files[i].utf8_flag)
+            cab[at - 2] = char(uint8_t(cab[at - 2]) | 0x80);
+        else
+            cab[at - 2] = char(uint8_t(cab[at - 2]) & ~0x80);
     }
     return write_file_bytes(path, cab);
 }

@@ -7,11 +7,11 @@
 #include <vector>
 
 struct zip_entry_spec {
-    std::string name;  // stored name bytes, exactly as written (no conversion, no checks)
-    std::string data;  // folder entries: leave empty
+    std::string name;     // stored name bytes, exactly as written (no conversion, no checks)
+    std::string data;     // folder entries: leave empty
     bool folder = false;  // sets the DOS folder attribute; give the name a trailing "/"
     bool deflate = true;
-    bool utf8_flag = false;  // general purpose bit 11
+    bool utf8_flag = false;            // general purpose bit 11
     uint32_t external_attributes = 0;  // e.g. 0x01 read-only; Unix mode << 16 with made_by_unix
     bool made_by_unix = false;
     // DOS time stamp, local time.
