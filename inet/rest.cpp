@@ -98,7 +98,11 @@ int64_t file_sink(const void* data, int64_t size, int64_t count, void* target) {
 std::unique_ptr<CMyInternetSession> open_session(const request_options& options) {
     auto session = std::make_unique<CMyInternetSession>(options.user_agent);
     if (!session->is_open()) return session;
-    auto ms = [](int32_t seconds) { return static_cast<uint32_t>(seconds) * 1000u; };
+    // Seconds to milliseconds; a value of 0 or less leaves the platform's own limit.
+    auto ms = [](int32_t seconds) -> uint32_t {
+        if (seconds <= 0) return 0;
+        return seconds >= 4294967 ? UINT32_MAX : static_cast<uint32_t>(seconds) * 1000u;
+    };
     session->set_option(session_option::connect_retries, 3);
     session->set_option(session_option::connect_timeout_ms, ms(options.connect_timeout));
     session->set_option(session_option::send_timeout_ms, ms(options.transfer_timeout));
@@ -108,11 +112,10 @@ std::unique_ptr<CMyInternetSession> open_session(const request_options& options)
     return session;
 }
 
-void execute_request(http_request& request, const request_options&, const cracked_url& url,
+void execute_request(http_request& request, const request_options&, const cracked_url&,
                      body_sink sink, void* target, _response& response) {
     // Shops rely on self-signed certificates; a QUORLA_VERIFY_TLS build checks them. The
     // policy is set on plain http requests too, because a redirect may lead to https.
-    (void)url;
     request.accept_any_certificate(!verifies_certificates());
 
     if (!request.send()) {
@@ -149,10 +152,15 @@ void execute_request(http_request& request, const request_options&, const cracke
 
 namespace {
 
-// The one failure guard around session, request and exchange.
-void run_guarded(const cracked_url& url, const request_options& options, body_sink sink,
+// The one failure guard around address, session, request and exchange.
+void run_guarded(const std::u16string& address, const request_options& options, body_sink sink,
                  void* target, _response& response) {
     try {
+        cracked_url url = crack_url(address);
+        if (!url.ok) {
+            set_error(response, url_error);  // no traffic at all
+            return;
+        }
         std::unique_ptr<CMyInternetSession> session = open_session(options);
         if (!session->is_open()) {
             response.status = -1;
@@ -193,12 +201,7 @@ std::shared_ptr<_response> make_response() {
 std::shared_ptr<_response> get(const std::u16string& url, const request_options& options) {
     std::shared_ptr<_response> response = make_response();
     if (response->error[0]) return response;
-    cracked_url cracked = crack_url(url);
-    if (!cracked.ok) {
-        set_error(*response, url_error);
-        return response;
-    }
-    run_guarded(cracked, options, memory_sink, response.get(), *response);
+    run_guarded(url, options, memory_sink, response.get(), *response);
     return response;
 }
 
@@ -212,12 +215,7 @@ std::shared_ptr<_response> get_to_file(const std::u16string& url, const request_
     } catch (...) {
     }
     if (response->error[0]) return response;
-    cracked_url cracked = crack_url(url);
-    if (!cracked.ok) {
-        set_error(*response, url_error);
-        return response;
-    }
-    run_guarded(cracked, options, file_sink, &file, *response);
+    run_guarded(url, options, file_sink, &file, *response);
     return response;
 }
 

@@ -291,6 +291,14 @@ TEST(get, chunked_answer_is_read_completely) {
     EXPECT_TRUE(r->chunked);
     EXPECT_EQ(r->content_length, -1);
     EXPECT_EQ(body_of(*r), body);
+
+    shop.serve_raw("/trailer", "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n"
+                               "Content-Type: text/xml\r\n\r\n5\r\nhello\r\n0\r\n"
+                               "X-Check: 1\r\n\r\n");
+    auto t = inet::rest::get(shop.url16("/trailer"), request_options());
+    EXPECT_EQ(t->status, 200) << t->error;
+    EXPECT_TRUE(t->chunked);
+    EXPECT_EQ(body_of(*t), "hello");
 }
 
 TEST(get, transfer_encoding_with_capital_c_is_not_chunked) {

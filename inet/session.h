@@ -43,7 +43,7 @@ public:
     const std::u16string& agent() const;
 
     // Connection and request for a cracked http or https address; null (with error_text())
-    // when the platform cannot create them.
+    // when the platform cannot create them. The request must go before its session.
     std::unique_ptr<http_request> open_request(const cracked_url& url);
 
     struct impl;

@@ -151,6 +151,7 @@ private:
 
     void header_line(std::string_view line) {
         any_header_ = true;
+        if (head_done_) return;  // trailers of a chunked body are not the head
         if (line.size() >= 5 && line.substr(0, 5) == "HTTP/") {
             // A new response head (an interim answer or a redirect came before).
             block_.clear();
@@ -174,6 +175,7 @@ private:
             block_.clear();
             status_ = block_status_;
             head_done_ = block_status_ >= 0;
+            block_status_ = -1;
             return;
         }
         if ((line[0] == ' ' || line[0] == '\t') && !block_.empty()) {
@@ -298,6 +300,12 @@ private:
                 std::snprintf(errbuf_, sizeof(errbuf_), "%s", curl_multi_strerror(mc));
             }
             if (done_ && result_ != CURLE_OK && !head_done_ && retry_connect()) continue;
+            if (done_ && result_ == CURLE_OK && !head_done_ && block_status_ >= 0) {
+                // A head that looked like a redirect the platform then did not follow.
+                final_headers_ = std::move(block_);
+                status_ = block_status_;
+                head_done_ = true;
+            }
             if (done_ || ready()) break;
             curl_multi_poll(multi_, nullptr, 0, 1000, nullptr);
         }
