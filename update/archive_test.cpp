@@ -264,6 +264,19 @@ TEST_F(zip_test, DamagedEntryFailsKeepsEarlierEntriesAndNoHalfFile) {
     EXPECT_EQ(files_under(dest()), std::vector<std::string>{"good.dll"});
 }
 
+TEST_F(zip_test, UnreadableEntryRecordFailsAfterEarlierEntries) {
+    ASSERT_TRUE(make_zip(at("a.zip"), {file_entry("one.dll", "1"), file_entry("two.dll", "2")}));
+    std::string bytes = read_file_bytes(at("a.zip"));
+    const size_t first = bytes.find("PK\x01\x02");
+    const size_t second = bytes.find("PK\x01\x02", first + 4);
+    ASSERT_NE(second, std::string::npos);
+    bytes[second + 3] = 0x07;
+    write_file_bytes(at("a.zip"), bytes);
+    EXPECT_EQ(extract_zip(w("a.zip"), w("dest"), u"", u""), 0);
+    EXPECT_TRUE(logged(u"Extract Zip failed to GetZipItem\n")) << narrow(log_text());
+    EXPECT_EQ(files_under(dest()), std::vector<std::string>{"one.dll"});
+}
+
 TEST_F(zip_test, FileEntryBlockedByFolderFails) {
     fs::create_directories(dest("taken"));
     EXPECT_EQ(extract({file_entry("taken", "x")}), 0);

@@ -23,20 +23,24 @@ bool path_exists(std::u16string path) {
     return files_os::node_at(path, true) != files_os::node::none;
 }
 
-int create_folder(std::u16string path) {
+std::u16string normalise_folder_path(std::u16string path) {
+    if (path.empty()) return path;
     const char16_t sep = path_separator();
     const std::u16string one(1, sep), two(2, sep);
-    if (!path.empty()) {
-        // Two leading separators name a network share unless the first part is a local folder.
-        bool network = false;
-        if (path.size() >= 3 && path[0] == sep && path[1] == sep) {
-            const size_t next = path.find(sep, 2);
-            network = !folder_exists(next == std::u16string::npos ? path : path.substr(0, next));
-        }
-        path = replace_all(path, two, one);
-        if (network) path.insert(0, one);
-        path = with_trailing_separator(path);
+    // Two leading separators name a network share unless the first part is a local folder.
+    bool network = false;
+    if (path.size() >= 3 && path[0] == sep && path[1] == sep) {
+        const size_t next = path.find(sep, 2);
+        network = !folder_exists(next == std::u16string::npos ? path : path.substr(0, next));
     }
+    path = replace_all(path, two, one);
+    if (network) path.insert(0, one);
+    return with_trailing_separator(path);
+}
+
+int create_folder(std::u16string path) {
+    const char16_t sep = path_separator();
+    path = normalise_folder_path(std::move(path));
 
     uint32_t err = files_os::make_folder(path);
     if (err == 0) return 1;

@@ -30,6 +30,10 @@ bool move_file_no_replace(std::u16string from, std::u16string to);
 // Copies a file over the target, replacing it when it exists (CopyFileW with overwrite).
 bool copy_file_replace(std::u16string from, std::u16string to);
 
+// The path create_folder makes: doubled separators collapsed (a network path keeps its two
+// leading ones) and a trailing separator added. An empty path stays empty.
+std::u16string normalise_folder_path(std::u16string path);
+
 // Appends the native separator when the path lacks a trailing one.
 std::u16string with_trailing_separator(std::u16string path);
 

@@ -39,6 +39,22 @@ TEST_F(create_folder_test, LeadingDoubleSeparatorOfLocalFolderIsCollapsed) {
     EXPECT_TRUE(fs::is_directory(at("local/one")));
 }
 
+TEST_F(create_folder_test, NormalisationTable) {
+    const struct {
+        std::u16string in, out;
+    } rows[] = {
+        {u"", u""},
+        {u"/a/b", u"/a/b/"},
+        {u"/a//b/", u"/a/b/"},
+        {u"/a///b", u"/a//b/"},  // left to right without overlap
+        {u"//quorla-no-such-share/dir", u"//quorla-no-such-share/dir/"},
+        {u"//quorla-no-such-share//dir", u"//quorla-no-such-share/dir/"},
+        {u"//tmp/dir", u"/tmp/dir/"},  // a local folder, so no network path
+        {u"//", u"/"},
+    };
+    for (const auto& r : rows) EXPECT_EQ(normalise_folder_path(r.in), r.out) << narrow(r.in);
+}
+
 TEST_F(create_folder_test, EmptyPathFailsAndLogsErrorCode) {
     EXPECT_EQ(create_folder(u""), 0);
     EXPECT_TRUE(logged(u"폴더를 생성하지 못했습니다.[win32err:2][]")) << narrow(log_text());
