@@ -9,11 +9,11 @@ namespace inet {
 enum class service_type { unknown, http, https };
 
 struct cracked_url {
-    std::u16string url;       // the address as given
+    std::u16string url;  // the address as given
     service_type service = service_type::unknown;
-    std::u16string host;      // without brackets for an IPv6 literal
-    uint16_t port = 0;        // explicit, else the scheme's default
-    std::u16string object;    // path with query: the request target, never empty
+    std::u16string host;    // without brackets for an IPv6 literal
+    uint16_t port = 0;      // explicit, else the scheme's default
+    std::u16string object;  // path with query: the request target, never empty
     bool ok = false;
 };
 

@@ -128,9 +128,8 @@ void execute_request(http_request& request, const request_options&, const cracke
     response.status = status;
 
     std::string value;
-    response.content_length = request.query_header("Content-Length", value)
-                                  ? parse_content_length(value)
-                                  : -1;
+    response.content_length =
+        request.query_header("Content-Length", value) ? parse_content_length(value) : -1;
     if (request.query_header("Transfer-Encoding", value) && contains(value, "chunked"))
         response.chunked = true;
 
@@ -179,8 +178,8 @@ void run_guarded(const std::u16string& address, const request_options& options, 
         set_error(response, e.what());
     } catch (...) {
         response.status = -1;
-        set_error(response, to_narrow_acp(format16(u"httprest unknown error 0x%08x",
-                                                   last_system_error())));
+        set_error(response,
+                  to_narrow_acp(format16(u"httprest unknown error 0x%08x", last_system_error())));
     }
 }
 

@@ -19,18 +19,18 @@ std::u16string default_user_agent();
 std::string compose_user_agent(std::string platform_text);
 
 struct request_options {
-    int32_t connect_timeout = 60;     // seconds
-    int32_t transfer_timeout = 600;   // seconds without progress, sending and receiving each
+    int32_t connect_timeout = 60;    // seconds
+    int32_t transfer_timeout = 600;  // seconds without progress, sending and receiving each
     std::u16string user_agent = default_user_agent();
 };
 
 struct _response {
-    int32_t status = -1;           // -1: no status code, or the request failed
-    double content_length = 0;     // -1 when the response had no Content-Length
-    bool chunked = false;          // Transfer-Encoding contains "chunked"
-    std::vector<uint8_t> body;     // memory sink only
-    int32_t body_size = 0;         // bytes of body in use
-    char error[256] = {};          // system code page, empty unless the request failed
+    int32_t status = -1;        // -1: no status code, or the request failed
+    double content_length = 0;  // -1 when the response had no Content-Length
+    bool chunked = false;       // Transfer-Encoding contains "chunked"
+    std::vector<uint8_t> body;  // memory sink only
+    int32_t body_size = 0;      // bytes of body in use
+    char error[256] = {};       // system code page, empty unless the request failed
 };
 
 // Receives body pieces: (bytes, element size, element count, target); returns bytes taken.
@@ -50,8 +50,8 @@ std::unique_ptr<CMyInternetSession> open_session(const request_options& options)
 // The exchange on an opened request: send, status, Content-Length, Transfer-Encoding, and the
 // body into the sink when it was announced (Content-Length > 0 or chunked). Transport
 // failures set status -1 and error; bytes already delivered stay with the sink.
-void execute_request(http_request& request, const request_options& options,
-                     const cracked_url& url, body_sink sink, void* target, _response& response);
+void execute_request(http_request& request, const request_options& options, const cracked_url& url,
+                     body_sink sink, void* target, _response& response);
 
 // GET into memory. Never returns null.
 std::shared_ptr<_response> get(const std::u16string& url, const request_options& options);

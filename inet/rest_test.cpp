@@ -1,11 +1,10 @@
 #include "inet/rest.h"
 
 #include <arpa/inet.h>
+#include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstdlib>
@@ -38,7 +37,9 @@ std::string pattern(size_t n) {
     return s;
 }
 
-std::u16string wide(const std::string& s) { return std::u16string(s.begin(), s.end()); }
+std::u16string wide(const std::string& s) {
+    return std::u16string(s.begin(), s.end());
+}
 
 std::string read_file(const fs::path& p) {
     std::ifstream in(p, std::ios::binary);
@@ -48,7 +49,7 @@ std::string read_file(const fs::path& p) {
 }
 
 class temp_dir {
-public:
+  public:
     temp_dir() {
         char t[] = "/tmp/quorla-inet-XXXXXX";
         path = mkdtemp(t);
@@ -63,7 +64,7 @@ public:
 
 // A listener whose accept queue is full, so further connection attempts get no answer.
 class unanswered_port {
-public:
+  public:
     unanswered_port() {
         fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
         sockaddr_in a{};
@@ -104,7 +105,8 @@ TEST(user_agent, composition_rules_table) {
         {"Mozilla/4.0 (compatible; MSIE 7.0; MSIE 7.0; Windows NT 6.1)",
          "Mozilla/4.0 (compatible; Windows NT 6.1) WinInetRest/1.0"},
         {"Mozilla/5.0 (Windows NT 10.0)", "Mozilla/5.0 (Windows NT 10.0) WinInetRest/1.0"},
-        {"Mozilla/4.0 (compatible; msie 7.0; X)", "Mozilla/4.0 (compatible; msie 7.0; X) WinInetRest/1.0"},
+        {"Mozilla/4.0 (compatible; msie 7.0; X)",
+         "Mozilla/4.0 (compatible; msie 7.0; X) WinInetRest/1.0"},
         // Nothing left after the removal: the fallback takes its place.
         {" MSIE 7.0;", "Mozilla/4.0 (compatible; Windows NT) WinInetRest/1.0"},
         // The search resumes where the removal happened, so a pattern formed across it stays.
@@ -223,12 +225,12 @@ TEST(get, wire_carries_http_1_0_get_our_user_agent_and_no_header_of_ours) {
         ASSERT_EQ(r->status, 200) << r->error;
         auto req = shop.last_request();
         EXPECT_EQ(req.request_line, "GET /cart?key=K&v=%2F HTTP/1.0");
-        EXPECT_EQ(req.header("User-Agent"),
-                  "Mozilla/4.0 (compatible; Windows NT) WinInetRest/1.0");
+        EXPECT_EQ(req.header("User-Agent"), "Mozilla/4.0 (compatible; Windows NT) WinInetRest/1.0");
         std::set<std::string> names;
         for (const auto& [n, v] : req.headers) {
             std::string lower = n;
-            for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+            for (char& c : lower)
+                c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
             names.insert(lower);
         }
         EXPECT_EQ(names, (std::set<std::string>{"host", "user-agent"})) << req.raw_head;
@@ -254,9 +256,7 @@ TEST(get, zero_content_length_gives_200_and_empty_body) {
     EXPECT_EQ(r->status, 200);
     EXPECT_EQ(r->content_length, 0);
     EXPECT_EQ(r->body_size, 0);
-    {
-        std::ofstream(dir.path / "f") << "old content";
-    }
+    { std::ofstream(dir.path / "f") << "old content"; }
     auto f = inet::rest::get_to_file(shop.url16("/empty"), request_options(), dir.file("f"));
     EXPECT_EQ(f->status, 200);
     EXPECT_TRUE(fs::exists(dir.path / "f"));
@@ -265,7 +265,8 @@ TEST(get, zero_content_length_gives_200_and_empty_body) {
 
 TEST(get, body_without_length_or_chunking_is_not_read) {
     http_server shop;
-    shop.serve_raw("/nolength", "HTTP/1.1 200 OK\r\nContent-Type: text/plain\r\n\r\nunannounced body");
+    shop.serve_raw("/nolength",
+                   "HTTP/1.1 200 OK\r\nContent-Type: text/plain\r\n\r\nunannounced body");
     // The server keeps this one open: an engine that tried to read would wait for the
     // transfer time-out and fail.
     shop.serve_raw("/nolength-open", "HTTP/1.1 200 OK\r\n\r\nunannounced body", raw_end::stall);
@@ -292,9 +293,10 @@ TEST(get, chunked_answer_is_read_completely) {
     EXPECT_EQ(r->content_length, -1);
     EXPECT_EQ(body_of(*r), body);
 
-    shop.serve_raw("/trailer", "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n"
-                               "Content-Type: text/xml\r\n\r\n5\r\nhello\r\n0\r\n"
-                               "X-Check: 1\r\n\r\n");
+    shop.serve_raw("/trailer",
+                   "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n"
+                   "Content-Type: text/xml\r\n\r\n5\r\nhello\r\n0\r\n"
+                   "X-Check: 1\r\n\r\n");
     auto t = inet::rest::get(shop.url16("/trailer"), request_options());
     EXPECT_EQ(t->status, 200) << t->error;
     EXPECT_TRUE(t->chunked);
@@ -436,11 +438,9 @@ TEST(get, empty_or_unknown_address_fails_without_traffic_and_still_makes_the_fil
     http_server shop;
     shop.serve_bytes("/x", "x");
     temp_dir dir;
-    {
-        std::ofstream(dir.path / "out") << "stale";
-    }
-    const std::u16string bad[] = {u"", u"ftp://127.0.0.1:" + wide(std::to_string(shop.port())) + u"/x",
-                                  u"127.0.0.1/x"};
+    { std::ofstream(dir.path / "out") << "stale"; }
+    const std::u16string bad[] = {
+        u"", u"ftp://127.0.0.1:" + wide(std::to_string(shop.port())) + u"/x", u"127.0.0.1/x"};
     for (const auto& url : bad) {
         auto r = inet::rest::get(url, request_options());
         EXPECT_EQ(r->status, -1);
@@ -471,9 +471,7 @@ TEST(get, connection_refused_gives_minus_one_and_the_platform_text_after_3_attem
     EXPECT_EQ(request->connect_attempts(), 3);
 
     temp_dir dir;
-    {
-        std::ofstream(dir.path / "f") << "previous download";
-    }
+    { std::ofstream(dir.path / "f") << "previous download"; }
     auto f = inet::rest::get_to_file(wide(url), request_options(), dir.file("f"));
     EXPECT_EQ(f->status, -1);
     EXPECT_EQ(fs::file_size(dir.path / "f"), 0u);

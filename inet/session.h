@@ -14,10 +14,10 @@
 namespace inet {
 
 enum class session_option {
-    connect_retries,           // connect attempts per request
-    connect_timeout_ms,        // one connect attempt, TLS handshake included
-    send_timeout_ms,           // no progress while sending for that long fails the request
-    receive_timeout_ms,        // no progress while receiving for that long fails the request
+    connect_retries,     // connect attempts per request
+    connect_timeout_ms,  // one connect attempt, TLS handshake included
+    send_timeout_ms,     // no progress while sending for that long fails the request
+    receive_timeout_ms,  // no progress while receiving for that long fails the request
     max_conns_per_server,
     max_conns_per_1_0_server,
 };
@@ -26,7 +26,7 @@ class http_request;
 
 // One platform internet session. Lives for exactly one request.
 class CMyInternetSession {
-public:
+  public:
     // Opens the session with the user agent text; is_open() tells whether the platform agreed.
     explicit CMyInternetSession(const std::u16string& agent);
     ~CMyInternetSession();
@@ -48,13 +48,13 @@ public:
 
     struct impl;
 
-private:
+  private:
     std::unique_ptr<impl> p;
 };
 
 // One GET on a session.
 class http_request {
-public:
+  public:
     virtual ~http_request() = default;
 
     // Certificate policy of an https request: true accepts any certificate and host name.

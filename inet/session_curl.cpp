@@ -18,7 +18,9 @@ namespace inet {
 namespace {
 
 // libcurl's texts are ASCII or UTF-8; callers want the system code page.
-std::string to_acp(const char* text) { return to_narrow_acp(from_utf8(text ? text : "")); }
+std::string to_acp(const char* text) {
+    return to_narrow_acp(from_utf8(text ? text : ""));
+}
 
 bool global_init() {
     static const bool ok = curl_global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK;
@@ -57,7 +59,7 @@ struct CMyInternetSession::impl {
 };
 
 class curl_request final : public http_request {
-public:
+  public:
     curl_request(CMyInternetSession::impl& session, CURLM* multi, const cracked_url& url)
         : session_(session), easy_(session.easy), multi_(multi), url_(url) {}
 
@@ -126,7 +128,7 @@ public:
     const std::string& error_text() const override { return error_; }
     int32_t connect_attempts() const override { return attempts_; }
 
-private:
+  private:
     static size_t on_header(char* data, size_t size, size_t count, void* self) {
         size_t n = size * count;
         try {
@@ -213,7 +215,8 @@ private:
         uint32_t connect_ms = o[static_cast<size_t>(session_option::connect_timeout_ms)];
         uint32_t idle_ms = std::max(o[static_cast<size_t>(session_option::send_timeout_ms)],
                                     o[static_cast<size_t>(session_option::receive_timeout_ms)]);
-        long conns = static_cast<long>(o[static_cast<size_t>(session_option::max_conns_per_server)]);
+        long conns =
+            static_cast<long>(o[static_cast<size_t>(session_option::max_conns_per_server)]);
 
         CURL* e = easy_;
         bool ok = curl_easy_setopt(e, CURLOPT_URL, url_text_.c_str()) == CURLE_OK;
@@ -228,7 +231,8 @@ private:
         curl_easy_setopt(e, CURLOPT_PROTOCOLS_STR, "http,https");
         curl_easy_setopt(e, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
         curl_easy_setopt(e, CURLOPT_SUPPRESS_CONNECT_HEADERS, 1L);
-        if (connect_ms > 0) curl_easy_setopt(e, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(connect_ms));
+        if (connect_ms > 0)
+            curl_easy_setopt(e, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(connect_ms));
         if (idle_ms > 0) {
             // "No progress for that long" rather than a limit on the whole transfer.
             curl_easy_setopt(e, CURLOPT_LOW_SPEED_LIMIT, 1L);
@@ -269,8 +273,9 @@ private:
     // session's connect retries; nothing was sent, so this is always safe.
     bool retry_connect() {
         if (any_header_) return false;
-        if (attempts_ >= static_cast<int32_t>(
-                             session_.options[static_cast<size_t>(session_option::connect_retries)]))
+        if (attempts_ >=
+            static_cast<int32_t>(
+                session_.options[static_cast<size_t>(session_option::connect_retries)]))
             return false;
         curl_off_t connected = 0;
         curl_easy_getinfo(easy_, CURLINFO_CONNECT_TIME_T, &connected);
@@ -353,9 +358,15 @@ CMyInternetSession::~CMyInternetSession() {
     if (p->easy) curl_easy_cleanup(p->easy);
 }
 
-bool CMyInternetSession::is_open() const { return p->easy != nullptr; }
-const std::string& CMyInternetSession::error_text() const { return p->error; }
-const std::u16string& CMyInternetSession::agent() const { return p->agent; }
+bool CMyInternetSession::is_open() const {
+    return p->easy != nullptr;
+}
+const std::string& CMyInternetSession::error_text() const {
+    return p->error;
+}
+const std::u16string& CMyInternetSession::agent() const {
+    return p->agent;
+}
 
 void CMyInternetSession::set_option(session_option option, uint32_t value) {
     size_t i = static_cast<size_t>(option);
@@ -380,7 +391,9 @@ std::unique_ptr<http_request> CMyInternetSession::open_request(const cracked_url
     return std::make_unique<curl_request>(*p, multi, url);
 }
 
-std::string platform_user_agent_text() { return std::string(); }
+std::string platform_user_agent_text() {
+    return std::string();
+}
 
 bool verifies_certificates() {
 #ifdef QUORLA_VERIFY_TLS

@@ -38,19 +38,32 @@ std::string trim(std::string_view s) {
 
 const char* reason(int status) {
     switch (status) {
-        case 200: return "OK";
-        case 204: return "No Content";
-        case 301: return "Moved Permanently";
-        case 302: return "Found";
-        case 303: return "See Other";
-        case 307: return "Temporary Redirect";
-        case 308: return "Permanent Redirect";
-        case 400: return "Bad Request";
-        case 403: return "Forbidden";
-        case 404: return "Not Found";
-        case 500: return "Internal Server Error";
-        case 503: return "Service Unavailable";
-        default: return "Status";
+        case 200:
+            return "OK";
+        case 204:
+            return "No Content";
+        case 301:
+            return "Moved Permanently";
+        case 302:
+            return "Found";
+        case 303:
+            return "See Other";
+        case 307:
+            return "Temporary Redirect";
+        case 308:
+            return "Permanent Redirect";
+        case 400:
+            return "Bad Request";
+        case 403:
+            return "Forbidden";
+        case 404:
+            return "Not Found";
+        case 500:
+            return "Internal Server Error";
+        case 503:
+            return "Service Unavailable";
+        default:
+            return "Status";
     }
 }
 
@@ -64,9 +77,10 @@ const certificate_files& certificates() {
         if (!mkdtemp(tmpl)) throw std::runtime_error("mkdtemp failed");
         certificate_files f{tmpl, std::filesystem::path(tmpl) / "cert.pem",
                             std::filesystem::path(tmpl) / "key.pem"};
-        std::string cmd = "openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj "
-                          "/CN=quorla-test.invalid -keyout '" + f.key.string() + "' -out '" +
-                          f.cert.string() + "' >/dev/null 2>&1";
+        std::string cmd =
+            "openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj "
+            "/CN=quorla-test.invalid -keyout '" +
+            f.key.string() + "' -out '" + f.cert.string() + "' >/dev/null 2>&1";
         if (std::system(cmd.c_str()) != 0 || !std::filesystem::exists(f.cert))
             throw std::runtime_error("openssl could not make a test certificate");
         static std::filesystem::path remove_at_exit = f.dir;
@@ -344,7 +358,8 @@ http_server::http_server(bool tls) : p(std::make_unique<impl>()) {
     if (tls) {
         const certificate_files& f = certificates();
         p->ctx = SSL_CTX_new(TLS_server_method());
-        if (!p->ctx || SSL_CTX_use_certificate_file(p->ctx, f.cert.c_str(), SSL_FILETYPE_PEM) != 1 ||
+        if (!p->ctx ||
+            SSL_CTX_use_certificate_file(p->ctx, f.cert.c_str(), SSL_FILETYPE_PEM) != 1 ||
             SSL_CTX_use_PrivateKey_file(p->ctx, f.key.c_str(), SSL_FILETYPE_PEM) != 1)
             throw std::runtime_error("test TLS context could not be made");
     }
@@ -363,7 +378,9 @@ http_server::http_server(bool tls) : p(std::make_unique<impl>()) {
     p->acceptor = std::thread([this] { p->accept_loop(); });
 }
 
-http_server::~http_server() { stop(); }
+http_server::~http_server() {
+    stop();
+}
 
 void http_server::stop() {
     if (p->stopping.exchange(true)) return;
@@ -380,14 +397,20 @@ void http_server::stop() {
     p->ctx = nullptr;
 }
 
-bool http_server::tls() const { return p->tls; }
-uint16_t http_server::port() const { return p->port; }
+bool http_server::tls() const {
+    return p->tls;
+}
+uint16_t http_server::port() const {
+    return p->port;
+}
 
 std::string http_server::base_url() const {
     return std::string(p->tls ? "https" : "http") + "://127.0.0.1:" + std::to_string(p->port);
 }
 
-std::string http_server::url(std::string_view path) const { return base_url() + std::string(path); }
+std::string http_server::url(std::string_view path) const {
+    return base_url() + std::string(path);
+}
 
 std::u16string http_server::url16(std::string_view path) const {
     std::string u = url(path);
@@ -473,7 +496,11 @@ std::string closed_port_url() {
     return "http://127.0.0.1:" + std::to_string(ntohs(a.sin_port));
 }
 
-std::filesystem::path test_certificate() { return certificates().cert; }
-std::filesystem::path test_private_key() { return certificates().key; }
+std::filesystem::path test_certificate() {
+    return certificates().cert;
+}
+std::filesystem::path test_private_key() {
+    return certificates().key;
+}
 
 }  // namespace test_support

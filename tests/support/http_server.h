@@ -33,7 +33,7 @@ namespace test_support {
 struct recorded_request {
     std::string raw_head;      // request line and headers, up to and including the blank line
     std::string request_line;  // "GET /a?b=c HTTP/1.0" (without CR LF)
-    std::string method, target, path, version;  // path: the target without its query
+    std::string method, target, path, version;                 // path: the target without its query
     std::vector<std::pair<std::string, std::string>> headers;  // as received, in order
 
     // First value of a header, letter case of the name ignored; "" when absent.
@@ -63,7 +63,7 @@ enum class raw_end {
 };
 
 class http_server {
-public:
+  public:
     explicit http_server(bool tls = false);
     ~http_server();
     http_server(const http_server&) = delete;
@@ -73,7 +73,7 @@ public:
     uint16_t port() const;
     // "http://127.0.0.1:PORT" or "https://127.0.0.1:PORT", no trailing slash.
     std::string base_url() const;
-    std::string url(std::string_view path) const;        // base_url() + path
+    std::string url(std::string_view path) const;       // base_url() + path
     std::u16string url16(std::string_view path) const;  // the same as wide text
 
     void serve(const std::string& path, reply answer);
@@ -97,7 +97,7 @@ public:
 
     struct impl;
 
-private:
+  private:
     std::unique_ptr<impl> p;
 };
 
