@@ -15,7 +15,7 @@ struct crack_case {
 
 using inet::service_type;
 
-TEST(crack_url, splits_addresses_the_engine_requests) {
+TEST(inet_crack_url, splits_addresses_the_engine_requests) {
     const crack_case cases[] = {
         {u"http://127.0.0.1:8080/startup?key=K&field=startup", true, service_type::http,
          u"127.0.0.1", 8080, u"/startup?key=K&field=startup"},
@@ -49,7 +49,7 @@ TEST(crack_url, splits_addresses_the_engine_requests) {
     }
 }
 
-TEST(crack_url, refuses_what_must_not_reach_the_network) {
+TEST(inet_crack_url, refuses_what_must_not_reach_the_network) {
     const char16_t* bad[] = {
         u"",
         u"   ",

@@ -94,7 +94,7 @@ class unanswered_port {
 
 // ---- user agent and settings ----------------------------------------------------------
 
-TEST(user_agent, composition_rules_table) {
+TEST(inet_user_agent, composition_rules_table) {
     struct row {
         const char* platform;
         const char* expected;
@@ -118,12 +118,12 @@ TEST(user_agent, composition_rules_table) {
     }
 }
 
-TEST(user_agent, posix_has_no_browser_text_so_the_fallback_applies) {
+TEST(inet_user_agent, posix_has_no_browser_text_so_the_fallback_applies) {
     EXPECT_EQ(inet::rest::default_user_agent(),
               u"Mozilla/4.0 (compatible; Windows NT) WinInetRest/1.0");
 }
 
-TEST(request_options, defaults_give_60_s_connect_and_600_s_transfer_limits) {
+TEST(inet_request_options, defaults_give_60_s_connect_and_600_s_transfer_limits) {
     request_options o;
     EXPECT_EQ(o.connect_timeout, 60);
     EXPECT_EQ(o.transfer_timeout, 600);
@@ -141,7 +141,7 @@ TEST(request_options, defaults_give_60_s_connect_and_600_s_transfer_limits) {
     EXPECT_EQ(session->agent(), o.user_agent);
 }
 
-TEST(response_record, starts_with_no_status_and_nothing_received) {
+TEST(inet_response_record, starts_with_no_status_and_nothing_received) {
     _response r;
     EXPECT_EQ(r.status, -1);
     EXPECT_EQ(r.content_length, 0);
@@ -153,7 +153,7 @@ TEST(response_record, starts_with_no_status_and_nothing_received) {
 
 // ---- sinks and error text ---------------------------------------------------------------
 
-TEST(memory_sink, appends_in_order_and_grows_to_exactly_what_is_needed) {
+TEST(inet_memory_sink, appends_in_order_and_grows_to_exactly_what_is_needed) {
     _response r;
     EXPECT_EQ(inet::rest::memory_sink("abc", 1, 3, &r), 3);
     EXPECT_EQ(inet::rest::memory_sink("defg", 1, 4, &r), 4);
@@ -164,7 +164,7 @@ TEST(memory_sink, appends_in_order_and_grows_to_exactly_what_is_needed) {
     EXPECT_EQ(r.body_size, 7);
 }
 
-TEST(memory_sink, writes_after_body_size_not_after_spare_bytes) {
+TEST(inet_memory_sink, writes_after_body_size_not_after_spare_bytes) {
     _response r;
     r.body.assign(10, 'z');  // room left over from elsewhere
     EXPECT_EQ(inet::rest::memory_sink("ab", 1, 2, &r), 2);
@@ -172,12 +172,12 @@ TEST(memory_sink, writes_after_body_size_not_after_spare_bytes) {
     EXPECT_EQ(body_of(r), "ab");
 }
 
-TEST(file_sink, reports_nothing_taken_when_the_file_is_not_open) {
+TEST(inet_file_sink, reports_nothing_taken_when_the_file_is_not_open) {
     std::ofstream closed;
     EXPECT_EQ(inet::rest::file_sink("abc", 1, 3, &closed), 0);
 }
 
-TEST(error_text, long_text_is_cut_to_255_bytes) {
+TEST(inet_error_text, long_text_is_cut_to_255_bytes) {
     _response r;
     inet::rest::set_error(r, std::string(300, 'e'));
     EXPECT_EQ(std::strlen(r.error), 255u);
@@ -185,7 +185,7 @@ TEST(error_text, long_text_is_cut_to_255_bytes) {
     EXPECT_STREQ(r.error, "short");
 }
 
-TEST(error_text, cut_never_splits_a_double_byte_character) {
+TEST(inet_error_text, cut_never_splits_a_double_byte_character) {
     set_system_code_page("CP949");
     std::u16string korean;
     for (int i = 0; i < 200; ++i) korean += u'\uC624';  // two bytes each in CP949
@@ -200,7 +200,7 @@ TEST(error_text, cut_never_splits_a_double_byte_character) {
 
 // ---- against real servers -----------------------------------------------------------------
 
-TEST(get, answer_200_with_length_delivers_the_whole_body) {
+TEST(inet_get, answer_200_with_length_delivers_the_whole_body) {
     http_server shop;
     shop.serve_bytes("/startup.xml", "<startup/>");
     auto r = inet::rest::get(shop.url16("/startup.xml?key=K&field=startup"), request_options());
@@ -214,7 +214,7 @@ TEST(get, answer_200_with_length_delivers_the_whole_body) {
     EXPECT_EQ(shop.request_count("/startup.xml"), 1);
 }
 
-TEST(get, wire_carries_http_1_0_get_our_user_agent_and_no_header_of_ours) {
+TEST(inet_get, wire_carries_http_1_0_get_our_user_agent_and_no_header_of_ours) {
     for (bool tls : {false, true}) {
         SCOPED_TRACE(tls ? "https" : "http");
         http_server shop(tls);
@@ -238,7 +238,7 @@ TEST(get, wire_carries_http_1_0_get_our_user_agent_and_no_header_of_ours) {
     }
 }
 
-TEST(get, user_agent_of_the_options_is_what_the_server_sees) {
+TEST(inet_get, user_agent_of_the_options_is_what_the_server_sees) {
     http_server shop;
     shop.serve_bytes("/a", "x");
     request_options o;
@@ -248,7 +248,7 @@ TEST(get, user_agent_of_the_options_is_what_the_server_sees) {
     EXPECT_EQ(shop.last_request().header("User-Agent"), "Custom/1.0 (test)");
 }
 
-TEST(get, zero_content_length_gives_200_and_empty_body) {
+TEST(inet_get, zero_content_length_gives_200_and_empty_body) {
     http_server shop;
     shop.serve_bytes("/empty", "");
     temp_dir dir;
@@ -263,7 +263,7 @@ TEST(get, zero_content_length_gives_200_and_empty_body) {
     EXPECT_EQ(fs::file_size(dir.path / "f"), 0u);
 }
 
-TEST(get, body_without_length_or_chunking_is_not_read) {
+TEST(inet_get, body_without_length_or_chunking_is_not_read) {
     http_server shop;
     shop.serve_raw("/nolength",
                    "HTTP/1.1 200 OK\r\nContent-Type: text/plain\r\n\r\nunannounced body");
@@ -283,7 +283,7 @@ TEST(get, body_without_length_or_chunking_is_not_read) {
     }
 }
 
-TEST(get, chunked_answer_is_read_completely) {
+TEST(inet_get, chunked_answer_is_read_completely) {
     http_server shop;
     std::string body = pattern(25000);
     shop.serve("/chunked", reply::chunked(body, 3000));
@@ -303,7 +303,7 @@ TEST(get, chunked_answer_is_read_completely) {
     EXPECT_EQ(body_of(*t), "hello");
 }
 
-TEST(get, transfer_encoding_with_capital_c_is_not_chunked) {
+TEST(inet_get, transfer_encoding_with_capital_c_is_not_chunked) {
     http_server shop;
     shop.serve_raw("/Chunked",
                    "HTTP/1.1 200 OK\r\nTransfer-Encoding: Chunked\r\n\r\n5\r\nhello\r\n0\r\n\r\n");
@@ -313,7 +313,7 @@ TEST(get, transfer_encoding_with_capital_c_is_not_chunked) {
     EXPECT_EQ(r->body_size, 0);
 }
 
-TEST(get, not_found_page_reaches_memory_and_file) {
+TEST(inet_get, not_found_page_reaches_memory_and_file) {
     http_server shop;
     shop.serve("/missing", reply::text("<h1>gone</h1>", 404));
     auto r = inet::rest::get(shop.url16("/missing"), request_options());
@@ -326,7 +326,7 @@ TEST(get, not_found_page_reaches_memory_and_file) {
     EXPECT_TRUE(f->body.empty());
 }
 
-TEST(get, https_with_self_signed_certificate_for_another_host_follows_the_build_policy) {
+TEST(inet_get, https_with_self_signed_certificate_for_another_host_follows_the_build_policy) {
     http_server secure(true);
     secure.serve_bytes("/startup.xml", "secret");
     auto r = inet::rest::get(secure.url16("/startup.xml"), request_options());
@@ -341,7 +341,7 @@ TEST(get, https_with_self_signed_certificate_for_another_host_follows_the_build_
     }
 }
 
-TEST(build, verification_follows_the_quorla_verify_tls_definition) {
+TEST(inet_build, verification_follows_the_quorla_verify_tls_definition) {
 #ifdef QUORLA_VERIFY_TLS
     EXPECT_TRUE(inet::verifies_certificates());
 #else
@@ -349,7 +349,7 @@ TEST(build, verification_follows_the_quorla_verify_tls_definition) {
 #endif
 }
 
-TEST(get, redirects_are_followed_between_http_and_https) {
+TEST(inet_get, redirects_are_followed_between_http_and_https) {
     http_server plain;
     http_server secure(true);
     plain.serve("/to-https", reply::redirect(secure.url("/landing?x=1")));
@@ -375,7 +375,7 @@ TEST(get, redirects_are_followed_between_http_and_https) {
               "Mozilla/4.0 (compatible; Windows NT) WinInetRest/1.0");
 }
 
-TEST(get, redirect_to_a_closed_port_fails_with_the_connect_error) {
+TEST(inet_get, redirect_to_a_closed_port_fails_with_the_connect_error) {
     http_server shop;
     shop.serve("/away", reply::redirect(test_support::closed_port_url() + "/x"));
     auto r = inet::rest::get(shop.url16("/away"), request_options());
@@ -384,7 +384,7 @@ TEST(get, redirect_to_a_closed_port_fails_with_the_connect_error) {
     EXPECT_EQ(r->body_size, 0);  // the redirect's own body is not the answer
 }
 
-TEST(get, body_longer_than_one_buffer_reaches_the_sink_in_pieces_of_at_most_8096) {
+TEST(inet_get, body_longer_than_one_buffer_reaches_the_sink_in_pieces_of_at_most_8096) {
     http_server shop;
     std::string body = pattern(100000);
     shop.serve_bytes("/big", body);
@@ -414,7 +414,7 @@ TEST(get, body_longer_than_one_buffer_reaches_the_sink_in_pieces_of_at_most_8096
     }
 }
 
-TEST(get, sink_that_takes_nothing_does_not_stop_the_transfer) {
+TEST(inet_get, sink_that_takes_nothing_does_not_stop_the_transfer) {
     http_server shop;
     shop.serve_bytes("/big", pattern(30000));
     request_options o;
@@ -434,7 +434,7 @@ TEST(get, sink_that_takes_nothing_does_not_stop_the_transfer) {
 
 // ---- failures -----------------------------------------------------------------------------
 
-TEST(get, empty_or_unknown_address_fails_without_traffic_and_still_makes_the_file) {
+TEST(inet_get, empty_or_unknown_address_fails_without_traffic_and_still_makes_the_file) {
     http_server shop;
     shop.serve_bytes("/x", "x");
     temp_dir dir;
@@ -454,7 +454,7 @@ TEST(get, empty_or_unknown_address_fails_without_traffic_and_still_makes_the_fil
     EXPECT_TRUE(shop.requests().empty());
 }
 
-TEST(get, connection_refused_gives_minus_one_and_the_platform_text_after_3_attempts) {
+TEST(inet_get, connection_refused_gives_minus_one_and_the_platform_text_after_3_attempts) {
     std::string url = test_support::closed_port_url() + "/startup";
     auto r = inet::rest::get(wide(url), request_options());
     EXPECT_EQ(r->status, -1);
@@ -477,7 +477,7 @@ TEST(get, connection_refused_gives_minus_one_and_the_platform_text_after_3_attem
     EXPECT_EQ(fs::file_size(dir.path / "f"), 0u);
 }
 
-TEST(get, connect_that_gets_no_answer_fails_after_the_connect_time_out) {
+TEST(inet_get, connect_that_gets_no_answer_fails_after_the_connect_time_out) {
     unanswered_port silent;
     request_options o;
     o.connect_timeout = 1;
@@ -492,7 +492,7 @@ TEST(get, connect_that_gets_no_answer_fails_after_the_connect_time_out) {
     EXPECT_EQ(request->connect_attempts(), 3) << r.error;
 }
 
-TEST(get, connection_cut_mid_body_fails_and_keeps_delivered_bytes) {
+TEST(inet_get, connection_cut_mid_body_fails_and_keeps_delivered_bytes) {
     http_server shop;
     std::string part = pattern(20000);
     std::string head = "HTTP/1.1 200 OK\r\nContent-Length: 100000\r\n\r\n";
@@ -527,7 +527,7 @@ TEST(get, connection_cut_mid_body_fails_and_keeps_delivered_bytes) {
     EXPECT_EQ(body_of(*c).substr(0, 5), "hello");
 }
 
-TEST(get, server_that_stalls_fails_after_the_transfer_time_out) {
+TEST(inet_get, server_that_stalls_fails_after_the_transfer_time_out) {
     http_server shop;
     std::string part = pattern(5000);
     shop.serve_raw("/stall-body", "HTTP/1.1 200 OK\r\nContent-Length: 100000\r\n\r\n" + part,
@@ -551,14 +551,14 @@ TEST(get, server_that_stalls_fails_after_the_transfer_time_out) {
     }
 }
 
-TEST(get, answer_without_status_line_fails) {
+TEST(inet_get, answer_without_status_line_fails) {
     http_server shop;
     shop.serve_raw("/garbage", "this is not http\r\n\r\n");
     auto r = inet::rest::get(shop.url16("/garbage"), request_options());
     EXPECT_EQ(r->status, -1);
 }
 
-TEST(get, proxy_from_the_environment_is_honoured) {
+TEST(inet_get, proxy_from_the_environment_is_honoured) {
     http_server proxy;
     proxy.serve_bytes("http://shop.invalid/startup", "via proxy");
     std::string saved_no = std::getenv("no_proxy") ? std::getenv("no_proxy") : "";
@@ -575,7 +575,7 @@ TEST(get, proxy_from_the_environment_is_honoured) {
     EXPECT_EQ(proxy.last_request().request_line, "GET http://shop.invalid/startup?key=1 HTTP/1.0");
 }
 
-TEST(get_to_file, writes_the_body_and_leaves_memory_empty) {
+TEST(inet_get_to_file, writes_the_body_and_leaves_memory_empty) {
     http_server shop;
     std::string body = pattern(40000);
     shop.serve_bytes("/module.zip", body);
@@ -588,7 +588,7 @@ TEST(get_to_file, writes_the_body_and_leaves_memory_empty) {
     EXPECT_EQ(read_file(dir.path / "module.zip.tmp~"), body);
 }
 
-TEST(get_to_file, unopenable_path_does_not_fail_the_request) {
+TEST(inet_get_to_file, unopenable_path_does_not_fail_the_request) {
     http_server shop;
     shop.serve_bytes("/a", "abc");
     temp_dir dir;

@@ -176,7 +176,11 @@ struct http_server::impl {
     std::atomic<bool> stopping{false};
     std::thread acceptor;
     std::mutex lock;  // guards everything below
-    std::vector<std::thread> workers;
+    struct worker {
+        std::thread thread;
+        std::shared_ptr<std::atomic<bool>> done;
+    };
+    std::vector<worker> workers;
     std::map<std::string, route> routes;
     std::vector<std::pair<std::string, std::filesystem::path>> folders;
     std::vector<recorded_request> log;
@@ -341,7 +345,21 @@ struct http_server::impl {
             int fd = ::accept4(listen_fd, nullptr, nullptr, SOCK_CLOEXEC);
             if (fd < 0) continue;
             std::lock_guard<std::mutex> g(lock);
-            workers.emplace_back([this, fd] { serve_connection(fd); });
+            // Finished connection threads are joined here, so long tests do not pile them up.
+            for (auto it = workers.begin(); it != workers.end();) {
+                if (*it->done) {
+                    it->thread.join();
+                    it = workers.erase(it);
+                } else {
+                    ++it;
+                }
+            }
+            auto done = std::make_shared<std::atomic<bool>>(false);
+            workers.push_back({std::thread([this, fd, done] {
+                                   serve_connection(fd);
+                                   *done = true;
+                               }),
+                               done});
         }
     }
 
@@ -385,12 +403,12 @@ http_server::~http_server() {
 void http_server::stop() {
     if (p->stopping.exchange(true)) return;
     if (p->acceptor.joinable()) p->acceptor.join();
-    std::vector<std::thread> workers;
+    std::vector<impl::worker> workers;
     {
         std::lock_guard<std::mutex> g(p->lock);
         workers.swap(p->workers);
     }
-    for (auto& t : workers) t.join();
+    for (auto& w : workers) w.thread.join();
     if (p->listen_fd >= 0) ::close(p->listen_fd);
     p->listen_fd = -1;
     if (p->ctx) SSL_CTX_free(p->ctx);

@@ -41,7 +41,7 @@ std::string raw_exchange(uint16_t port, const std::string& request) {
     return out;
 }
 
-TEST(http_server, sequence_answers_in_order_then_repeats_the_last) {
+TEST(test_http_server, sequence_answers_in_order_then_repeats_the_last) {
     http_server shop;
     shop.serve_sequence("/cart", {reply::text("busy"), reply::text("busy"), reply::text("done")});
     std::vector<std::string> got;
@@ -54,7 +54,7 @@ TEST(http_server, sequence_answers_in_order_then_repeats_the_last) {
     EXPECT_EQ(shop.last_request().path, "/cart");
 }
 
-TEST(http_server, folder_serves_files_and_refuses_escapes) {
+TEST(test_http_server, folder_serves_files_and_refuses_escapes) {
     char t[] = "/tmp/quorla-srv-XXXXXX";
     std::filesystem::path dir = mkdtemp(t);
     std::filesystem::create_directories(dir / "pub" / "sub");
@@ -74,7 +74,7 @@ TEST(http_server, folder_serves_files_and_refuses_escapes) {
     std::filesystem::remove_all(dir);
 }
 
-TEST(http_server, records_the_raw_request_as_received) {
+TEST(test_http_server, records_the_raw_request_as_received) {
     http_server shop;
     shop.handle("/echo", [](const test_support::recorded_request& r) {
         return reply::text(r.method + " " + r.header("x-probe"));
@@ -93,7 +93,7 @@ TEST(http_server, records_the_raw_request_as_received) {
     EXPECT_FALSE(r.has_header("User-Agent"));
 }
 
-TEST(http_server, stop_lets_a_stalled_client_go) {
+TEST(test_http_server, stop_lets_a_stalled_client_go) {
     http_server shop;
     shop.serve_raw("/hang", "HTTP/1.1 200 OK\r\nContent-Length: 10\r\n\r\nab",
                    test_support::raw_end::stall);
@@ -115,7 +115,7 @@ TEST(http_server, stop_lets_a_stalled_client_go) {
     EXPECT_NE(got.find("\r\n\r\nab"), std::string::npos);
 }
 
-TEST(http_server, closed_port_refuses_connections) {
+TEST(test_http_server, closed_port_refuses_connections) {
     std::string url = test_support::closed_port_url();
     uint16_t port = static_cast<uint16_t>(std::stoi(url.substr(url.rfind(':') + 1)));
     EXPECT_EQ(raw_exchange(port, "GET / HTTP/1.0\r\n\r\n"), "");
