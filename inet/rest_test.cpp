@@ -326,7 +326,7 @@ TEST(inet_get, not_found_page_reaches_memory_and_file) {
     EXPECT_TRUE(f->body.empty());
 }
 
-TEST(inet_get, https_with_self_signed_certificate_for_another_host_follows_the_build_policy) {
+TEST(inet_get, https_with_self_signed_expired_certificate_for_another_host_follows_the_build_policy) {
     http_server secure(true);
     secure.serve_bytes("/startup.xml", "secret");
     auto r = inet::rest::get(secure.url16("/startup.xml"), request_options());

@@ -77,10 +77,23 @@ const certificate_files& certificates() {
         if (!mkdtemp(tmpl)) throw std::runtime_error("mkdtemp failed");
         certificate_files f{tmpl, std::filesystem::path(tmpl) / "cert.pem",
                             std::filesystem::path(tmpl) / "key.pem"};
+        // Self-signed, issued for another host and expired long ago: every way a shop's
+        // certificate can be "wrong" at once.
+        {
+            std::ofstream cnf(f.dir / "ca.cnf");
+            cnf << "[ca]\ndefault_ca = test\n[test]\ndatabase = index.txt\n"
+                   "new_certs_dir = .\nserial = serial\ndefault_md = sha256\n"
+                   "policy = any\n[any]\ncommonName = supplied\n";
+            std::ofstream(f.dir / "index.txt");
+            std::ofstream(f.dir / "serial") << "01\n";
+        }
         std::string cmd =
-            "openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj "
-            "/CN=quorla-test.invalid -keyout '" +
-            f.key.string() + "' -out '" + f.cert.string() + "' >/dev/null 2>&1";
+            "cd '" + f.dir.string() +
+            "' && openssl req -new -newkey rsa:2048 -nodes -subj /CN=quorla-test.invalid "
+            "-keyout key.pem -out request.csr && openssl ca -batch -notext -config ca.cnf "
+            "-selfsign -keyfile key.pem -in request.csr -out cert.pem "
+            "-startdate 20200101000000Z -enddate 20200102000000Z";
+        cmd = "( " + cmd + " ) >/dev/null 2>&1";
         if (std::system(cmd.c_str()) != 0 || !std::filesystem::exists(f.cert))
             throw std::runtime_error("openssl could not make a test certificate");
         static std::filesystem::path remove_at_exit = f.dir;

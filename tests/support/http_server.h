@@ -104,8 +104,9 @@ class http_server {
 // "http://127.0.0.1:PORT" of a loopback port where nothing listens (connection refused).
 std::string closed_port_url();
 
-// Paths of the self-signed certificate and key (made once per process with the openssl
-// command, issued for "quorla-test.invalid", not for 127.0.0.1).
+// Paths of the certificate and key of the https servers, made once per process with the
+// openssl command: self-signed, issued for "quorla-test.invalid" (not 127.0.0.1) and valid
+// only on 1 January 2020, so a client that checks anything refuses it.
 std::filesystem::path test_certificate();
 std::filesystem::path test_private_key();
 

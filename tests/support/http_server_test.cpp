@@ -5,9 +5,12 @@
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
+#include <openssl/pem.h>
+#include <openssl/x509.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <fstream>
 
 #include "inet/rest.h"
@@ -119,6 +122,20 @@ TEST(test_http_server, closed_port_refuses_connections) {
     std::string url = test_support::closed_port_url();
     uint16_t port = static_cast<uint16_t>(std::stoi(url.substr(url.rfind(':') + 1)));
     EXPECT_EQ(raw_exchange(port, "GET / HTTP/1.0\r\n\r\n"), "");
+}
+
+TEST(test_http_server, certificate_is_self_signed_expired_and_for_another_host) {
+    FILE* in = std::fopen(test_support::test_certificate().c_str(), "r");
+    ASSERT_NE(in, nullptr);
+    X509* cert = PEM_read_X509(in, nullptr, nullptr, nullptr);
+    std::fclose(in);
+    ASSERT_NE(cert, nullptr);
+    EXPECT_EQ(X509_NAME_cmp(X509_get_subject_name(cert), X509_get_issuer_name(cert)), 0);
+    EXPECT_LT(X509_cmp_current_time(X509_get0_notAfter(cert)), 0);  // in the past
+    char cn[256] = {};
+    X509_NAME_get_text_by_NID(X509_get_subject_name(cert), NID_commonName, cn, sizeof(cn));
+    EXPECT_STREQ(cn, "quorla-test.invalid");
+    X509_free(cert);
 }
 
 }  // namespace
