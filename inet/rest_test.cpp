@@ -326,55 +326,6 @@ TEST(inet_get, not_found_page_reaches_memory_and_file) {
     EXPECT_TRUE(f->body.empty());
 }
 
-TEST(inet_get, https_with_self_signed_expired_certificate_for_another_host_follows_the_build_policy) {
-    http_server secure(true);
-    secure.serve_bytes("/startup.xml", "secret");
-    auto r = inet::rest::get(secure.url16("/startup.xml"), request_options());
-    if (inet::verifies_certificates()) {
-        EXPECT_EQ(r->status, -1);
-        EXPECT_STRNE(r->error, "");
-        EXPECT_EQ(r->body_size, 0);
-        EXPECT_EQ(secure.request_count("/startup.xml"), 0);
-    } else {
-        EXPECT_EQ(r->status, 200) << r->error;
-        EXPECT_EQ(body_of(*r), "secret");
-    }
-}
-
-TEST(inet_build, verification_follows_the_quorla_verify_tls_definition) {
-#ifdef QUORLA_VERIFY_TLS
-    EXPECT_TRUE(inet::verifies_certificates());
-#else
-    EXPECT_FALSE(inet::verifies_certificates());
-#endif
-}
-
-TEST(inet_get, redirects_are_followed_between_http_and_https) {
-    http_server plain;
-    http_server secure(true);
-    plain.serve("/to-https", reply::redirect(secure.url("/landing?x=1")));
-    secure.serve_bytes("/landing", "over tls");
-    secure.serve("/to-http", reply::redirect(plain.url("/back"), 301));
-    plain.serve_bytes("/back", "plain again");
-
-    auto r1 = inet::rest::get(plain.url16("/to-https"), request_options());
-    std::string landing_line = secure.last_request().request_line;
-    auto r2 = inet::rest::get(secure.url16("/to-http"), request_options());
-    if (inet::verifies_certificates()) {
-        EXPECT_EQ(r1->status, -1);
-        EXPECT_EQ(r2->status, -1);
-        return;
-    }
-    EXPECT_EQ(r1->status, 200) << r1->error;
-    EXPECT_EQ(body_of(*r1), "over tls");
-    EXPECT_EQ(landing_line, "GET /landing?x=1 HTTP/1.0");
-    EXPECT_EQ(r2->status, 200) << r2->error;
-    EXPECT_EQ(body_of(*r2), "plain again");
-    EXPECT_EQ(plain.request_count("/back"), 1);
-    EXPECT_EQ(plain.last_request().header("User-Agent"),
-              "Mozilla/4.0 (compatible; Windows NT) WinInetRest/1.0");
-}
-
 TEST(inet_get, redirect_to_a_closed_port_fails_with_the_connect_error) {
     http_server shop;
     shop.serve("/away", reply::redirect(test_support::closed_port_url() + "/x"));
