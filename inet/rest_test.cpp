@@ -66,6 +66,7 @@ class temp_dir {
 class unanswered_port {
   public:
     unanswered_port() {
+        test_support::bypass_proxies_for_loopback();
         fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
         sockaddr_in a{};
         a.sin_family = AF_INET;

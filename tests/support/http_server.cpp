@@ -106,14 +106,19 @@ const certificate_files& certificates() {
     return files;
 }
 
-void bypass_proxies() {
+}  // namespace
+
+void bypass_proxies_for_loopback() {
     for (const char* name : {"no_proxy", "NO_PROXY"}) {
         const char* old = std::getenv(name);
         std::string value = "127.0.0.1,localhost,::1";
+        if (old && std::string_view(old).find(value) != std::string_view::npos) continue;
         if (old && *old) value = std::string(old) + "," + value;
         setenv(name, value.c_str(), 1);
     }
 }
+
+namespace {
 
 // A route answers with either an ordinary reply or raw bytes.
 struct answer {
@@ -384,7 +389,7 @@ struct http_server::impl {
 
 http_server::http_server(bool tls) : p(std::make_unique<impl>()) {
     signal(SIGPIPE, SIG_IGN);
-    bypass_proxies();
+    bypass_proxies_for_loopback();
     p->tls = tls;
     if (tls) {
         const certificate_files& f = certificates();
@@ -515,6 +520,7 @@ recorded_request http_server::last_request() const {
 }
 
 std::string closed_port_url() {
+    bypass_proxies_for_loopback();
     // Bind an ephemeral port, note it and close it again: nothing listens there now.
     int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_in a{};

@@ -102,7 +102,12 @@ class http_server {
 };
 
 // "http://127.0.0.1:PORT" of a loopback port where nothing listens (connection refused).
+// Like a server start, it makes loopback addresses bypass proxies.
 std::string closed_port_url();
+
+// Adds 127.0.0.1, localhost and ::1 to no_proxy and NO_PROXY, so that a proxy configured in
+// the environment never sees test traffic. Servers and closed_port_url() call it.
+void bypass_proxies_for_loopback();
 
 // Paths of the certificate and key of the https servers, made once per process with the
 // openssl command: self-signed, issued for "quorla-test.invalid" (not 127.0.0.1) and valid
