@@ -1,5 +1,7 @@
 #include "inet/rest.h"
 
+#include <climits>
+#include <cstdint>
 #include <cstring>
 #include <exception>
 #include <fstream>
@@ -71,6 +73,8 @@ int64_t memory_sink(const void* data, int64_t size, int64_t count, void* target)
     int64_t n = size * count;
     if (n <= 0) return n;
     auto* r = static_cast<_response*>(target);
+    // body_size is 32 bits: a body past 2 GiB cannot be counted, so it is not stored either.
+    if (n > INT32_MAX - static_cast<int64_t>(r->body_size)) return 0;
     try {
         if (static_cast<int64_t>(r->body.size()) <= r->body_size + n)
             r->body.resize(static_cast<size_t>(r->body_size + n));

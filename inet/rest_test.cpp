@@ -173,6 +173,14 @@ TEST(inet_memory_sink, writes_after_body_size_not_after_spare_bytes) {
     EXPECT_EQ(body_of(r), "ab");
 }
 
+TEST(inet_memory_sink, refuses_pieces_that_would_overflow_the_32_bit_size) {
+    _response r;
+    r.body_size = INT32_MAX - 2;  // as if that much had arrived; nothing is copied below
+    EXPECT_EQ(inet::rest::memory_sink("abcd", 1, 4, &r), 0);
+    EXPECT_EQ(r.body_size, INT32_MAX - 2);
+    EXPECT_TRUE(r.body.empty());
+}
+
 TEST(inet_file_sink, reports_nothing_taken_when_the_file_is_not_open) {
     std::ofstream closed;
     EXPECT_EQ(inet::rest::file_sink("abc", 1, 3, &closed), 0);
