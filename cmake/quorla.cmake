@@ -10,3 +10,16 @@ function(quorla_test name)
   gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST
     PROPERTIES ENVIRONMENT "QUORLA_SOURCE_DIR=${CMAKE_SOURCE_DIR};QUORLA_BINARY_DIR=${CMAKE_BINARY_DIR}")
 endfunction()
+
+# quorla_fuzz(NAME SOURCES... LIBS...): a libFuzzer target, built only with -DQUORLA_FUZZ=ON
+# (clang). Binaries land in build/fuzz/.
+function(quorla_fuzz name)
+  if(NOT QUORLA_FUZZ)
+    return()
+  endif()
+  cmake_parse_arguments(F "" "" "SOURCES;LIBS" ${ARGN})
+  add_executable(${name} ${F_SOURCES})
+  target_link_libraries(${name} PRIVATE ${F_LIBS})
+  target_link_options(${name} PRIVATE -fsanitize=fuzzer)
+  set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/fuzz)
+endfunction()

@@ -1,0 +1,90 @@
+#include "startup/prepare.h"
+
+#include <algorithm>
+
+#include "inet/rest.h"
+#include "log/log_writer.h"
+#include "log/system_error.h"
+#include "text/text.h"
+#include "text/url.h"
+
+namespace {
+constexpr int kDownloadAttempts = 5;
+}
+
+bool parse_invocation_arguments(std::u16string& key, const std::u16string& arguments,
+                                std::u16string& server) {
+    const size_t key_at = arguments.find(u"key=");
+    const size_t svr_at = arguments.find(u"svr=");
+    if (key_at == std::u16string::npos || svr_at == std::u16string::npos) {
+        LogWriter::Instance().Write(u"*오류 : 명령 인수값이 올바르지 않습니다. key, svr 값이 없습니다.");
+        return false;
+    }
+    const bool key_leads = key_at < svr_at;
+    const size_t lead_at = key_leads ? key_at : svr_at;
+    const size_t marker_at = arguments.find(key_leads ? u"&svr=" : u"&key=", lead_at);
+    if (marker_at == std::u16string::npos) return false;
+
+    const size_t lead_value = lead_at + 4;
+    const std::u16string leading = arguments.substr(lead_value, marker_at - lead_value);
+    const std::u16string trailing = arguments.substr(marker_at + 5);
+    key = key_leads ? leading : trailing;
+    server = url_decode(key_leads ? trailing : leading);
+    return true;
+}
+
+std::u16string compose_request_url(const std::u16string& parameter, int mode,
+                                   const std::u16string& base, const std::u16string& key) {
+    std::u16string url = base;
+    if (!url.empty() && url.back() == u'/') url.pop_back();
+    if (url.find(u'?') == std::u16string::npos) url += u'?';
+    const auto ends_open = [&] { return !url.empty() && (url.back() == u'&' || url.back() == u'?'); };
+    if (!key.empty()) url += (ends_open() ? u"key=" : u"&key=") + key;
+    if (!parameter.empty()) url += (ends_open() ? u"" : u"&") + parameter;
+    return url_encode(url, mode);
+}
+
+bool fetch_to_memory(std::vector<char>& buffer, const std::u16string& url) {
+    std::shared_ptr<inet::rest::_response> response;
+    for (int attempt = 0; attempt < kDownloadAttempts; ++attempt) {
+        response = inet::rest::get(url, inet::rest::request_options());
+        if (response->status == 200) {
+            const auto size = static_cast<size_t>(std::max<int32_t>(response->body_size, 0));
+            buffer.assign(response->body.begin(),
+                          response->body.begin() + static_cast<std::ptrdiff_t>(
+                                                       std::min(size, response->body.size())));
+            return true;
+        }
+    }
+    const uint32_t error = last_system_error();
+    LogWriter::Instance().Write(u"*오류 : 다운로드 하지 못했습니다. (url:%s, status:%d, err:0x%08x)", url,
+                                response->status, error);
+    LogWriter::Instance().Write(u"     %s", to_wide_acp(response->error));
+    return false;
+}
+
+bool prepare_execution(std::u16string& key, const std::u16string& arguments,
+                       startup_file_xml& startup) {
+    std::u16string server;
+    if (!parse_invocation_arguments(key, arguments, server)) return false;
+
+    const std::u16string url = compose_request_url(u"field=startup", 2, server, key);
+    auto& log = LogWriter::Instance();
+    log.Write(u"* 실행준비 시작 ********************");
+    log.Write(u"* url: %s\r\n", url);
+
+    std::vector<char> document;
+    if (!fetch_to_memory(document, url)) {
+        log.Write(u"* 오류: startup.xml을 다운로드 하지 못했습니다. (url:%s)", url);
+        return false;
+    }
+    if (!startup.load(document.data(), static_cast<int32_t>(document.size()))) {
+        log.Write(u"* 오류: startup.xml의 포멧이 올바르지 않습니다. (url:%s)", url);
+        return false;
+    }
+    const std::u16string set_key_url = compose_request_url(u"field=result", 2, startup.setkey_url, key);
+    startup.internal_calls.emplace_back(u"set_key_url", set_key_url);
+    startup.internal_calls.emplace_back(u"set_return_url", startup.return_url);
+    startup.internal_calls.emplace_back(u"is_local_execution", u"true");
+    return true;
+}

@@ -1,0 +1,122 @@
+#include "startup/prepare.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "log/log_writer.h"
+#include "text/platform.h"
+#include "text/text.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// Every test logs into its own file and can read the lines back.
+struct Prepare : ::testing::Test {
+    fs::path dir;
+    void SetUp() override {
+        dir = fs::temp_directory_path() /
+              ("quorla-prepare-" + std::to_string(::getpid()) + "-" +
+               ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::remove_all(dir);
+        fs::create_directories(dir);
+        setenv("XDG_DATA_HOME", dir.c_str(), 1);
+        set_system_code_page("UTF-8");
+        LogWriter::Destroy();
+        LogWriter::Instance().SetPath(from_native_path((dir / "test.log").string()));
+    }
+    void TearDown() override {
+        LogWriter::Destroy();
+        set_system_code_page("");
+        fs::remove_all(dir);
+    }
+    std::u16string log_text() {
+        std::ifstream in(dir / "test.log", std::ios::binary);
+        std::stringstream s;
+        s << in.rdbuf();
+        const std::string bytes = s.str();
+        std::u16string text;
+        for (size_t i = 2; i + 1 < bytes.size(); i += 2)
+            text.push_back(static_cast<char16_t>(static_cast<uint8_t>(bytes[i]) |
+                                                 (static_cast<uint8_t>(bytes[i + 1]) << 8)));
+        return text;
+    }
+};
+
+TEST_F(Prepare, ArgumentGrammarTable) {
+    struct Case {
+        std::u16string arguments;
+        bool ok;
+        std::u16string key, server;
+    } cases[] = {
+        {u"key=K1&svr=http%3A%2F%2Fh%2Fs", true, u"K1", u"http://h/s"},
+        {u"svr=http%3A%2F%2Fh%2Fs&key=K1", true, u"K1", u"http://h/s"},
+        {u"junk?key=K&svr=S", true, u"K", u"S"},
+        // A trailing value runs to the end and takes every "&" with it.
+        {u"key=K&svr=http://h/s?a=1&b=2", true, u"K", u"http://h/s?a=1&b=2"},
+        {u"svr=S&key=K&extra=1", true, u"K&extra=1", u"S"},
+        // The key is taken unchanged, percent signs included.
+        {u"key=a%20b&svr=S", true, u"a%20b", u"S"},
+        {u"key=&svr=S", true, u"", u"S"},
+        // Inside a longer word counts too.
+        {u"monkey=K&svr=S", true, u"K", u"S"},
+        // Another separator: both names present but no marker.
+        {u"key=K;svr=S", false, u"old", u"old"},
+        {u"svr=S;key=K", false, u"old", u"old"},
+        // Letter case is exact.
+        {u"KEY=K&svr=S", false, u"old", u"old"},
+        {u"key=K", false, u"old", u"old"},
+    };
+    for (const auto& c : cases) {
+        std::u16string key = u"old", server = u"old";
+        EXPECT_EQ(parse_invocation_arguments(key, c.arguments, server), c.ok) << to_utf8(c.arguments);
+        EXPECT_EQ(key, c.key) << to_utf8(c.arguments);
+        EXPECT_EQ(server, c.server) << to_utf8(c.arguments);
+    }
+}
+
+TEST_F(Prepare, MissingNameIsLoggedButMissingMarkerIsNot) {
+    std::u16string key, server;
+    EXPECT_FALSE(parse_invocation_arguments(key, u"key=K;svr=S", server));
+    EXPECT_EQ(log_text(), u"");
+    EXPECT_FALSE(parse_invocation_arguments(key, u"key=K&server=S", server));
+    EXPECT_NE(log_text().find(u"*오류 : 명령 인수값이 올바르지 않습니다. key, svr 값이 없습니다.\r\n"),
+              std::u16string::npos);
+}
+
+TEST_F(Prepare, ComposeRequestUrlTable) {
+    struct Case {
+        std::u16string parameter;
+        int mode;
+        std::u16string base, key, expected;
+    } cases[] = {
+        {u"field=startup", 2, u"http://h/s/", u"K", u"http://h/s?key=K&field=startup"},
+        {u"field=startup", 2, u"http://h/s", u"K", u"http://h/s?key=K&field=startup"},
+        {u"field=startup", 2, u"http://h/s?a=1", u"K", u"http://h/s?a=1&key=K&field=startup"},
+        {u"field=startup", 2, u"http://h/s?", u"K", u"http://h/s?key=K&field=startup"},
+        {u"field=startup", 2, u"http://h/s?a=1&", u"K", u"http://h/s?a=1&key=K&field=startup"},
+        {u"field=startup", 2, u"http://h/s", u"", u"http://h/s?field=startup"},
+        {u"", 2, u"http://h/s", u"K", u"http://h/s?key=K"},
+        // Only one trailing "/" goes.
+        {u"p=1", 0, u"http://h//", u"", u"http://h/?p=1"},
+        // Percent signs in a key are encoded again; spaces become %20.
+        {u"field=result", 2, u"http://h/s", u"a%20b c", u"http://h/s?key=a%2520b%20c&field=result"},
+        {u"field=result", 0, u"http://h/s", u"a b", u"http://h/s?key=a b&field=result"},
+        {u"x=\ud55c", 2, u"http://h", u"", u"http://h?x=%ED%95%9C"},
+        {u"", 0, u"", u"", u"?"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(compose_request_url(c.parameter, c.mode, c.base, c.key), c.expected)
+            << to_utf8(c.base) << " " << to_utf8(c.key);
+}
+
+TEST_F(Prepare, ComposeMode1UsesTheCodePage) {
+    set_system_code_page("CP949");
+    EXPECT_EQ(compose_request_url(u"", 1, u"http://h/\ud55c", u""), u"http://h/%C7%D1?");
+}
+
+}  // namespace

@@ -1,0 +1,201 @@
+#include "update/procedure.h"
+
+#include <algorithm>
+
+#include "inet/rest.h"
+#include "log/log_writer.h"
+#include "log/system_error.h"
+#include "startup/prepare.h"
+#include "text/platform.h"
+#include "text/text.h"
+#include "update/archive.h"
+#include "update/files.h"
+#include "update/md5.h"
+#include "update/pe_version.h"
+
+namespace {
+
+constexpr int kDownloadAttempts = 5;
+
+// Manifest paths may be written with either separator; on disk they use the native one.
+std::u16string native_relative(std::u16string path) {
+    std::replace(path.begin(), path.end(), u'\\', path_separator());
+    std::replace(path.begin(), path.end(), u'/', path_separator());
+    return path;
+}
+
+// An archive name is a plain file name in the download folder; anything that could lead
+// elsewhere is refused, as for the listed paths.
+bool archive_name_is_safe(const std::u16string& name) {
+    return !name.empty() && name.find(u'/') == std::u16string::npos &&
+           name.find(u'\\') == std::u16string::npos && name != u"." && name != u"..";
+}
+
+void send_progress(host::window* window, int total, int done) {
+    if (window != nullptr)
+        window->send_message(host::WM_JOB_PROGRESS, static_cast<uintptr_t>(total),
+                             static_cast<intptr_t>(done));
+    drain_window_messages();
+}
+
+std::u16string extension_of(const std::u16string& path) {
+    const size_t name_at = path.find_last_of(u"/\\");
+    const size_t dot = path.rfind(u'.');
+    if (dot == std::u16string::npos || (name_at != std::u16string::npos && dot < name_at)) return {};
+    return path.substr(dot);
+}
+
+}  // namespace
+
+void drain_window_messages() { host::pump_pending_events(); }
+
+bool download_to_file(const std::u16string& url, const std::u16string& target) {
+    auto& log = LogWriter::Instance();
+    const std::u16string temporary = target + u".tmp~";
+    std::shared_ptr<inet::rest::_response> response;
+    for (int attempt = 0; attempt < kDownloadAttempts; ++attempt) {
+        response = inet::rest::get_to_file(url, inet::rest::request_options(), temporary);
+        if (response->status != 200) continue;
+
+        if (file_exists(target) && !delete_file(target))
+            log.Write(u"*경고 : 파일을 삭제하는데 실패했습니다. (url:%s, err:0x%08x)", url,
+                      last_system_error());
+        if (move_file_no_replace(temporary, target) || copy_file_replace(temporary, target))
+            return true;
+        const uint32_t error = last_system_error();
+        log.Write(u"*오류 : 다운로드받은 파일명을 변경 하지 못했습니다. (src:%s, dest:%s, err:0x%08x)",
+                  temporary, target, error);
+        if (file_exists(temporary)) delete_file(temporary);
+        if (file_exists(target)) delete_file(target);
+        return false;
+    }
+    const uint32_t error = last_system_error();
+    log.Write(u"*오류 : 파일을 다운로드 하지 못했습니다. (url:%s, status:%d, err:0x%08x)", url,
+              response->status, error);
+    log.Write(u"     %s", to_wide_acp(response->error));
+    if (file_exists(temporary)) delete_file(temporary);
+    return false;
+}
+
+bool collect_updates(const std::u16string& install_folder, std::vector<update_file_entry>& updates,
+                     const std::u16string& manifest_base, std::u16string& module_file) {
+    auto& log = LogWriter::Instance();
+    const std::u16string address = manifest_base + u"activeupdate.xml";
+    std::vector<char> buffer;
+    if (!fetch_to_memory(buffer, address)) {
+        log.Write(u"* 오류: activeupdate.xml을 다운로드 하지 못했습니다. (url:%s)", address);
+        return false;
+    }
+    drain_window_messages();
+
+    update_file_xml manifest;
+    const bool loaded = buffer.empty()
+                            ? manifest.load(nullptr, 0)
+                            : manifest.load(buffer.data(), static_cast<int32_t>(buffer.size()));
+    const bool archives_safe =
+        loaded && std::all_of(manifest.files.begin(), manifest.files.end(),
+                              [](const update_file_entry& e) { return archive_name_is_safe(e.archive); });
+    if (!loaded || !archives_safe) {
+        if (loaded) log.Write(u"* 오류: activeupdate.xml의 압축 파일 이름이 올바르지 않습니다.");
+        log.Write(u"* 오류: activeupdate.xml의 포멧이 올바르지 않습니다. (url:%s)", address);
+        return false;
+    }
+    module_file = native_relative(manifest.module);
+
+    for (const update_file_entry& entry : manifest.files) {
+        const std::u16string target = install_folder + native_relative(entry.path);
+        if (!path_exists(target)) {
+            updates.push_back(entry);
+        } else if (!entry.hash.empty()) {
+            if (!equals_nocase(file_md5_hex(target), entry.hash)) {
+                delete_file(target);
+                updates.push_back(entry);
+            }
+        } else if (!equals_nocase(file_version_text(target), entry.version)) {
+            delete_file(target);
+            updates.push_back(entry);
+        }
+    }
+    return true;
+}
+
+bool update_module(host::window* window, const startup_file_xml& startup,
+                   std::u16string& module_file) {
+    auto& log = LogWriter::Instance();
+    drain_window_messages();
+    const std::u16string& install = startup.install_path;
+    const std::u16string download = install + u"download" + path_separator();
+    log.Write(u"* 업데이트 시작 ********************");
+    log.Write(u"* install path: %s\r\n", install);
+
+    if (!create_folder(install)) {
+        log.Write(u"* 오류: 작업 폴더를 생성할 수 없습니다. (path:%s, err:0x%08x)", install,
+                  last_system_error());
+        return false;
+    }
+    if (!create_folder(download)) {
+        log.Write(u"* 오류: 설치 임시폴더를 생성할 수 없습니다. (path:%s, err:0x%08x)", download,
+                  last_system_error());
+        return false;
+    }
+
+    std::vector<update_file_entry> updates;
+    if (!collect_updates(install, updates, startup.update_url, module_file)) return false;
+    if (!startup.module.empty()) module_file = native_relative(startup.module);
+    drain_window_messages();
+
+    if (updates.empty()) {
+        send_progress(window, 100, 100);
+        delete_folder_tree(download, true);
+        return true;
+    }
+
+    // Each archive is fetched once, in the order of its first appearance.
+    std::vector<std::u16string> archives;
+    for (const auto& entry : updates)
+        if (std::find(archives.begin(), archives.end(), entry.archive) == archives.end())
+            archives.push_back(entry.archive);
+    const int n = static_cast<int>(archives.size());
+
+    for (int i = 1; i <= n; ++i) {
+        send_progress(window, n, i);
+        const std::u16string& name = archives[static_cast<size_t>(i - 1)];
+        const std::u16string address = startup.update_file_url + name;
+        const std::u16string archive_file = download + name;
+        if (!download_to_file(address, archive_file)) {
+            log.Write(u"* 오류: 파일을 다운로드 할수 없습니다. (url%s, path:%s)", address, archive_file);
+            return false;
+        }
+        const int unpacked = equals_nocase(extension_of(archive_file), u".cab")
+                                 ? extract_cab(archive_file, download, u"", u"")
+                                 : extract_zip(archive_file, download, u"", u"");
+        if (unpacked == 0) {
+            log.Write(u"* 오류: 파일에 압축을 풀수 없습니다. (src:%s, dest:%s, 0x%08x)", archive_file,
+                      download, last_system_error());
+            return false;
+        }
+    }
+    send_progress(window, n, n);
+
+    int j = 0;
+    for (const auto& entry : updates) {
+        send_progress(window, n, ++j);
+        const std::u16string extracted = download + native_relative(entry.path);
+        const std::u16string target = install + native_relative(entry.path);
+        if (!entry.hash.empty()) {
+            const std::u16string digest = file_md5_hex(extracted);
+            if (!equals_nocase(digest, entry.hash)) {
+                log.Write(u"* 오류: 다운로드 받은파일이 올바르않습니다. (src:%s, hash:%s)", extracted, digest);
+                return false;
+            }
+        }
+        if (!move_file_no_replace(extracted, target)) {
+            log.Write(u"* 오류: 파일을 복사할수 없습니다. (src:%s, dest:%s, 0x%08x)", extracted, target,
+                      last_system_error());
+            return false;
+        }
+    }
+    send_progress(window, n, n);
+    delete_folder_tree(download, true);
+    return true;
+}
