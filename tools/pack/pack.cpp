@@ -1,0 +1,298 @@
+// quorla-pack: turns a folder of editor module files into the archives and the scrambled
+// activeupdate.xml that the launcher's update reads. The output folder is served as the
+// update base address of the startup document.
+#include <fnmatch.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <zip.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <map>
+#include <random>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "text/platform.h"
+#include "text/text.h"
+#include "update/md5.h"
+#include "update/pe_version.h"
+#include "update/scramble.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const char kUsage[] =
+    "Usage: quorla-pack [options] SOURCE_DIR OUT_DIR\n"
+    "\n"
+    "Packs the editor module files in SOURCE_DIR into archives and a scrambled\n"
+    "activeupdate.xml in OUT_DIR. Serve OUT_DIR at the startup document's update_url.\n"
+    "\n"
+    "Options:\n"
+    "  --module REL_PATH      the module's main library, relative to SOURCE_DIR (required)\n"
+    "  --archive NAME=GLOB    files matching GLOB go into archive NAME (repeatable; the first\n"
+    "                         match wins). A NAME ending in .cab makes a cabinet, any other a\n"
+    "                         zip archive. Files matching no GLOB go into module.zip.\n"
+    "  --by-version GLOB      list matching files by their file version instead of their MD5\n"
+    "                         hash (repeatable); a file without version information keeps its hash\n"
+    "  --key-file FILE        manifest key material (default: the key built into this tool,\n"
+    "                         which must be the launcher's)\n"
+    "  --allow-subfolders     also pack files in subfolders (see below)\n"
+    "  --help                 this text\n"
+    "\n"
+    "Subfolders: the launcher creates no folders under its install folder, so a file in a\n"
+    "subfolder installs only where that folder already exists on the customer's machine.\n"
+    "quorla-pack therefore refuses subfolders unless --allow-subfolders is given.\n"
+    "GLOBs match the path relative to SOURCE_DIR (shell wildcards; '*' does not cross '/').\n";
+
+struct options {
+    std::string source, out, module;
+    std::vector<std::pair<std::string, std::string>> archives;  // name, glob
+    std::vector<std::string> by_version;
+    std::string key_file;
+    bool allow_subfolders = false;
+};
+
+int fail(const std::string& message) {
+    std::cerr << "quorla-pack: " << message << "\n";
+    return 1;
+}
+
+bool matches(const std::string& glob, const std::string& relative) {
+    return fnmatch(glob.c_str(), relative.c_str(), FNM_PATHNAME) == 0;
+}
+
+std::string xml_escape_attribute(const std::string& s) {
+    std::string out;
+    for (char c : s) {
+        if (c == '&') out += "&amp;";
+        else if (c == '"') out += "&quot;";
+        else out += c;
+    }
+    return out;
+}
+
+// The launcher's reader keeps references unexpanded, so names are written as they are and
+// characters that would break the document are refused instead.
+bool name_is_writable(const std::string& name) {
+    return name.find_first_of("<>\"\r\n\t") == std::string::npos;
+}
+
+bool write_zip(const fs::path& archive, const fs::path& source, const std::vector<std::string>& files) {
+    zipFile zip = zipOpen64(archive.c_str(), APPEND_STATUS_CREATE);
+    if (zip == nullptr) return false;
+    bool ok = true;
+    std::vector<char> buffer(1 << 16);
+    for (const auto& relative : files) {
+        const fs::path path = source / relative;
+        struct stat st {};
+        if (::stat(path.c_str(), &st) != 0) {
+            ok = false;
+            break;
+        }
+        zip_fileinfo info{};
+        struct tm t {};
+        localtime_r(&st.st_mtime, &t);
+        info.tmz_date.tm_sec = t.tm_sec;
+        info.tmz_date.tm_min = t.tm_min;
+        info.tmz_date.tm_hour = t.tm_hour;
+        info.tmz_date.tm_mday = t.tm_mday;
+        info.tmz_date.tm_mon = t.tm_mon;
+        info.tmz_date.tm_year = t.tm_year + 1900;
+        info.external_fa = (static_cast<uLong>(st.st_mode & 0777) | S_IFREG) << 16;
+        // "Made by" Unix (3), so the permission bits travel with the entry.
+        if (zipOpenNewFileInZip4_64(zip, relative.c_str(), &info, nullptr, 0, nullptr, 0, nullptr,
+                                    Z_DEFLATED, Z_DEFAULT_COMPRESSION, 0, -MAX_WBITS, DEF_MEM_LEVEL,
+                                    Z_DEFAULT_STRATEGY, nullptr, 0, 3 << 8, 1 << 11, 1) != ZIP_OK) {
+            ok = false;
+            break;
+        }
+        std::ifstream in(path, std::ios::binary);
+        while (in) {
+            in.read(buffer.data(), static_cast<std::streamsize>(buffer.size()));
+            if (in.gcount() > 0 &&
+                zipWriteInFileInZip(zip, buffer.data(), static_cast<unsigned>(in.gcount())) != ZIP_OK)
+                ok = false;
+        }
+        if (zipCloseFileInZip(zip) != ZIP_OK) ok = false;
+        if (!ok) break;
+    }
+    if (zipClose(zip, nullptr) != ZIP_OK) ok = false;
+    return ok;
+}
+
+bool write_cab(const fs::path& archive, const fs::path& source, const std::vector<std::string>& files) {
+    std::vector<std::string> args = {"gcab", "-c", "-z", "-C", source.string(), archive.string()};
+    args.insert(args.end(), files.begin(), files.end());
+    std::vector<char*> argv;
+    for (auto& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    const pid_t child = ::fork();
+    if (child == 0) {
+        ::execvp("gcab", argv.data());
+        std::perror("quorla-pack: cannot run gcab (install the gcab package)");
+        ::_exit(127);
+    }
+    int status = 0;
+    if (child < 0 || ::waitpid(child, &status, 0) < 0) return false;
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+int run(const options& o) {
+    const fs::path source(o.source), out(o.out);
+    std::error_code ec;
+    if (!fs::is_directory(source, ec)) return fail("source folder not found: " + o.source);
+    if (o.module.empty()) return fail("--module REL_PATH is required");
+
+    update_key key = builtin_update_key();
+    if (!o.key_file.empty()) {
+        std::ifstream in(o.key_file);
+        std::stringstream text;
+        text << in.rdbuf();
+        if (!in || !parse_update_key_file(text.str(), key)) return fail("cannot read key file: " + o.key_file);
+    }
+
+    // Every file, in a stable order.
+    std::vector<std::string> relatives;
+    for (auto it = fs::recursive_directory_iterator(source, ec); !ec && it != fs::recursive_directory_iterator();
+         it.increment(ec)) {
+        if (!it->is_regular_file()) continue;
+        const std::string relative = fs::relative(it->path(), source).generic_string();
+        if (!name_is_writable(relative)) return fail("file name cannot be listed: " + relative);
+        if (relative.find('/') != std::string::npos && !o.allow_subfolders)
+            return fail("file in a subfolder: " + relative +
+                        "\n  The launcher creates no folders under its install folder, so this file "
+                        "would fail to install.\n  Move it to the top of SOURCE_DIR, or pass "
+                        "--allow-subfolders if the folder is sure to exist on customers' machines.");
+        relatives.push_back(relative);
+    }
+    if (ec) return fail("cannot read " + o.source + ": " + ec.message());
+    std::sort(relatives.begin(), relatives.end());
+    if (relatives.empty()) return fail("no files in " + o.source);
+    if (std::find(relatives.begin(), relatives.end(), fs::path(o.module).generic_string()) == relatives.end())
+        return fail("module file not found in the source folder: " + o.module);
+    for (const auto& [name, glob] : o.archives)
+        if (name.empty() || name.find_first_of("/\\") != std::string::npos || name == "." || name == ".." ||
+            !name_is_writable(name))
+            return fail("archive name must be a plain file name: " + name);
+
+    // Archive of each file: the first matching --archive, else module.zip; archives keep the
+    // order of their first file.
+    std::vector<std::string> archive_order;
+    std::map<std::string, std::vector<std::string>> members;
+    for (const auto& relative : relatives) {
+        std::string archive = "module.zip";
+        for (const auto& [name, glob] : o.archives)
+            if (matches(glob, relative)) {
+                archive = name;
+                break;
+            }
+        if (!members.count(archive)) archive_order.push_back(archive);
+        members[archive].push_back(relative);
+    }
+
+    fs::create_directories(out, ec);
+    if (!fs::is_directory(out)) return fail("cannot create output folder: " + o.out);
+
+    std::string inner = "<update>\n";
+    for (const auto& archive : archive_order) {
+        const fs::path archive_path = out / archive;
+        fs::remove(archive_path, ec);
+        const bool cab = ends_with_nocase(ascii_to_wide(archive), u".cab");
+        if (!(cab ? write_cab(archive_path, source, members[archive])
+                  : write_zip(archive_path, source, members[archive])))
+            return fail("cannot write archive " + archive_path.string());
+        inner += "  <files name=\"" + xml_escape_attribute(archive) + "\">\n";
+        for (const auto& relative : members[archive]) {
+            const std::u16string path16 = from_native_path((source / relative).string());
+            std::string attribute;
+            bool by_version = false;
+            for (const auto& glob : o.by_version) by_version = by_version || matches(glob, relative);
+            if (by_version) {
+                const std::string version = to_utf8(file_version_text(path16));
+                if (version.empty())
+                    std::cerr << "quorla-pack: warning: " << relative
+                              << " has no file version; listed by its MD5 hash\n";
+                else
+                    attribute = " version=\"" + version + "\"";
+            }
+            if (attribute.empty()) attribute = " hash=\"" + to_utf8(file_md5_hex(path16)) + "\"";
+            const bool is_module = relative == fs::path(o.module).generic_string();
+            inner += std::string("    <file") + (is_module ? " id=\"module\"" : "") + attribute + ">" +
+                     relative + "</file>\n";
+        }
+        inner += "  </files>\n";
+    }
+    inner += "</update>\n";
+
+    // Fresh header words every run, so equal lists never scramble alike.
+    std::random_device random;
+    const std::string data = scramble_update_data(inner, random(), random(), key);
+    std::string document = "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n<update data=\"";
+    for (size_t i = 0; i < data.size(); i += 76) document += "\n" + data.substr(i, 76);
+    document += "\n\"></update>\n";
+    std::ofstream manifest(out / "activeupdate.xml", std::ios::binary | std::ios::trunc);
+    manifest << document;
+    manifest.close();
+    if (!manifest) return fail("cannot write " + (out / "activeupdate.xml").string());
+
+    std::cout << "quorla-pack: " << relatives.size() << " files in " << archive_order.size()
+              << " archive(s), module " << o.module << ", written to " << o.out << "\n";
+    for (const auto& archive : archive_order)
+        std::cout << "  " << archive << ": " << members[archive].size() << " file(s)\n";
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    options o;
+    std::vector<std::string> positional;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        auto value = [&](const char* name) -> std::string {
+            if (i + 1 >= argc) {
+                std::exit(fail(std::string(name) + " needs a value"));
+            }
+            return argv[++i];
+        };
+        if (arg == "--help" || arg == "-h") {
+            std::cout << kUsage;
+            return 0;
+        } else if (arg == "--module") {
+            o.module = value("--module");
+        } else if (arg == "--archive") {
+            const std::string v = value("--archive");
+            const size_t eq = v.find('=');
+            if (eq == std::string::npos || eq == 0 || eq + 1 == v.size())
+                return fail("--archive needs NAME=GLOB, got: " + v);
+            o.archives.emplace_back(v.substr(0, eq), v.substr(eq + 1));
+        } else if (arg == "--by-version") {
+            o.by_version.push_back(value("--by-version"));
+        } else if (arg == "--key-file") {
+            o.key_file = value("--key-file");
+        } else if (arg == "--allow-subfolders") {
+            o.allow_subfolders = true;
+        } else if (arg.rfind("--", 0) == 0) {
+            std::cerr << kUsage;
+            return fail("unknown option " + arg);
+        } else {
+            positional.push_back(arg);
+        }
+    }
+    if (positional.size() != 2) {
+        std::cerr << kUsage;
+        return fail("expected SOURCE_DIR and OUT_DIR");
+    }
+    o.source = positional[0];
+    o.out = positional[1];
+    return run(o);
+}

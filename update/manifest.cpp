@@ -1,0 +1,92 @@
+#include "update/manifest.h"
+
+#include "log/log_writer.h"
+#include "startup/startup_file.h"
+#include "text/text.h"
+#include "update/scramble.h"
+#include "xml/xml.h"
+
+namespace {
+constexpr std::u16string_view kClosingTag = u"</update>";
+}
+
+bool relative_path_is_safe(std::u16string_view path) {
+    if (path.empty() || path[0] == u'/' || path[0] == u'\\') return false;
+    if (path.size() >= 2 && path[1] == u':') return false;
+    size_t start = 0;
+    while (start <= path.size()) {
+        size_t end = path.find_first_of(u"/\\", start);
+        if (end == std::u16string_view::npos) end = path.size();
+        if (path.substr(start, end - start) == u"..") return false;
+        start = end + 1;
+    }
+    return true;
+}
+
+bool plain_file_name_is_safe(std::u16string_view name) {
+    return !name.empty() && name.find_first_of(u"/\\") == std::u16string_view::npos &&
+           name != u"." && name != u"..";
+}
+
+bool unscramble_update_data(std::u16string& text) {
+    std::string plain;
+    if (!unscramble_bytes(to_narrow_acp(text), builtin_update_key(), plain)) return false;
+    text = from_utf8(plain);
+    return true;
+}
+
+bool update_file_xml::load(const char* bytes, int32_t length) {
+    std::u16string text;
+    if (!decode_xml_text(bytes, length, text)) return false;
+    return load_text(std::move(text));
+}
+
+bool update_file_xml::load_text(std::u16string text) {
+    auto& log = LogWriter::Instance();
+    log.Write(u">>");
+    log.Write(u">%s", text);
+
+    xml::document outer;
+    if (!outer.parse(text)) return false;
+    const xml::element* wrapper = outer.find_first(u"update");
+    if (wrapper == nullptr || text.find(kClosingTag) == std::u16string::npos) return false;
+
+    std::u16string inner = wrapper->attribute(u"data");
+    if (!unscramble_update_data(inner)) return false;
+    // The inner document takes the same road as a downloaded one.
+    const std::string bytes = to_narrow_acp(inner);
+    if (!decode_xml_text(bytes.data(), static_cast<int32_t>(bytes.size()), text)) return false;
+
+    xml::document document;
+    if (!document.parse(text)) return false;
+    const xml::element* update = document.find_first(u"update");
+    if (update == nullptr || text.find(kClosingTag) == std::u16string::npos) return false;
+    return parse(*update);
+}
+
+bool update_file_xml::parse(const xml::element& update) {
+    clear();
+    bool safe = true;
+    for (const xml::element* group : update.children()) {
+        if (!group->is_element() || !equals_nocase(group->name(), u"files")) continue;
+        const std::u16string archive = group->attribute(u"name");
+        for (const xml::element* file : group->children()) {
+            if (!file->is_element() || !equals_nocase(file->name(), u"file")) continue;
+            const std::u16string path = file->text();
+            if (equals_nocase(file->attribute(u"id"), u"module")) module = path;
+            // Nothing the manifest names may lead out of the install or download folder.
+            if (!relative_path_is_safe(path) || !plain_file_name_is_safe(archive)) {
+                LogWriter::Instance().Write(u"*오류 : 업데이트 목록의 경로가 올바르지 않습니다. (path:%s, archive:%s)",
+                                            path, archive);
+                safe = false;
+            }
+            files.push_back({path, archive, file->attribute(u"hash"), file->attribute(u"version")});
+        }
+    }
+    return safe && !module.empty() && !files.empty();
+}
+
+void update_file_xml::clear() {
+    module.clear();
+    files.clear();
+}

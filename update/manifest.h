@@ -1,0 +1,42 @@
+#pragma once
+// The update manifest (activeupdate.xml): an XML wrapper whose `data` attribute carries the
+// scrambled list of module files, grouped by the archive that carries them.
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace xml {
+class element;
+}
+
+struct update_file_entry {
+    std::u16string path;     // relative to the install folder
+    std::u16string archive;  // archive file name on the server and in the download folder
+    std::u16string hash;     // expected MD5, 32 hexadecimal digits; empty: the version decides
+    std::u16string version;  // expected file version "a.b.c.d"
+};
+
+class update_file_xml {
+public:
+    update_file_xml() = default;
+    virtual ~update_file_xml() = default;
+    update_file_xml(const update_file_xml&) = delete;
+    update_file_xml& operator=(const update_file_xml&) = delete;
+
+    bool load(const char* bytes, int32_t length);
+    bool load_text(std::u16string text);
+    bool parse(const xml::element& update);
+    void clear();
+
+    std::u16string module;
+    std::vector<update_file_entry> files;
+};
+
+// The value of the `data` attribute in, the inner document out (changed only on success).
+bool unscramble_update_data(std::u16string& text);
+
+// A relative path that stays below the folder it is joined to: not absolute, no drive
+// prefix, no ".." step (either separator counts).
+bool relative_path_is_safe(std::u16string_view path);
+// A plain file name: not empty, no separator, not "." or "..".
+bool plain_file_name_is_safe(std::u16string_view name);
