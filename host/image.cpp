@@ -1,0 +1,82 @@
+#include "host/image.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace host {
+
+image::image(int width, int height)
+    : width_(std::max(width, 0)),
+      height_(std::max(height, 0)),
+      pixels_(static_cast<size_t>(width_) * height_ * 3, 0) {}
+
+void image::copy_from(const image& source, int sx, int sy, int w, int h, int dx, int dy) {
+    // Clip against the source, then against this picture.
+    if (sx < 0) { w += sx; dx -= sx; sx = 0; }
+    if (sy < 0) { h += sy; dy -= sy; sy = 0; }
+    if (dx < 0) { w += dx; sx -= dx; dx = 0; }
+    if (dy < 0) { h += dy; sy -= dy; dy = 0; }
+    w = std::min({w, source.width_ - sx, width_ - dx});
+    h = std::min({h, source.height_ - sy, height_ - dy});
+    if (w <= 0 || h <= 0) return;
+    for (int y = 0; y < h; ++y)
+        std::memcpy(row(dy + y) + dx * 3, source.row(sy + y) + sx * 3, static_cast<size_t>(w) * 3);
+}
+
+void image::fill(uint8_t r, uint8_t g, uint8_t b) {
+    for (size_t i = 0; i + 2 < pixels_.size(); i += 3) {
+        pixels_[i] = r;
+        pixels_[i + 1] = g;
+        pixels_[i + 2] = b;
+    }
+}
+
+uint32_t image::pixel(int x, int y) const {
+    if (x < 0 || y < 0 || x >= width_ || y >= height_) return 0;
+    const uint8_t* p = row(y) + x * 3;
+    return (uint32_t(p[0]) << 16) | (uint32_t(p[1]) << 8) | p[2];
+}
+
+namespace {
+uint32_t le32(const uint8_t* p) { return p[0] | (p[1] << 8) | (p[2] << 16) | (uint32_t(p[3]) << 24); }
+uint16_t le16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
+}  // namespace
+
+image load_bmp(const uint8_t* data, size_t size) {
+    if (data == nullptr || size < 54 || data[0] != 'B' || data[1] != 'M') return {};
+    const uint32_t offset = le32(data + 10);
+    const int32_t width = static_cast<int32_t>(le32(data + 18));
+    const int32_t raw_height = static_cast<int32_t>(le32(data + 22));
+    if (le16(data + 28) != 24 || le32(data + 30) != 0) return {};
+    if (width <= 0 || width > 8192 || raw_height == 0 || raw_height < -8192 || raw_height > 8192) return {};
+    const bool bottom_up = raw_height > 0;
+    const int height = bottom_up ? raw_height : -raw_height;
+    const size_t stride = (static_cast<size_t>(width) * 3 + 3) & ~size_t(3);
+    if (offset > size || stride * height > size - offset) return {};
+    image out(width, height);
+    for (int y = 0; y < height; ++y) {
+        const uint8_t* src = data + offset + stride * (bottom_up ? height - 1 - y : y);
+        uint8_t* dst = out.row(y);
+        for (int x = 0; x < width; ++x) {
+            dst[x * 3] = src[x * 3 + 2];
+            dst[x * 3 + 1] = src[x * 3 + 1];
+            dst[x * 3 + 2] = src[x * 3];
+        }
+    }
+    return out;
+}
+
+region::region(int width, int height)
+    : width_(std::max(width, 0)), height_(std::max(height, 0)), inside_(static_cast<size_t>(width_) * height_, 1) {}
+
+void region::xor_pixel(int x, int y) {
+    if (x >= 0 && y >= 0 && x < width_ && y < height_) inside_[static_cast<size_t>(y) * width_ + x] ^= 1;
+}
+
+bool region::contains(int x, int y) const {
+    return x >= 0 && y >= 0 && x < width_ && y < height_ && inside_[static_cast<size_t>(y) * width_ + x];
+}
+
+size_t region::pixel_count() const { return static_cast<size_t>(std::count(inside_.begin(), inside_.end(), 1)); }
+
+}  // namespace host
