@@ -1,0 +1,16 @@
+#pragma once
+// Loading a dynamic library (dlopen now, LoadLibraryExW later). The handle stays opaque.
+#include <string>
+
+namespace module_library {
+
+struct handle;
+
+// Loads with immediate binding; null on failure, with the system error set and the loader's
+// own text in `detail`.
+handle* load(const std::u16string& path, std::u16string& detail);
+// The export's address, or null with the system error set.
+void* symbol(handle* library, const char* name);
+void release(handle* library);
+
+}  // namespace module_library
