@@ -10,8 +10,8 @@ namespace {
 constexpr std::u16string_view kClosingTag = u"</update>";
 }
 
-bool relative_path_is_safe(std::u16string_view path) {
-    if (path.empty() || path[0] == u'/' || path[0] == u'\\') return false;
+bool manifest_path_is_safe(std::u16string_view path) {
+    if (!path.empty() && (path[0] == u'/' || path[0] == u'\\')) return false;
     if (path.size() >= 2 && path[1] == u':') return false;
     size_t start = 0;
     while (start <= path.size()) {
@@ -21,11 +21,6 @@ bool relative_path_is_safe(std::u16string_view path) {
         start = end + 1;
     }
     return true;
-}
-
-bool plain_file_name_is_safe(std::u16string_view name) {
-    return !name.empty() && name.find_first_of(u"/\\") == std::u16string_view::npos &&
-           name != u"." && name != u"..";
 }
 
 bool unscramble_update_data(std::u16string& text) {
@@ -75,7 +70,7 @@ bool update_file_xml::parse(const xml::element& update) {
             const std::u16string path = file->text();
             if (equals_nocase(file->attribute(u"id"), u"module")) module = path;
             // Nothing the manifest names may lead out of the install or download folder.
-            if (!relative_path_is_safe(path) || !plain_file_name_is_safe(archive)) {
+            if (!manifest_path_is_safe(path) || !manifest_path_is_safe(archive)) {
                 LogWriter::Instance().Write(u"*오류 : 업데이트 목록의 경로가 올바르지 않습니다. (path:%s, archive:%s)",
                                             path, archive);
                 safe = false;

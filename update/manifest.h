@@ -3,6 +3,7 @@
 // scrambled list of module files, grouped by the archive that carries them.
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace xml {
@@ -35,8 +36,6 @@ public:
 // The value of the `data` attribute in, the inner document out (changed only on success).
 bool unscramble_update_data(std::u16string& text);
 
-// A relative path that stays below the folder it is joined to: not absolute, no drive
-// prefix, no ".." step (either separator counts).
-bool relative_path_is_safe(std::u16string_view path);
-// A plain file name: not empty, no separator, not "." or "..".
-bool plain_file_name_is_safe(std::u16string_view name);
+// A path the manifest may name: not absolute, no drive prefix, no ".." step (either separator
+// counts). Joined to the install or download folder, it stays below that folder.
+bool manifest_path_is_safe(std::u16string_view path);

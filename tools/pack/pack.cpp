@@ -129,14 +129,26 @@ bool write_zip(const fs::path& archive, const fs::path& source, const std::vecto
     return ok;
 }
 
+// gcab stores each name as given on its command line (with "\\" for "/"), relative to its
+// working folder, so it runs inside the source folder; "--" keeps names beginning with "-"
+// from being read as options.
 bool write_cab(const fs::path& archive, const fs::path& source, const std::vector<std::string>& files) {
-    std::vector<std::string> args = {"gcab", "-c", "-z", "-C", source.string(), archive.string()};
+    std::error_code ec;
+    const fs::path target = fs::absolute(archive, ec);
+    if (ec) return false;
+    std::vector<std::string> args = {"gcab", "-c", "-z", target.string(), "--"};
     args.insert(args.end(), files.begin(), files.end());
     std::vector<char*> argv;
     for (auto& a : args) argv.push_back(a.data());
     argv.push_back(nullptr);
+    std::cout.flush();
+    std::cerr.flush();
     const pid_t child = ::fork();
     if (child == 0) {
+        if (::chdir(source.c_str()) != 0) {
+            std::perror("quorla-pack: cannot enter the source folder");
+            ::_exit(126);
+        }
         ::execvp("gcab", argv.data());
         std::perror("quorla-pack: cannot run gcab (install the gcab package)");
         ::_exit(127);
