@@ -150,7 +150,7 @@ std::string number(int64_t n) { return std::to_string(n); }
 
 extern "C" {
 
-QUORLA_EDITOR_EXPORT int32_t QUORLA_EDITOR_CALL Initialize(quorla_owner_window owner,
+int32_t QUORLA_MODULE_CALL Initialize(quorla_owner_window owner,
                                                            const char16_t* mode,
                                                            const char16_t* install_path,
                                                            const char16_t* reserved,
@@ -162,7 +162,7 @@ QUORLA_EDITOR_EXPORT int32_t QUORLA_EDITOR_CALL Initialize(quorla_owner_window o
     return 1;
 }
 
-QUORLA_EDITOR_EXPORT int32_t QUORLA_EDITOR_CALL InternalCall(const char16_t* name,
+int32_t QUORLA_MODULE_CALL InternalCall(const char16_t* name,
                                                              const char16_t* value,
                                                              const char16_t* reserved) {
     const std::u16string key = name != nullptr ? name : u"";
@@ -179,7 +179,7 @@ QUORLA_EDITOR_EXPORT int32_t QUORLA_EDITOR_CALL InternalCall(const char16_t* nam
     return 1;
 }
 
-QUORLA_EDITOR_EXPORT int32_t QUORLA_EDITOR_CALL NewWork(const char16_t* config_url,
+int32_t QUORLA_MODULE_CALL NewWork(const char16_t* config_url,
                                                         const char16_t* editor_id,
                                                         const char16_t* rsid, int32_t count,
                                                         const char16_t** result) {
@@ -187,7 +187,7 @@ QUORLA_EDITOR_EXPORT int32_t QUORLA_EDITOR_CALL NewWork(const char16_t* config_u
     return finish_work(rsid, result);
 }
 
-QUORLA_EDITOR_EXPORT int32_t QUORLA_EDITOR_CALL OpenWork(const char16_t* config_url,
+int32_t QUORLA_MODULE_CALL OpenWork(const char16_t* config_url,
                                                          const char16_t* editor_id,
                                                          const char16_t* rsid, int32_t count,
                                                          const char16_t** result) {
@@ -195,21 +195,21 @@ QUORLA_EDITOR_EXPORT int32_t QUORLA_EDITOR_CALL OpenWork(const char16_t* config_
     return finish_work(rsid, result);
 }
 
-QUORLA_EDITOR_EXPORT int32_t QUORLA_EDITOR_CALL OpenLocalWork(const char16_t* lsid,
+int32_t QUORLA_MODULE_CALL OpenLocalWork(const char16_t* lsid,
                                                               const char16_t* editor_id,
                                                               const char16_t** result) {
     trace("OpenLocalWork", {utf8(lsid), utf8(editor_id)});
     return finish_work(lsid, result);
 }
 
-QUORLA_EDITOR_EXPORT int32_t QUORLA_EDITOR_CALL OpenStorage(const char16_t* config_url,
+int32_t QUORLA_MODULE_CALL OpenStorage(const char16_t* config_url,
                                                             const char16_t* editor_id,
                                                             const char16_t** result) {
     trace("OpenStorage", {utf8(config_url), utf8(editor_id)});
     return finish_work(editor_id, result);
 }
 
-QUORLA_EDITOR_EXPORT int32_t QUORLA_EDITOR_CALL DownloadWorks(const char16_t* rsid,
+int32_t QUORLA_MODULE_CALL DownloadWorks(const char16_t* rsid,
                                                               const char16_t* user_id,
                                                               const char16_t* storage_url,
                                                               const char16_t** result) {
@@ -217,7 +217,7 @@ QUORLA_EDITOR_EXPORT int32_t QUORLA_EDITOR_CALL DownloadWorks(const char16_t* rs
     return finish_work(rsid, result);
 }
 
-QUORLA_EDITOR_EXPORT int32_t QUORLA_EDITOR_CALL Uninitialize(void) {
+int32_t QUORLA_MODULE_CALL Uninitialize(void) {
     trace("Uninitialize", {});
     // result_text stays: the launcher copies it after this returns.
     return 1;
