@@ -4,11 +4,12 @@ function(quorla_test name)
     return()
   endif()
   cmake_parse_arguments(T "" "" "SOURCES;LIBS" ${ARGN})
-  add_executable(${name} ${T_SOURCES})
+  add_executable(${name} ${T_SOURCES} ${CMAKE_SOURCE_DIR}/cmake/test_environment.cpp)
+  target_compile_definitions(${name} PRIVATE QUORLA_TEST_SOURCE_DIR="${CMAKE_SOURCE_DIR}"
+                             QUORLA_TEST_BINARY_DIR="${CMAKE_BINARY_DIR}")
   target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest GTest::gtest_main Threads::Threads)
   set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests)
-  gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST
-    PROPERTIES ENVIRONMENT "QUORLA_SOURCE_DIR=${CMAKE_SOURCE_DIR};QUORLA_BINARY_DIR=${CMAKE_BINARY_DIR}")
+  gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60)
 endfunction()
 
 # quorla_fuzz(NAME SOURCES... LIBS...): a libFuzzer target, built only with -DQUORLA_FUZZ=ON

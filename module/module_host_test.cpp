@@ -124,7 +124,9 @@ TEST_F(ModuleHost, BrokenModulesTable) {
         startup.todo = c.todo;
         std::u16string result;
         EXPECT_EQ(run(c.variant, result), c.ok) << c.variant;
-        if (!c.line.empty()) EXPECT_TRUE(log.has_line(c.line)) << c.variant << "\n" << log.lines_utf8();
+        if (!c.line.empty()) {
+            EXPECT_TRUE(log.has_line(c.line)) << c.variant << "\n" << log.lines_utf8();
+        }
         EXPECT_EQ(trace().find("Uninitialize") != std::string::npos, c.uninitialized) << c.variant;
         EXPECT_NE(trace().find("unloaded"), std::string::npos) << c.variant << " must be released";
     }
