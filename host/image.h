@@ -33,7 +33,9 @@ public:
     uint32_t pixel(int x, int y) const;  // 0xRRGGBB; 0 outside
     const uint8_t* row(int y) const { return pixels_.data() + static_cast<size_t>(y) * width_ * 3; }
     uint8_t* row(int y) { return pixels_.data() + static_cast<size_t>(y) * width_ * 3; }
-    bool operator==(const image& other) const = default;
+    bool operator==(const image& other) const {
+        return width_ == other.width_ && height_ == other.height_ && pixels_ == other.pixels_;
+    }
 
 private:
     int width_ = 0, height_ = 0;

@@ -1,0 +1,51 @@
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <string>
+
+#include "app/return_page.h"
+#include "text/platform.h"
+
+extern char** environ;
+
+bool program_available(const std::u16string& program) {
+    const std::string name = native_path(program);
+    if (name.find('/') != std::string::npos) return ::access(name.c_str(), X_OK) == 0;
+    const char* path = std::getenv("PATH");
+    std::string dirs = path ? path : "/usr/local/bin:/usr/bin:/bin";
+    size_t start = 0;
+    while (start <= dirs.size()) {
+        size_t end = dirs.find(':', start);
+        if (end == std::string::npos) end = dirs.size();
+        const std::string candidate = (end > start ? dirs.substr(start, end - start) : ".") + "/" + name;
+        struct stat st;
+        if (::stat(candidate.c_str(), &st) == 0 && S_ISREG(st.st_mode) && ::access(candidate.c_str(), X_OK) == 0)
+            return true;
+        start = end + 1;
+    }
+    return false;
+}
+
+// Starts the program in a grandchild, so that it is never waited for and leaves no zombie.
+bool start_detached(const std::u16string& program, const std::u16string& argument) {
+    const std::string file = native_path(program);
+    const std::string arg = native_path(argument);
+    const pid_t child = ::fork();
+    if (child < 0) return false;
+    if (child == 0) {
+        ::setsid();
+        char* argv[] = {const_cast<char*>(file.c_str()), const_cast<char*>(arg.c_str()), nullptr};
+        pid_t grandchild = 0;
+        const int spawned = ::posix_spawnp(&grandchild, file.c_str(), nullptr, nullptr, argv, environ);
+        ::_exit(spawned == 0 ? 0 : 127);
+    }
+    int status = 0;
+    while (::waitpid(child, &status, 0) < 0) {
+        if (errno != EINTR) return false;
+    }
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}

@@ -1,0 +1,106 @@
+#include "app/return_page.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+#include "text/platform.h"
+#include "text/text.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+using kind = launch_plan::kind;
+
+TEST(ReturnPage, ChoiceTable) {
+    const std::u16string url = u"http://shop/return?x=1";
+    const std::vector<std::u16string> chrome = {u"google-chrome", u"chromium", u"chromium-browser"};
+    struct Case {
+        std::u16string address, agent, agent_type;
+        kind what;
+        std::vector<std::u16string> programs;
+    } cases[] = {
+        {u"", u"chrome", u"", kind::nothing, {}},
+        {url, u"ChRoMe", u"", kind::start_executable, chrome},
+        {url, u"chrome", u"ID", kind::start_executable, chrome},
+        {url, u"chorme", u"id", kind::start_executable, chrome},
+        {url, u"firefox", u"", kind::start_executable, {u"firefox"}},
+        {url, u"opera", u"", kind::start_executable, {u"opera"}},
+        {url, u"edge", u"", kind::start_executable, {u"microsoft-edge"}},
+        {url, u"EDG", u"", kind::start_executable, {u"microsoft-edge"}},
+        {url, u"ie", u"", kind::open_address, {u"xdg-open"}},
+        {url, u"explore", u"", kind::open_address, {u"xdg-open"}},
+        {url, u"safari", u"", kind::open_address, {u"xdg-open"}},
+        {url, u"sapari", u"", kind::open_address, {u"xdg-open"}},
+        {url, u"netscape", u"", kind::open_address, {u"xdg-open"}},
+        {url, u"", u"", kind::open_address, {u"xdg-open"}},
+        {url, u"/opt/b/browser.EXE", u"file", kind::start_executable, {u"/opt/b/browser.EXE"}},
+        {url, u"/opt/b/browser.exe", u"FILE", kind::start_executable, {u"/opt/b/browser.exe"}},
+        {url, u"/opt/b/browser", u"file", kind::open_address, {u"xdg-open"}},
+        {url, u"exe", u"file", kind::open_address, {u"xdg-open"}},
+        {url, u".exe", u"file", kind::start_executable, {u".exe"}},
+        {url, u"chrome", u"other", kind::nothing, {}},
+    };
+    for (const auto& c : cases) {
+        const launch_plan plan = choose_launch(c.address, c.agent, c.agent_type);
+        EXPECT_EQ(plan.what, c.what) << to_utf8(c.agent) << "/" << to_utf8(c.agent_type);
+        EXPECT_EQ(plan.programs, c.programs) << to_utf8(c.agent) << "/" << to_utf8(c.agent_type);
+        if (c.what != kind::nothing) {
+            EXPECT_EQ(plan.argument, c.address);
+        }
+    }
+}
+
+TEST(ReturnPage, MissingNamedBrowserFallsBackToTheDefaultHandler) {
+    std::vector<std::u16string> launched;
+    set_launcher_for_tests([&](const std::u16string& program, const std::u16string& argument) {
+        launched.push_back(program + u" " + argument);
+        return program == u"xdg-open";  // no browser of that name starts here
+    });
+    open_return_page(u"http://shop/r", u"firefox", u"");
+    EXPECT_EQ(launched, (std::vector<std::u16string>{u"firefox http://shop/r", u"xdg-open http://shop/r"}));
+    launched.clear();
+    open_return_page(u"http://shop/r", u"x", u"other");
+    open_return_page(u"", u"firefox", u"");
+    EXPECT_TRUE(launched.empty());
+    set_launcher_for_tests(nullptr);
+}
+
+TEST(ReturnPage, FileAgentIsStartedDetachedWithTheAddress) {
+    const fs::path dir = fs::temp_directory_path() / ("quorla-return-" + std::to_string(::getpid()));
+    fs::create_directories(dir);
+    const fs::path script = dir / "browser.EXE";
+    const fs::path out = dir / "opened.txt";
+    {
+        std::ofstream s(script);
+        s << "#!/bin/sh\nprintf '%s' \"$1\" > '" << out.string() << ".tmp' && mv '" << out.string() << ".tmp' '"
+          << out.string() << "'\n";
+    }
+    fs::permissions(script, fs::perms::owner_all);
+    const std::u16string url = u"http://shop/return?exit_code=0&keyresult=a%20b";
+    open_return_page(url, from_native_path(script.string()), u"file");
+    std::string opened;
+    for (int i = 0; i < 500 && opened.empty(); ++i) {
+        std::ifstream in(out);
+        std::stringstream s;
+        s << in.rdbuf();
+        opened = s.str();
+        if (opened.empty()) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    EXPECT_EQ(opened, to_utf8(url));
+    fs::remove_all(dir);
+}
+
+TEST(ReturnPage, ProgramLookup) {
+    EXPECT_TRUE(program_available(u"sh"));
+    EXPECT_FALSE(program_available(u"no-such-browser-here"));
+    EXPECT_FALSE(program_available(u"/no/such/path.exe"));
+}
+
+}  // namespace
