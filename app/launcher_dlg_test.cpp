@@ -67,6 +67,7 @@ TEST_F(Window, ProgressRedrawsAreThrottledExceptTheLast) {
     dlg.LoadPictures();
     host.resize(CQuorlaLauncherDlg::kWidth, CQuorlaLauncherDlg::kHeight);
     const host::image empty = frame(dlg);
+    host.paint_now([&](host::canvas& screen) { dlg.OnPaint(screen); });
     dlg.send_message(host::WM_JOB_PROGRESS, 4, 1);  // first call starts the clock: not drawn
     EXPECT_EQ(strip_width(host.screen(), empty), 0);
     ticks += 50;
