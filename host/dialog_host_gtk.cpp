@@ -182,9 +182,8 @@ public:
     void paint_now(const std::function<void(canvas&)>& draw) override {
         GdkWindow* w = window_ ? gtk_widget_get_window(window_) : nullptr;
         if (w == nullptr || !gdk_window_is_viewable(w)) return;
-        cairo_region_t* area = cairo_region_create_rectangle(nullptr);
-        cairo_rectangle_int_t all{0, 0, width_, height_};
-        cairo_region_union_rectangle(area, &all);
+        const cairo_rectangle_int_t all{0, 0, width_, height_};
+        cairo_region_t* area = cairo_region_create_rectangle(&all);
         GdkDrawingContext* context = gdk_window_begin_draw_frame(w, area);
         cairo_t* cr = gdk_drawing_context_get_cairo_context(context);
         cairo_canvas target(cr, width_, height_);
