@@ -1,0 +1,311 @@
+#include "update/procedure.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+
+#include "tests/support/archives.h"
+#include "tests/support/http_server.h"
+#include "tests/support/test_log.h"
+#include "text/platform.h"
+#include "text/text.h"
+#include "update/md5.h"
+#include "update/scramble.h"
+
+namespace fs = std::filesystem;
+using test_support::http_server;
+
+namespace {
+
+// Records the progress messages the update sends to its window.
+struct progress_window : host::window {
+    std::vector<std::pair<int, int>> progress;
+    intptr_t send_message(uint32_t message, uintptr_t wparam, intptr_t lparam) override {
+        if (message == host::WM_JOB_PROGRESS) progress.emplace_back(int(wparam), int(lparam));
+        return 0;
+    }
+    host::box_answer message_box(std::u16string_view, std::u16string_view, host::box_style) override {
+        return host::box_answer::no;
+    }
+    void* native_id() override { return nullptr; }
+    void shrink_and_center() override {}
+};
+
+std::string md5_of(const std::string& data) {
+    md5 digest;
+    digest.update(data.data(), data.size());
+    return to_utf8(md5::hex(digest.finish()));
+}
+
+struct listed {
+    listed(std::string p, std::string a, std::string c, bool m = false, std::string h = "auto", std::string v = "")
+        : path(std::move(p)), archive(std::move(a)), content(std::move(c)), module(m), hash(std::move(h)),
+          version(std::move(v)) {}
+    std::string path, archive, content;
+    bool module;
+    std::string hash;  // "auto": the content's digest
+    std::string version;
+};
+
+struct Update : ::testing::Test {
+    test_support::log_capture log;
+    http_server shop;
+    progress_window window;
+    startup_file_xml startup;
+    fs::path install, served;
+
+    void SetUp() override {
+        install = log.folder() / "install";
+        served = log.folder() / "served";
+        fs::create_directories(served);
+        startup.install_path = from_native_path(install.string() + "/");
+        startup.update_url = shop.url16("/update/");
+        startup.update_file_url = shop.url16("/files/");
+        shop.serve_folder("/files/", served);
+    }
+
+    // Serves the manifest for the entries and their archives (zip, or cabinet by extension).
+    void publish(const std::vector<listed>& entries, bool make_archives = true) {
+        std::string inner = "<update>";
+        std::vector<std::string> archives;
+        for (const auto& e : entries)
+            if (std::find(archives.begin(), archives.end(), e.archive) == archives.end()) archives.push_back(e.archive);
+        for (const auto& archive : archives) {
+            inner += "<files name=\"" + archive + "\">";
+            std::vector<zip_entry_spec> zip;
+            std::vector<cab_entry_spec> cab;
+            for (const auto& e : entries) {
+                if (e.archive != archive) continue;
+                const std::string hash = e.hash == "auto" ? md5_of(e.content) : e.hash;
+                inner += "<file" + std::string(e.module ? " id=\"module\"" : "") +
+                         (hash.empty() ? "" : " hash=\"" + hash + "\"") +
+                         (e.version.empty() ? "" : " version=\"" + e.version + "\"") + ">" + e.path + "</file>";
+                if (e.content == "<absent>") continue;
+                zip_entry_spec z;
+                z.name = e.path;
+                z.data = e.content;
+                zip.push_back(z);
+                cab.push_back({e.path, e.content});
+            }
+            inner += "</files>";
+            if (!make_archives) continue;
+            const std::string file = (served / archive).string();
+            if (ends_with_nocase(from_utf8(archive), u".cab"))
+                ASSERT_TRUE(make_cab(file, cab, true));
+            else
+                ASSERT_TRUE(make_zip(file, zip));
+        }
+        inner += "</update>";
+        shop.serve_bytes("/update/activeupdate.xml",
+                         "<update data=\"" + scramble_update_data(inner, 1, 2, builtin_update_key()) + "\"></update>");
+    }
+
+    bool run(std::u16string& module_file) { return update_module(&window, startup, module_file); }
+    bool run() {
+        std::u16string module_file;
+        return run(module_file);
+    }
+    std::string installed(const std::string& path) { return read_file_bytes((install / path).string()); }
+    void install_file(const std::string& path, const std::string& content) {
+        fs::create_directories((install / path).parent_path());
+        write_file_bytes((install / path).string(), content);
+    }
+    std::u16string path16(const fs::path& p) { return from_native_path(p.string()); }
+};
+
+using progress = std::vector<std::pair<int, int>>;
+
+TEST_F(Update, InstallsFromNothingFetchingEachArchiveOnce) {
+    publish({{"editor.so", "module.zip", "module bytes", true},
+             {"helper.dat", "module.zip", "helper bytes"},
+             {"readme.txt", "docs.cab", "read me"}});
+    std::u16string module_file;
+    ASSERT_TRUE(run(module_file)) << log.lines_utf8();
+    EXPECT_EQ(module_file, u"editor.so");
+    EXPECT_EQ(installed("editor.so"), "module bytes");
+    EXPECT_EQ(installed("helper.dat"), "helper bytes");
+    EXPECT_EQ(installed("readme.txt"), "read me");
+    EXPECT_EQ(shop.request_count("/files/module.zip"), 1);
+    EXPECT_EQ(shop.request_count("/files/docs.cab"), 1);
+    EXPECT_FALSE(fs::exists(install / "download"));
+    EXPECT_EQ(window.progress, (progress{{2, 1}, {2, 2}, {2, 2}, {2, 1}, {2, 2}, {2, 3}, {2, 2}}));
+    EXPECT_TRUE(log.has_line(u"* 업데이트 시작 ********************"));
+    EXPECT_TRUE(log.has_line(u"* install path: " + startup.install_path));
+}
+
+TEST_F(Update, AllCurrentDownloadsNothing) {
+    publish({{"editor.so", "module.zip", "module bytes", true}, {"b.dat", "module.zip", "b"}});
+    ASSERT_TRUE(run());
+    window.progress.clear();
+    const int before = shop.request_count("/files/module.zip");
+    ASSERT_TRUE(run());
+    EXPECT_EQ(shop.request_count("/files/module.zip"), before);
+    EXPECT_EQ(window.progress, (progress{{100, 100}}));
+    EXPECT_FALSE(fs::exists(install / "download"));
+}
+
+TEST_F(Update, ThreeArchivesFiveFilesGiveTheExactProgress) {
+    publish({{"m.so", "a.zip", "1", true}, {"f2", "a.zip", "2"}, {"f3", "b.zip", "3"}, {"f4", "c.zip", "4"}, {"f5", "b.zip", "5"}});
+    ASSERT_TRUE(run());
+    EXPECT_EQ(window.progress,
+              (progress{{3, 1}, {3, 2}, {3, 3}, {3, 3}, {3, 1}, {3, 2}, {3, 3}, {3, 4}, {3, 5}, {3, 3}}));
+}
+
+TEST_F(Update, StaleFilesAreReplacedCurrentOnesLeftAlone) {
+    publish({{"m.so", "a.zip", "new module", true}, {"same.dat", "a.zip", "same"}});
+    install_file("m.so", "old module");
+    install_file("same.dat", "same");
+    install_file("unlisted.dat", "mine");
+    const auto same_time = fs::last_write_time(install / "same.dat");
+    ASSERT_TRUE(run());
+    EXPECT_EQ(installed("m.so"), "new module");
+    EXPECT_EQ(fs::last_write_time(install / "same.dat"), same_time) << "a current file is never touched";
+    EXPECT_EQ(installed("unlisted.dat"), "mine");
+}
+
+TEST_F(Update, HashDifferingOnlyInLetterCaseCountsAsCurrent) {
+    std::string upper = md5_of("content");
+    for (auto& c : upper) c = static_cast<char>(toupper(static_cast<unsigned char>(c)));
+    publish({{"m.so", "a.zip", "content", true, upper}});
+    install_file("m.so", "content");
+    ASSERT_TRUE(run());
+    EXPECT_EQ(shop.request_count("/files/a.zip"), 0);
+}
+
+TEST_F(Update, VersionDecidesWhenThereIsNoHash) {
+    const fs::path pe = fs::path(std::getenv("QUORLA_SOURCE_DIR")) / "update/testdata/version-1.2.3.4-x64.dll";
+    const std::string pe_bytes = read_file_bytes(pe.string());
+    ASSERT_FALSE(pe_bytes.empty());
+    struct Case {
+        std::string listed_version;
+        std::string installed;
+        bool fetched;
+    } cases[] = {
+        {"1.2.3.4", pe_bytes, false},
+        {"1.2.3.5", pe_bytes, true},
+        {"1.2.3.3", pe_bytes, true},
+        {"1.2.3.4", "not a PE image", true},
+        {"", "not a PE image", false},  // neither hash nor version: current without version info
+        {"", pe_bytes, true},
+    };
+    for (const auto& c : cases) {
+        http_server files;
+        startup.update_file_url = files.url16("/files/");
+        files.serve_folder("/files/", served);
+        publish({{"m.so", "a.zip", "module", true}, {"v.dll", "a.zip", "fresh", false, "", c.listed_version}});
+        install_file("m.so", "module");
+        install_file("v.dll", c.installed);
+        ASSERT_TRUE(run()) << log.lines_utf8();
+        EXPECT_EQ(files.request_count("/files/a.zip"), c.fetched ? 1 : 0) << c.listed_version;
+        EXPECT_EQ(installed("v.dll"), c.fetched ? "fresh" : c.installed) << c.listed_version;
+    }
+}
+
+TEST_F(Update, CapitalCabExtensionIsACabinet) {
+    publish({{"m.so", "MODULE.CAB", "in a cabinet", true}});
+    ASSERT_TRUE(run()) << log.lines_utf8();
+    EXPECT_EQ(installed("m.so"), "in a cabinet");
+}
+
+TEST_F(Update, StartupModuleNameWinsOverTheManifest) {
+    publish({{"m.so", "a.zip", "x", true}});
+    startup.module = u"other.so";
+    std::u16string module_file;
+    ASSERT_TRUE(run(module_file));
+    EXPECT_EQ(module_file, u"other.so");
+}
+
+TEST_F(Update, FileMissingFromItsArchiveFailsTheCheckOrTheMove) {
+    publish({{"m.so", "a.zip", "x", true}, {"gone.dat", "a.zip", "<absent>", false, "0123456789abcdef0123456789abcdef"}});
+    EXPECT_FALSE(run());
+    const std::u16string extracted = startup.install_path + u"download/gone.dat";
+    EXPECT_TRUE(log.has_line(u"* 오류: 다운로드 받은파일이 올바르않습니다. (src:" + extracted + u", hash:-1)")) << log.lines_utf8();
+
+    publish({{"m.so", "a.zip", "x", true}, {"gone.dat", "a.zip", "<absent>", false, ""}});
+    EXPECT_FALSE(run());
+    EXPECT_TRUE(log.has_line(u"* 오류: 파일을 복사할수 없습니다. (src:" + extracted + u", dest:" + startup.install_path +
+                             u"gone.dat, 0x00000002)"))
+        << log.lines_utf8();
+}
+
+TEST_F(Update, NoFolderIsCreatedForAPathInAMissingSubfolder) {
+    publish({{"m.so", "a.zip", "x", true}, {"sub/f.dat", "a.zip", "y"}});
+    EXPECT_FALSE(run());
+    EXPECT_TRUE(log.has_line(u"* 오류: 파일을 복사할수 없습니다. (src:" + startup.install_path + u"download/sub/f.dat, dest:" +
+                             startup.install_path + u"sub/f.dat, 0x00000002)"))
+        << log.lines_utf8();
+    // The download folder stays after a failure, and the next run reuses it.
+    EXPECT_TRUE(fs::exists(install / "download" / "a.zip"));
+    fs::create_directories(install / "sub");
+    ASSERT_TRUE(run()) << log.lines_utf8();
+    EXPECT_EQ(installed("sub/f.dat"), "y");
+    EXPECT_FALSE(fs::exists(install / "download"));
+}
+
+TEST_F(Update, ManifestFailures) {
+    EXPECT_FALSE(run());
+    const std::u16string address = startup.update_url + u"activeupdate.xml";
+    EXPECT_NE(log.lines().find(u"*오류 : 다운로드 하지 못했습니다. (url:" + address + u", status:404, err:0x"),
+              std::u16string::npos)
+        << log.lines_utf8();
+    EXPECT_TRUE(log.has_line(u"* 오류: activeupdate.xml을 다운로드 하지 못했습니다. (url:" + address + u")"));
+    EXPECT_EQ(shop.request_count("/update/activeupdate.xml"), 5);
+
+    shop.serve_bytes("/update/activeupdate.xml", "<html>not a manifest</html>");
+    EXPECT_FALSE(run());
+    EXPECT_TRUE(log.has_line(u"* 오류: activeupdate.xml의 포멧이 올바르지 않습니다. (url:" + address + u")"));
+}
+
+TEST_F(Update, ArchiveThatCannotBeDownloadedIsRetriedFiveTimes) {
+    publish({{"m.so", "a.zip", "x", true}}, false);
+    EXPECT_FALSE(run());
+    const std::u16string url = startup.update_file_url + u"a.zip";
+    const std::u16string file = startup.install_path + u"download/a.zip";
+    EXPECT_EQ(shop.request_count("/files/a.zip"), 5);
+    EXPECT_NE(log.lines().find(u"*오류 : 파일을 다운로드 하지 못했습니다. (url:" + url + u", status:404, err:0x"),
+              std::u16string::npos);
+    EXPECT_TRUE(log.has_line(u"* 오류: 파일을 다운로드 할수 없습니다. (url" + url + u", path:" + file + u")"));
+    EXPECT_FALSE(fs::exists(install / "download" / "a.zip.tmp~"));
+}
+
+TEST_F(Update, ArchiveThatIsNotAnArchiveFailsTheExtraction) {
+    publish({{"m.so", "a.zip", "x", true}}, false);
+    write_file_bytes((served / "a.zip").string(), "this is not a zip archive");
+    EXPECT_FALSE(run());
+    EXPECT_NE(log.lines().find(u"* 오류: 파일에 압축을 풀수 없습니다. (src:" + startup.install_path + u"download/a.zip, dest:" +
+                               startup.install_path + u"download/, 0x"),
+              std::u16string::npos)
+        << log.lines_utf8();
+}
+
+TEST_F(Update, InstallFolderThatCannotBeCreated) {
+    write_file_bytes((log.folder() / "blocker").string(), "a file");
+    startup.install_path = from_native_path((log.folder() / "blocker" / "install/").string());
+    EXPECT_FALSE(run());
+    EXPECT_NE(log.lines().find(u"* 오류: 작업 폴더를 생성할 수 없습니다. (path:" + startup.install_path + u", err:0x"),
+              std::u16string::npos)
+        << log.lines_utf8();
+}
+
+TEST_F(Update, PackedByTheShopToolInstallsTheSameFiles) {
+    const fs::path source = log.folder() / "module-src";
+    fs::create_directories(source);
+    write_file_bytes((source / "editor.so").string(), std::string(100000, 'e'));
+    write_file_bytes((source / "data.bin").string(), "data");
+    write_file_bytes((source / "notes.txt").string(), "notes");
+    const std::string pack = std::string(std::getenv("QUORLA_BINARY_DIR")) + "/bin/quorla-pack";
+    const std::string command = pack + " --module editor.so --archive extra.cab='*.txt' " + source.string() + " " +
+                                (log.folder() / "out").string() + " > /dev/null";
+    ASSERT_EQ(std::system(command.c_str()), 0);
+    shop.serve_folder("/update/", log.folder() / "out");
+    startup.update_file_url = startup.update_url;
+    std::u16string module_file;
+    ASSERT_TRUE(run(module_file)) << log.lines_utf8();
+    EXPECT_EQ(module_file, u"editor.so");
+    for (const char* name : {"editor.so", "data.bin", "notes.txt"})
+        EXPECT_EQ(installed(name), read_file_bytes((source / name).string())) << name;
+}
+
+}  // namespace
