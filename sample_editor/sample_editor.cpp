@@ -103,8 +103,9 @@ bool customer_finishes(const char16_t* work_id) {
                                                     nullptr);
     const std::string text = "Work " + utf8(work_id) + "\nFinish to upload it, or cancel.";
     GtkWidget* label = gtk_label_new(text.c_str());
-    gtk_container_set_border_width(GTK_CONTAINER(label), 12);
-    gtk_container_add(GTK_CONTAINER(gtk_dialog_get_content_area(GTK_DIALOG(dialog))), label);
+    GtkWidget* content = gtk_dialog_get_content_area(GTK_DIALOG(dialog));
+    gtk_container_set_border_width(GTK_CONTAINER(content), 12);
+    gtk_container_add(GTK_CONTAINER(content), label);
     gtk_window_set_position(GTK_WINDOW(dialog), GTK_WIN_POS_CENTER);
     gtk_window_set_keep_above(GTK_WINDOW(dialog), TRUE);
     gtk_widget_show_all(dialog);

@@ -1,0 +1,129 @@
+// The sample editor's finish/cancel window, on a private Xvfb display with a real owner window.
+// gtest before the X11 headers: X11 defines None as a macro.
+#include <gtest/gtest.h>
+// clang-format off
+#include <gtk/gtk.h>
+#include <gdk/gdkx.h>
+// clang-format on
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+
+#include "log/log_writer.h"
+#include "module/module_host.h"
+#include "text/platform.h"
+#include "text/text.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+class owner_window : public host::window {
+public:
+    GtkWidget* widget = gtk_window_new(GTK_WINDOW_TOPLEVEL);
+    owner_window() { gtk_widget_show(widget); }
+    ~owner_window() override { gtk_widget_destroy(widget); }
+    intptr_t send_message(uint32_t, uintptr_t, intptr_t) override { return 0; }
+    host::box_answer message_box(std::u16string_view, std::u16string_view, host::box_style) override {
+        return host::box_answer::no;
+    }
+    void* native_id() override {
+        return reinterpret_cast<void*>(static_cast<uintptr_t>(GDK_WINDOW_XID(gtk_widget_get_window(widget))));
+    }
+    void shrink_and_center() override {}
+};
+
+pid_t xvfb = 0;
+
+// Starts Xvfb on a display of its own; -displayfd tells when it is ready.
+bool start_display() {
+    int fds[2];
+    if (::pipe(fds) != 0) return false;
+    xvfb = ::fork();
+    if (xvfb == 0) {
+        ::close(fds[0]);
+        const std::string fd = std::to_string(fds[1]);
+        ::execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "640x480x24", "-nolisten", "tcp",
+                 static_cast<char*>(nullptr));
+        ::_exit(127);
+    }
+    ::close(fds[1]);
+    std::string number;
+    char c;
+    while (::read(fds[0], &c, 1) == 1 && c != '\n') number += c;
+    ::close(fds[0]);
+    if (number.empty()) return false;
+    ::setenv("DISPLAY", (":" + number).c_str(), 1);
+    ::unsetenv("WAYLAND_DISPLAY");
+    ::setenv("GDK_BACKEND", "x11", 1);
+    return gtk_init_check(nullptr, nullptr);
+}
+
+// Answers the editor's window as soon as it is shown, as the customer would.
+gboolean answer_dialog(gpointer response) {
+    GList* windows = gtk_window_list_toplevels();
+    bool answered = false;
+    for (GList* w = windows; w != nullptr; w = w->next) {
+        if (GTK_IS_DIALOG(w->data) && gtk_widget_get_visible(GTK_WIDGET(w->data))) {
+            gtk_dialog_response(GTK_DIALOG(w->data), GPOINTER_TO_INT(response));
+            answered = true;
+        }
+    }
+    g_list_free(windows);
+    return answered ? G_SOURCE_REMOVE : G_SOURCE_CONTINUE;
+}
+
+struct SampleEditorWindow : ::testing::Test {
+    static void SetUpTestSuite() { ASSERT_TRUE(start_display()) << "Xvfb did not start"; }
+    static void TearDownTestSuite() {
+        if (xvfb > 0) {
+            ::kill(xvfb, SIGTERM);
+            ::waitpid(xvfb, nullptr, 0);
+        }
+    }
+
+    fs::path dir;
+    startup_file_xml startup;
+    std::u16string result;
+
+    void SetUp() override {
+        dir = fs::temp_directory_path() /
+              ("quorla-sample-window-" + std::to_string(::getpid()) + "-" +
+               ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::remove_all(dir);
+        fs::create_directories(dir / "data");
+        ::setenv("XDG_DATA_HOME", (dir / "data").c_str(), 1);
+        LogWriter::Destroy();
+        LogWriter::Instance().SetPath(from_native_path((dir / "test.log").string()));
+        startup.install_path = from_utf8(QUORLA_SAMPLE_EDITOR_DIR);
+        startup.todo = u"new_work";
+        startup.rsid = u"R7";
+        startup.internal_calls = {{u"interactive", u"true"}};
+    }
+    void TearDown() override {
+        LogWriter::Destroy();
+        fs::remove_all(dir);
+    }
+};
+
+TEST_F(SampleEditorWindow, FinishHandsBackTheUploadedWork) {
+    owner_window owner;
+    g_idle_add(answer_dialog, GINT_TO_POINTER(GTK_RESPONSE_ACCEPT));
+    EXPECT_TRUE(run_editor_module(&owner, startup, u"libquorla_sample_editor.so", result));
+    g_source_remove_by_user_data(GINT_TO_POINTER(GTK_RESPONSE_ACCEPT));
+    EXPECT_EQ(result, u"{\"exit_code\":\"0\",\"uploaded_list\":[\"R7.json\"]}");
+}
+
+TEST_F(SampleEditorWindow, CancelEndsTheWorkWithoutUploads) {
+    owner_window owner;
+    g_idle_add(answer_dialog, GINT_TO_POINTER(GTK_RESPONSE_CANCEL));
+    EXPECT_FALSE(run_editor_module(&owner, startup, u"libquorla_sample_editor.so", result));
+    g_source_remove_by_user_data(GINT_TO_POINTER(GTK_RESPONSE_CANCEL));
+    EXPECT_EQ(result, u"{\"exit_code\":\"1\",\"uploaded_list\":[]}");
+}
+
+}  // namespace
