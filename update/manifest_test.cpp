@@ -1,182 +1,289 @@
+// The update manifest: unscrambling, the outer and inner checks, and the entry rules.
 #include "update/manifest.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
+#include <stdlib.h>
 
 #include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
 
 #include "log/log_writer.h"
 #include "text/platform.h"
 #include "text/text.h"
 #include "update/scramble.h"
 
-namespace fs = std::filesystem;
-
 namespace {
+
+class manifest_test : public ::testing::Test {
+protected:
+    void SetUp() override {
+        char tmpl[] = "/tmp/quorla-manifest-XXXXXX";
+        ASSERT_NE(mkdtemp(tmpl), nullptr);
+        root = tmpl;
+        setenv("XDG_DATA_HOME", root.c_str(), 1);
+        set_system_code_page("UTF-8");
+        LogWriter::Instance().SetPath(from_native_path(root + "/test.log"));
+    }
+    void TearDown() override {
+        set_system_code_page("");
+        std::error_code ec;
+        std::filesystem::remove_all(root, ec);
+    }
+    std::string root;
+};
 
 std::string scrambled(const std::string& inner, uint32_t h0 = 0x12345678, uint32_t h1 = 0x9ABCDEF0) {
     return scramble_update_data(inner, h0, h1, builtin_update_key());
 }
 
-std::string outer(const std::string& data) {
-    return "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n<update data=\"" + data + "\"></update>";
+std::u16string outer(const std::string& data) {
+    return u"<?xml version=\"1.0\"?>\n<update data=\"" + ascii_to_wide(data) + u"\"></update>";
 }
 
-std::string raw_data(size_t decoded_length) {
-    std::vector<uint8_t> bytes(decoded_length, 0x41);
-    return base64_encode(bytes.data(), bytes.size());
+bool load_inner(update_file_xml& m, const std::string& inner) {
+    return m.load_text(outer(scrambled(inner)));
 }
 
-bool load(const std::string& document, update_file_xml& manifest) {
-    return manifest.load(document.data(), static_cast<int32_t>(document.size()));
+std::u16string unscramble(const std::string& data, bool* ok) {
+    std::u16string text = ascii_to_wide(data);
+    *ok = unscramble_update_data(text);
+    return text;
 }
 
-const std::string kInner =
-    "<update><files name=\"module.zip\">"
-    "<file id=\"module\" hash=\"0123456789ABCDEF0123456789abcdef\">editor.so</file>"
-    "<file version=\"1.2.3.4\">helper.dll</file>"
-    "<file>plain.txt</file>"
-    "</files><files name=\"extra.cab\"><file hash=\"00\">data.bin</file></files></update>";
-
-struct Manifest : ::testing::Test {
-    fs::path dir;
-    void SetUp() override {
-        dir = fs::temp_directory_path() / ("quorla-manifest-" + std::to_string(::getpid()));
-        fs::create_directories(dir);
-        set_system_code_page("UTF-8");
-        LogWriter::Destroy();
-        LogWriter::Instance().SetPath(from_native_path((dir / "test.log").string()));
-    }
-    void TearDown() override {
-        LogWriter::Destroy();
-        set_system_code_page("");
-        fs::remove_all(dir);
-    }
-};
-
-TEST_F(Manifest, LoadsEntriesInDocumentOrder) {
-    update_file_xml manifest;
-    ASSERT_TRUE(load(outer(scrambled(kInner)), manifest));
-    EXPECT_EQ(manifest.module, u"editor.so");
-    ASSERT_EQ(manifest.files.size(), 4u);
-    EXPECT_EQ(manifest.files[0].archive, u"module.zip");
-    EXPECT_EQ(manifest.files[0].hash, u"0123456789ABCDEF0123456789abcdef");
-    EXPECT_EQ(manifest.files[1].version, u"1.2.3.4");
-    EXPECT_EQ(manifest.files[2].path, u"plain.txt");
-    EXPECT_TRUE(manifest.files[2].hash.empty());
-    EXPECT_TRUE(manifest.files[2].version.empty());
-    EXPECT_EQ(manifest.files[3].archive, u"extra.cab");
-}
-
-TEST_F(Manifest, DecodedLengthRule) {
-    struct Case {
-        size_t length;
-        bool unscrambles;
-    } cases[] = {{0, false}, {7, false}, {8, true}, {9, false}, {8 + 15, false}, {8 + 16, true}, {8 + 17, false}};
-    for (const auto& c : cases) {
-        std::u16string text = ascii_to_wide(raw_data(c.length));
-        const std::u16string before = text;
-        EXPECT_EQ(unscramble_update_data(text), c.unscrambles) << c.length;
-        if (!c.unscrambles) EXPECT_EQ(text, before) << "text changed on failure";
-    }
-    std::u16string empty_payload = ascii_to_wide(raw_data(8));
-    ASSERT_TRUE(unscramble_update_data(empty_payload));
-    EXPECT_EQ(empty_payload, u"");
-    update_file_xml manifest;
-    EXPECT_FALSE(load(outer(raw_data(8)), manifest)) << "an empty inner text cannot decode";
-    EXPECT_FALSE(load("<update></update>", manifest)) << "absent data";
-}
-
-TEST_F(Manifest, LineBreaksAndPaddingDecodeTheSame) {
-    std::string data = scrambled(kInner);
-    std::string broken;
-    for (size_t i = 0; i < data.size(); ++i) {
-        if (data[i] == '=') continue;
-        broken += data[i];
-        if (i % 60 == 59) broken += "\r\n  ";
-    }
-    update_file_xml a, b;
-    ASSERT_TRUE(load(outer(data), a));
-    ASSERT_TRUE(load(outer("\n   " + broken + "\n"), b));
-    EXPECT_EQ(a.files.size(), b.files.size());
-    EXPECT_EQ(a.module, b.module);
-}
-
-TEST_F(Manifest, MaskSeedTakesLowHalfFromWordZeroAndHighHalfFromWordOne) {
-    // Same low half of word 0 and high half of word 1: same mask, same text.
-    std::u16string a = ascii_to_wide(scrambled(kInner, 0xAAAA1234, 0x5678BBBB));
-    std::u16string b = ascii_to_wide(scrambled(kInner, 0xCCCC1234, 0x5678DDDD));
-    ASSERT_TRUE(unscramble_update_data(a));
-    ASSERT_TRUE(unscramble_update_data(b));
-    EXPECT_EQ(a, b);
-    EXPECT_EQ(a, from_utf8(kInner));
-    // Swapping the header words changes the mask: the text no longer comes out.
-    std::vector<uint8_t> bytes = base64_decode(scrambled(kInner, 0x11112222, 0x33334444));
-    std::swap_ranges(bytes.begin(), bytes.begin() + 4, bytes.begin() + 4);
-    std::u16string swapped = ascii_to_wide(base64_encode(bytes.data(), bytes.size()));
-    ASSERT_TRUE(unscramble_update_data(swapped));
-    EXPECT_NE(swapped, from_utf8(kInner));
-}
-
-TEST_F(Manifest, BlockPaddingEndsAtFirstZero) {
-    std::u16string text = ascii_to_wide(scrambled(std::string("<a/>\0\0garbage", 13)));
-    ASSERT_TRUE(unscramble_update_data(text));
-    EXPECT_EQ(text, u"<a/>");
-}
-
-TEST_F(Manifest, DocumentShapeTable) {
-    struct Case {
-        const char* name;
-        std::string outer_document;
-        bool valid;
-    } cases[] = {
-        {"self-closed outer element", "<update data=\"" + scrambled(kInner) + "\"/>", false},
-        {"explicit closing tag", "<update data=\"" + scrambled(kInner) + "\"></update>", true},
-        {"outer element nested deeper", "<x><update data=\"" + scrambled(kInner) + "\"></update></x>", true},
-        {"capitalised outer element", "<Update data=\"" + scrambled(kInner) + "\"></Update>", false},
-        {"capitalised inner update", outer(scrambled("<UPDATE><files name=\"a.zip\"><file id=\"module\">m</file></files></UPDATE>")), false},
-        {"capitalised files, file and id", outer(scrambled("<update><FILES name=\"a.zip\"><File id=\"MODULE\">m</File></FILES></update>")), true},
-        {"only the module entry", outer(scrambled("<update><files name=\"a.zip\"><file id=\"module\">m</file></files></update>")), true},
-        {"no module entry", outer(scrambled("<update><files name=\"a.zip\"><file>m</file></files></update>")), false},
-        {"empty module text", outer(scrambled("<update><files name=\"a.zip\"><file id=\"module\"></file><file>x</file></files></update>")), false},
-        {"file directly under update", outer(scrambled("<update><file id=\"module\">m</file></update>")), false},
-        {"file nested in file", outer(scrambled("<update><files name=\"a.zip\"><file>x<file id=\"module\">m</file></file></files></update>")), false},
-        {"inner self-closed", outer(scrambled("<update/>")), false},
-        {"html error page", "<html><body>404</body></html>", false},
-        {"absolute path", outer(scrambled("<update><files name=\"a.zip\"><file id=\"module\">/etc/x</file></files></update>")), false},
-        {"parent step", outer(scrambled("<update><files name=\"a.zip\"><file id=\"module\">a/../../x</file></files></update>")), false},
-        {"parent step, backslash", outer(scrambled("<update><files name=\"a.zip\"><file id=\"module\">a\\..\\..\\x</file></files></update>")), false},
-        {"drive prefix", outer(scrambled("<update><files name=\"a.zip\"><file id=\"module\">C:x.dll</file></files></update>")), false},
-        {"archive leading elsewhere", outer(scrambled("<update><files name=\"../a.zip\"><file id=\"module\">m</file></files></update>")), false},
-        {"subfolder path", outer(scrambled("<update><files name=\"a.zip\"><file id=\"module\">bin/m.so</file></files></update>")), true},
-    };
-    for (const auto& c : cases) {
-        update_file_xml manifest;
-        EXPECT_EQ(load(c.outer_document, manifest), c.valid) << c.name;
-    }
-}
-
-TEST_F(Manifest, LastModuleEntryWins) {
-    update_file_xml manifest;
-    ASSERT_TRUE(load(outer(scrambled("<update><files name=\"a.zip\"><file id=\"module\">one</file>"
-                                     "<file id=\"Module\">two</file></files></update>")),
-                     manifest));
-    EXPECT_EQ(manifest.module, u"two");
-    EXPECT_EQ(manifest.files.size(), 2u);
-}
-
-TEST_F(Manifest, NullOrEmptyInputFails) {
-    update_file_xml manifest;
-    EXPECT_FALSE(manifest.load(nullptr, 0));
-    EXPECT_FALSE(manifest.load("x", 0));
-    EXPECT_FALSE(manifest.load("x", -1));
-}
-
-TEST_F(Manifest, NonAsciiPathsSurviveTheRound) {
-    update_file_xml manifest;
-    ASSERT_TRUE(load(outer(scrambled("<update><files name=\"a.zip\"><file id=\"module\">\xED\x95\x9C.so</file></files></update>")),
-                     manifest));
-    EXPECT_EQ(manifest.module, u"\ud55c.so");
-}
+std::string base64_of(const std::vector<uint8_t>& bytes) { return base64_encode(bytes.data(), bytes.size()); }
 
 }  // namespace
+
+TEST(scramble_random_test, DrawsFollowTheSharedGenerator) {
+    // The generator the server uses: seed 1 gives 41, 18467, 6334, 26500, 19169.
+    scramble_random r(1);
+    const uint32_t expected[] = {41, 18467, 6334, 26500, 19169};
+    for (uint32_t e : expected) EXPECT_EQ(r.draw(), e);
+    scramble_random m(1);
+    EXPECT_EQ(m.mask_byte(), 41);
+    EXPECT_EQ(m.mask_byte(), uint8_t(18467 % 255));
+}
+
+TEST(base64_test, DecodingSkipsEverythingOutsideTheAlphabet) {
+    struct row {
+        const char* text;
+        std::string bytes;
+    } rows[] = {
+        {"", ""},
+        {"TQ==", "M"},
+        {"TQ", "M"},
+        {"T", ""},  // a final single character gives nothing
+        {"TWE=", "Ma"},
+        {"TWE", "Ma"},
+        {"TWFu", "Man"},
+        {"TW\r\nFu", "Man"},
+        {" T W F u = = ", "Man"},
+        {"TWFu\nTWFu", "ManMan"},
+        {"!!TWFu??", "Man"},
+    };
+    for (const auto& r : rows) {
+        const auto out = base64_decode(r.text);
+        EXPECT_EQ(std::string(out.begin(), out.end()), r.bytes) << r.text;
+    }
+}
+
+TEST(unscramble_test, DecodedLengthsOutsideEightPlusBlocksFail) {
+    struct row {
+        size_t length;
+        bool accepted;
+    } rows[] = {{0, false}, {7, false}, {8, true}, {9, false}, {8 + 15, false}, {8 + 16, true}, {8 + 17, false},
+                {8 + 32, true}};
+    for (const auto& r : rows) {
+        const std::string data = base64_of(std::vector<uint8_t>(r.length, 0x41));
+        bool ok = false;
+        const std::u16string text = unscramble(data, &ok);
+        EXPECT_EQ(ok, r.accepted) << r.length;
+        if (!ok) {
+            EXPECT_EQ(text, ascii_to_wide(data)) << "text changed on failure, length " << r.length;
+        }
+    }
+}
+
+TEST(unscramble_test, RoundTripsTheInnerText) {
+    bool ok = false;
+    EXPECT_EQ(unscramble(scrambled("<update>x</update>"), &ok), u"<update>x</update>");
+    EXPECT_TRUE(ok);
+    // A text of exactly one block still ends at its zero padding.
+    EXPECT_EQ(unscramble(scrambled("0123456789abcdef"), &ok), u"0123456789abcdef");
+    EXPECT_TRUE(ok);
+}
+
+TEST(unscramble_test, LineBreaksAndPaddingDecodeLikeThePlainText) {
+    const std::string data = scrambled("<update>line breaks</update>");  // 8 + 32 bytes: "=" padded
+    ASSERT_NE(data.find('='), std::string::npos);
+    std::string broken;
+    for (size_t i = 0; i < data.size(); ++i) broken += (i % 10 == 9 ? "\r\n" : "") + std::string(1, data[i]);
+    std::string bare = data;
+    std::erase(bare, '=');
+    bool a = false, b = false, c = false;
+    const auto plain = unscramble(data, &a);
+    EXPECT_EQ(unscramble(broken, &b), plain);
+    EXPECT_EQ(unscramble(bare, &c), plain);
+    EXPECT_TRUE(a && b && c);
+}
+
+TEST(unscramble_test, MaskSeedTakesLowHalfOfWordZeroAndHighHalfOfWordOne) {
+    const std::string inner = "<update>mask seed</update>";
+    bool ok = false;
+    // Only the low half of word 0 and the high half of word 1 matter...
+    auto bytes = base64_decode(scrambled(inner, 0x0000AAAA, 0xBBBB0000));
+    bytes[2] = 0xFF, bytes[3] = 0xFF, bytes[4] = 0xFF, bytes[5] = 0xFF;
+    EXPECT_EQ(unscramble(base64_of(bytes), &ok), ascii_to_wide(inner));
+    // ...and swapping the words changes the mask.
+    auto swapped = base64_decode(scrambled(inner, 0x0000AAAA, 0xBBBB0000));
+    for (int i = 0; i < 4; ++i) std::swap(swapped[i], swapped[4 + i]);
+    EXPECT_NE(unscramble(base64_of(swapped), &ok), ascii_to_wide(inner));
+}
+
+TEST(unscramble_test, PlainTextEndsAtTheFirstZeroByte) {
+    bool ok = false;
+    EXPECT_EQ(unscramble(scrambled(std::string("abc\0def", 7)), &ok), u"abc");
+    EXPECT_TRUE(ok);
+}
+
+TEST_F(manifest_test, EmptyOrMissingDataFails) {
+    update_file_xml m;
+    EXPECT_FALSE(m.load_text(u"<update></update>"));
+    EXPECT_FALSE(m.load_text(u"<update data=\"\"></update>"));
+    // Eight bytes pass the length test but leave an empty text.
+    EXPECT_FALSE(m.load_text(outer(base64_of(std::vector<uint8_t>(8, 1)))));
+}
+
+TEST_F(manifest_test, LoadFromBytesAndNullInput) {
+    const std::string doc = to_utf8(outer(scrambled(
+        "<update><files name=\"module.zip\"><file id=\"module\" hash=\"AB\">editor.so</file></files></update>")));
+    update_file_xml m;
+    EXPECT_FALSE(m.load(nullptr, 10));
+    EXPECT_FALSE(m.load(doc.data(), 0));
+    ASSERT_TRUE(m.load(doc.data(), int32_t(doc.size())));
+    EXPECT_EQ(m.module, u"editor.so");
+    ASSERT_EQ(m.files.size(), 1u);
+    EXPECT_EQ(m.files[0].archive, u"module.zip");
+    EXPECT_EQ(m.files[0].hash, u"AB");
+}
+
+TEST_F(manifest_test, SelfClosedOuterElementIsRejected) {
+    const std::string data = scrambled("<update><files name=\"a.zip\"><file id=\"module\">m.so</file></files></update>");
+    update_file_xml m;
+    EXPECT_FALSE(m.load_text(u"<update data=\"" + ascii_to_wide(data) + u"\"/>"));
+    EXPECT_TRUE(m.load_text(u"<update data=\"" + ascii_to_wide(data) + u"\"></update>"));
+}
+
+TEST_F(manifest_test, InnerDocumentRules) {
+    struct row {
+        const char* name;
+        const char* inner;
+        bool valid;
+        const char16_t* module;
+        size_t entries;
+    } rows[] = {
+        {"only the module entry", "<update><files name=\"a.zip\"><file id=\"module\">m.so</file></files></update>", true,
+         u"m.so", 1},
+        {"capitalised files and file, MODULE id",
+         "<update><FILES name=\"a.zip\"><File ID=\"x\" id=\"MODULE\">m.so</File><fIlE>b</fIlE></FILES></update>", true,
+         u"m.so", 2},
+        {"capitalised update", "<Update><files name=\"a.zip\"><file id=\"module\">m.so</file></files></Update>", false,
+         u"", 0},
+        {"no module entry", "<update><files name=\"a.zip\"><file>a</file><file>b</file></files></update>", false, u"", 2},
+        {"empty module text", "<update><files name=\"a.zip\"><file id=\"module\"></file><file>b</file></files></update>",
+         false, u"", 2},
+        {"last module wins",
+         "<update><files name=\"a.zip\"><file id=\"module\">one</file></files>"
+         "<files name=\"b.cab\"><file id=\"module\">two</file></files></update>",
+         true, u"two", 2},
+        {"misplaced file elements ignored",
+         "<update><file id=\"module\">top</file><files name=\"a.zip\"><file id=\"module\">m.so"
+         "<file>nested</file></file><x><file>deep</file></x></files><x><files name=\"c\"><file>f</file></files></x>"
+         "</update>",
+         true, u"m.so", 1},
+        {"update found below the root",
+         "<root><update><files name=\"a.zip\"><file id=\"module\">m.so</file></files></update></root>", true, u"m.so", 1},
+        {"inner text without closing tag", "<update/><files name=\"a.zip\"><file id=\"module\">m.so</file></files>", false,
+         u"", 0},
+        {"absolute path", "<update><files name=\"a.zip\"><file id=\"module\">/etc/m.so</file></files></update>", false,
+         u"/etc/m.so", 1},
+        {"parent step", "<update><files name=\"a.zip\"><file id=\"module\">m.so</file><file>a/../../x</file></files></update>",
+         false, u"m.so", 2},
+        {"backslash parent step",
+         "<update><files name=\"a.zip\"><file id=\"module\">m.so</file><file>..\\x</file></files></update>", false, u"m.so",
+         2},
+        {"drive path", "<update><files name=\"a.zip\"><file id=\"module\">C:\\m.so</file></files></update>", false,
+         u"C:\\m.so", 1},
+        {"archive leading out", "<update><files name=\"../a.zip\"><file id=\"module\">m.so</file></files></update>", false,
+         u"m.so", 1},
+        {"dots inside names are fine",
+         "<update><files name=\"a..zip\"><file id=\"module\">lib/..m.so</file><file>./x..</file></files></update>", true,
+         u"lib/..m.so", 2},
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.name);
+        update_file_xml m;
+        EXPECT_EQ(load_inner(m, r.inner), r.valid);
+        EXPECT_EQ(m.module, r.module);
+        EXPECT_EQ(m.files.size(), r.entries);
+    }
+}
+
+TEST_F(manifest_test, EntriesCarryArchiveHashAndVersionInOrder) {
+    update_file_xml m;
+    ASSERT_TRUE(load_inner(m,
+                           "<update>\n<files name=\"module.zip\">\n<file id=\"module\" hash=\"0123\">\n  editor.so\n</file>\n"
+                           "<file version=\"1.2.3.4\">helper.so</file></files>\n"
+                           "<files name=\"data.CAB\"><file>plain.dat</file></files></update>"));
+    ASSERT_EQ(m.files.size(), 3u);
+    EXPECT_EQ(m.module, u"editor.so");
+    const update_file_entry expected[] = {{u"editor.so", u"module.zip", u"0123", u""},
+                                          {u"helper.so", u"module.zip", u"", u"1.2.3.4"},
+                                          {u"plain.dat", u"data.CAB", u"", u""}};
+    for (size_t i = 0; i < 3; ++i) {
+        EXPECT_EQ(m.files[i].path, expected[i].path) << i;
+        EXPECT_EQ(m.files[i].archive, expected[i].archive) << i;
+        EXPECT_EQ(m.files[i].hash, expected[i].hash) << i;
+        EXPECT_EQ(m.files[i].version, expected[i].version) << i;
+    }
+}
+
+TEST_F(manifest_test, ParseClearsEarlierContent) {
+    update_file_xml m;
+    m.module = u"stale";
+    m.files.push_back({u"stale", u"", u"", u""});
+    ASSERT_TRUE(load_inner(m, "<update><files name=\"a.zip\"><file id=\"module\">m.so</file></files></update>"));
+    EXPECT_EQ(m.files.size(), 1u);
+}
+
+TEST(update_key_test, KeyFileParsing) {
+    update_key key;
+    std::string table;
+    for (int i = 0; i < 128; ++i) table += (i % 16 ? " " : "\n") + std::string("A5");
+    EXPECT_TRUE(parse_update_key_file("# c\ndata_key_seed = 0x10\n" + table, key));
+    EXPECT_EQ(key.seed, 0x10u);
+    EXPECT_EQ(key.table[127], 0xA5);
+    EXPECT_TRUE(parse_update_key_file("data_key_seed=42" + table, key));
+    EXPECT_EQ(key.seed, 42u);
+    EXPECT_FALSE(parse_update_key_file(table, key));                                  // no seed
+    EXPECT_FALSE(parse_update_key_file("data_key_seed = 1\n" + table + " 00", key));  // 129 bytes
+    EXPECT_FALSE(parse_update_key_file("data_key_seed = 1\n" + table.substr(0, table.size() - 3), key));
+    EXPECT_FALSE(parse_update_key_file("data_key_seed = 0x1FFFFFFFF\n" + table, key));
+    EXPECT_FALSE(parse_update_key_file("data_key_seed = -1\n" + table, key));
+    EXPECT_FALSE(parse_update_key_file("other = 1\n" + table, key));
+}
+
+TEST(update_key_test, BuiltInKeyMatchesTheProjectKeyFile) {
+    const char* src = std::getenv("QUORLA_SOURCE_DIR");
+    ASSERT_NE(src, nullptr);
+    std::ifstream in(std::string(src) + "/res/update-key.txt");
+    std::stringstream text;
+    text << in.rdbuf();
+    update_key key;
+    ASSERT_TRUE(parse_update_key_file(text.str(), key));
+    EXPECT_EQ(key.seed, builtin_update_key().seed);
+    EXPECT_EQ(key.table, builtin_update_key().table);
+}
