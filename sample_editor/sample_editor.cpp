@@ -98,9 +98,9 @@ std::u16string json_string(const char16_t* text) {
 
 // Asks the customer to finish or cancel; true for "finish".
 bool customer_finishes(const char16_t* work_id) {
-    GtkWidget* dialog = gtk_dialog_new_with_buttons("Sample editor", nullptr, GTK_DIALOG_MODAL, "_Cancel",
-                                                    GTK_RESPONSE_CANCEL, "_Finish", GTK_RESPONSE_ACCEPT,
-                                                    nullptr);
+    GtkWidget* dialog =
+        gtk_dialog_new_with_buttons("Sample editor", nullptr, GTK_DIALOG_MODAL, "_Cancel",
+                                    GTK_RESPONSE_CANCEL, "_Finish", GTK_RESPONSE_ACCEPT, nullptr);
     const std::string text = "Work " + utf8(work_id) + "\nFinish to upload it, or cancel.";
     GtkWidget* label = gtk_label_new(text.c_str());
     GtkWidget* content = gtk_dialog_get_content_area(GTK_DIALOG(dialog));
@@ -129,7 +129,8 @@ bool customer_finishes(const char16_t* work_id) {
 
 // Ends a work export: the customer's choice (or at once), then the result text.
 int32_t finish_work(const char16_t* work_id, const char16_t** result) {
-    const bool ask = state.interactive && state.owner != nullptr && gtk_init_check(nullptr, nullptr);
+    const bool ask =
+        state.interactive && state.owner != nullptr && gtk_init_check(nullptr, nullptr);
     if (ask && !customer_finishes(work_id)) {
         result_text = u"{\"exit_code\":\"1\",\"uploaded_list\":[]}";
         *result = result_text.c_str();
@@ -145,17 +146,17 @@ int32_t finish_work(const char16_t* work_id, const char16_t** result) {
     return 1;
 }
 
-std::string number(int64_t n) { return std::to_string(n); }
+std::string number(int64_t n) {
+    return std::to_string(n);
+}
 
 }  // namespace
 
 extern "C" {
 
-int32_t QUORLA_MODULE_CALL Initialize(quorla_owner_window owner,
-                                                           const char16_t* mode,
-                                                           const char16_t* install_path,
-                                                           const char16_t* reserved,
-                                                           const char16_t* config_host) {
+int32_t QUORLA_MODULE_CALL Initialize(quorla_owner_window owner, const char16_t* mode,
+                                      const char16_t* install_path, const char16_t* reserved,
+                                      const char16_t* config_host) {
     state = editor_state{};
     state.owner = owner;
     trace("Initialize", {number(reinterpret_cast<intptr_t>(owner)), utf8(mode), utf8(install_path),
@@ -163,9 +164,8 @@ int32_t QUORLA_MODULE_CALL Initialize(quorla_owner_window owner,
     return 1;
 }
 
-int32_t QUORLA_MODULE_CALL InternalCall(const char16_t* name,
-                                                             const char16_t* value,
-                                                             const char16_t* reserved) {
+int32_t QUORLA_MODULE_CALL InternalCall(const char16_t* name, const char16_t* value,
+                                        const char16_t* reserved) {
     const std::u16string key = name != nullptr ? name : u"";
     if (key == u"trace_file" && value != nullptr && *value != 0) {
         state.trace_file = utf8(value);
@@ -180,40 +180,32 @@ int32_t QUORLA_MODULE_CALL InternalCall(const char16_t* name,
     return 1;
 }
 
-int32_t QUORLA_MODULE_CALL NewWork(const char16_t* config_url,
-                                                        const char16_t* editor_id,
-                                                        const char16_t* rsid, int32_t count,
-                                                        const char16_t** result) {
+int32_t QUORLA_MODULE_CALL NewWork(const char16_t* config_url, const char16_t* editor_id,
+                                   const char16_t* rsid, int32_t count, const char16_t** result) {
     trace("NewWork", {utf8(config_url), utf8(editor_id), utf8(rsid), number(count)});
     return finish_work(rsid, result);
 }
 
-int32_t QUORLA_MODULE_CALL OpenWork(const char16_t* config_url,
-                                                         const char16_t* editor_id,
-                                                         const char16_t* rsid, int32_t count,
-                                                         const char16_t** result) {
+int32_t QUORLA_MODULE_CALL OpenWork(const char16_t* config_url, const char16_t* editor_id,
+                                    const char16_t* rsid, int32_t count, const char16_t** result) {
     trace("OpenWork", {utf8(config_url), utf8(editor_id), utf8(rsid), number(count)});
     return finish_work(rsid, result);
 }
 
-int32_t QUORLA_MODULE_CALL OpenLocalWork(const char16_t* lsid,
-                                                              const char16_t* editor_id,
-                                                              const char16_t** result) {
+int32_t QUORLA_MODULE_CALL OpenLocalWork(const char16_t* lsid, const char16_t* editor_id,
+                                         const char16_t** result) {
     trace("OpenLocalWork", {utf8(lsid), utf8(editor_id)});
     return finish_work(lsid, result);
 }
 
-int32_t QUORLA_MODULE_CALL OpenStorage(const char16_t* config_url,
-                                                            const char16_t* editor_id,
-                                                            const char16_t** result) {
+int32_t QUORLA_MODULE_CALL OpenStorage(const char16_t* config_url, const char16_t* editor_id,
+                                       const char16_t** result) {
     trace("OpenStorage", {utf8(config_url), utf8(editor_id)});
     return finish_work(editor_id, result);
 }
 
-int32_t QUORLA_MODULE_CALL DownloadWorks(const char16_t* rsid,
-                                                              const char16_t* user_id,
-                                                              const char16_t* storage_url,
-                                                              const char16_t** result) {
+int32_t QUORLA_MODULE_CALL DownloadWorks(const char16_t* rsid, const char16_t* user_id,
+                                         const char16_t* storage_url, const char16_t** result) {
     trace("DownloadWorks", {utf8(rsid), utf8(user_id), utf8(storage_url)});
     return finish_work(rsid, result);
 }

@@ -16,9 +16,10 @@ namespace fs = std::filesystem;
 namespace {
 
 class fake_window : public host::window {
-public:
+  public:
     intptr_t send_message(uint32_t, uintptr_t, intptr_t) override { return 0; }
-    host::box_answer message_box(std::u16string_view, std::u16string_view, host::box_style) override {
+    host::box_answer message_box(std::u16string_view, std::u16string_view,
+                                 host::box_style) override {
         return host::box_answer::no;
     }
     void* native_id() override { return nullptr; }  // headless: the editor must not ask
@@ -65,7 +66,8 @@ TEST_F(SampleEditor, TracesEveryCallAndNamesTheUploadedWork) {
     ASSERT_TRUE(run_editor_module(&window, startup, u"libquorla_sample_editor.so", result));
     const std::string trace_path = (dir / "trace.txt").string();
     EXPECT_EQ(trace(), (std::vector<std::string>{
-                           "Initialize|0|modal|" + std::string(QUORLA_SAMPLE_EDITOR_DIR) + "||127.0.0.1:8080",
+                           "Initialize|0|modal|" + std::string(QUORLA_SAMPLE_EDITOR_DIR) +
+                               "||127.0.0.1:8080",
                            "InternalCall|trace_file|" + trace_path + "|",
                            "InternalCall|interactive|true|",
                            "OpenWork|http://127.0.0.1:8080/config|ed|R\"1|2",
@@ -77,7 +79,8 @@ TEST_F(SampleEditor, TracesEveryCallAndNamesTheUploadedWork) {
 TEST_F(SampleEditor, HandsBackTheGivenResultText) {
     const std::u16string given = u"{\"exit_code\":\"3\",\"uploaded_list\":{\"a\":\"\ud55c\"}}";
     startup.internal_calls.push_back({u"result_json", given});
-    for (const char16_t* todo : {u"new_work", u"open_local_work", u"open_storage", u"download_work"}) {
+    for (const char16_t* todo :
+         {u"new_work", u"open_local_work", u"open_storage", u"download_work"}) {
         startup.todo = todo;
         result.clear();
         EXPECT_TRUE(run_editor_module(&window, startup, u"libquorla_sample_editor.so", result));

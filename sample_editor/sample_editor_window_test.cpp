@@ -23,16 +23,18 @@ namespace fs = std::filesystem;
 namespace {
 
 class owner_window : public host::window {
-public:
+  public:
     GtkWidget* widget = gtk_window_new(GTK_WINDOW_TOPLEVEL);
     owner_window() { gtk_widget_show(widget); }
     ~owner_window() override { gtk_widget_destroy(widget); }
     intptr_t send_message(uint32_t, uintptr_t, intptr_t) override { return 0; }
-    host::box_answer message_box(std::u16string_view, std::u16string_view, host::box_style) override {
+    host::box_answer message_box(std::u16string_view, std::u16string_view,
+                                 host::box_style) override {
         return host::box_answer::no;
     }
     void* native_id() override {
-        return reinterpret_cast<void*>(static_cast<uintptr_t>(GDK_WINDOW_XID(gtk_widget_get_window(widget))));
+        return reinterpret_cast<void*>(
+            static_cast<uintptr_t>(GDK_WINDOW_XID(gtk_widget_get_window(widget))));
     }
     void shrink_and_center() override {}
 };
@@ -47,8 +49,8 @@ bool start_display() {
     if (xvfb == 0) {
         ::close(fds[0]);
         const std::string fd = std::to_string(fds[1]);
-        ::execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "640x480x24", "-nolisten", "tcp",
-                 static_cast<char*>(nullptr));
+        ::execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "640x480x24",
+                 "-nolisten", "tcp", static_cast<char*>(nullptr));
         ::_exit(127);
     }
     ::close(fds[1]);
