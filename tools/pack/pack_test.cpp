@@ -1,0 +1,177 @@
+// quorla-pack end to end: the folder it packs loads back through the launcher's manifest
+// loader into the same entries, digests and module name, and its archives hold the files.
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <string>
+
+#include "log/log_writer.h"
+#include "tests/support/archives.h"
+#include "text/platform.h"
+#include "text/text.h"
+#include "update/archive.h"
+#include "update/manifest.h"
+#include "update/md5.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+class pack_test : public ::testing::Test {
+protected:
+    void SetUp() override {
+        char tmpl[] = "/tmp/quorla-pack-XXXXXX";
+        ASSERT_NE(mkdtemp(tmpl), nullptr);
+        root = tmpl;
+        setenv("XDG_DATA_HOME", root.c_str(), 1);
+        LogWriter::Instance().SetPath(from_native_path(root + "/test.log"));
+        src = root + "/src";
+        out = root + "/out";
+        fs::create_directories(src);
+        const char* bin = std::getenv("QUORLA_BINARY_DIR");
+        ASSERT_NE(bin, nullptr) << "run through ctest";
+        tool = std::string(bin) + "/bin/quorla-pack";
+    }
+    void TearDown() override {
+        std::error_code ec;
+        fs::remove_all(root, ec);
+    }
+    void put(const std::string& relative, const std::string& bytes) {
+        fs::create_directories(fs::path(src + "/" + relative).parent_path());
+        ASSERT_TRUE(write_file_bytes(src + "/" + relative, bytes));
+    }
+    // Runs the tool; its exit code, with standard output and error in `said`.
+    int pack(const std::string& args) {
+        const std::string cmd = tool + " " + args + " >" + root + "/said 2>&1";
+        const int status = std::system(cmd.c_str());
+        said = read_file_bytes(root + "/said");
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+    bool load(update_file_xml& m) {
+        const std::string doc = read_file_bytes(out + "/activeupdate.xml");
+        return m.load(doc.data(), int32_t(doc.size()));
+    }
+
+    std::string root, src, out, tool, said;
+};
+
+}  // namespace
+
+TEST_F(pack_test, PackedFolderLoadsBackWithSameEntriesDigestsAndModule) {
+    put("editor.so", "main library");
+    put("helper.so", "helper");
+    put("strings.dat", "resources");
+    put("picture.png", std::string(5000, 'p'));
+    ASSERT_EQ(pack("--module editor.so --archive data.cab='*.dat' --archive data.cab='*.png' " + src + " " + out), 0)
+        << said;
+
+    update_file_xml m;
+    ASSERT_TRUE(load(m));
+    EXPECT_EQ(m.module, u"editor.so");
+    std::map<std::u16string, std::u16string> archive_of;
+    for (const auto& e : m.files) {
+        archive_of[e.path] = e.archive;
+        EXPECT_EQ(e.hash, file_md5_hex(from_native_path(src) + u"/" + e.path)) << to_utf8(e.path);
+        EXPECT_TRUE(e.version.empty());
+    }
+    const std::map<std::u16string, std::u16string> expected = {{u"editor.so", u"module.zip"},
+                                                                {u"helper.so", u"module.zip"},
+                                                                {u"strings.dat", u"data.cab"},
+                                                                {u"picture.png", u"data.cab"}};
+    EXPECT_EQ(archive_of, expected);
+
+    // The archives unpack, with the launcher's own extraction, into the very files listed.
+    const std::string dl = root + "/download/";
+    fs::create_directories(dl);
+    EXPECT_EQ(extract_zip(from_native_path(out + "/module.zip"), from_native_path(dl), u"", u""), 1);
+    EXPECT_EQ(extract_cab(from_native_path(out + "/data.cab"), from_native_path(dl), u"", u""), 1);
+    for (const auto& e : m.files)
+        EXPECT_EQ(read_file_bytes(dl + to_utf8(e.path)), read_file_bytes(src + "/" + to_utf8(e.path)))
+            << to_utf8(e.path);
+}
+
+TEST_F(pack_test, EveryRunScramblesWithFreshHeaderWords) {
+    put("editor.so", "main library");
+    ASSERT_EQ(pack("--module editor.so " + src + " " + out), 0) << said;
+    const std::string first = read_file_bytes(out + "/activeupdate.xml");
+    ASSERT_EQ(pack("--module editor.so " + src + " " + out), 0) << said;
+    EXPECT_NE(read_file_bytes(out + "/activeupdate.xml"), first);
+    update_file_xml m;
+    EXPECT_TRUE(load(m));
+}
+
+TEST_F(pack_test, ByVersionListsTheFileVersionAndFallsBackToTheHash) {
+    const char* source_dir = std::getenv("QUORLA_SOURCE_DIR");
+    ASSERT_NE(source_dir, nullptr);
+    fs::copy_file(std::string(source_dir) + "/update/testdata/version-1.2.3.4-x64.dll", src + "/editor.dll");
+    put("plain.so", "no version here");
+    ASSERT_EQ(pack("--module editor.dll --by-version '*' " + src + " " + out), 0) << said;
+    EXPECT_NE(said.find("plain.so has no file version"), std::string::npos) << said;
+    update_file_xml m;
+    ASSERT_TRUE(load(m));
+    ASSERT_EQ(m.files.size(), 2u);
+    for (const auto& e : m.files) {
+        if (e.path == u"editor.dll") {
+            EXPECT_EQ(e.version, u"1.2.3.4");
+            EXPECT_TRUE(e.hash.empty());
+        } else {
+            EXPECT_EQ(e.hash, file_md5_hex(from_native_path(src + "/plain.so")));
+        }
+    }
+}
+
+TEST_F(pack_test, ForeignKeyFileMakesAManifestTheLauncherRefuses) {
+    put("editor.so", "main library");
+    std::string key = "data_key_seed = 0x01020304\n";
+    for (int i = 0; i < 128; ++i) key += "5A ";
+    ASSERT_TRUE(write_file_bytes(root + "/other-key.txt", key));
+    ASSERT_EQ(pack("--key-file " + root + "/other-key.txt --module editor.so " + src + " " + out), 0) << said;
+    update_file_xml m;
+    EXPECT_FALSE(load(m));
+}
+
+TEST_F(pack_test, SubfoldersAreRefusedUnlessAllowed) {
+    put("editor.so", "main library");
+    put("plugins/extra.so", "extra");
+    EXPECT_NE(pack("--module editor.so " + src + " " + out), 0);
+    EXPECT_NE(said.find("plugins/extra.so"), std::string::npos) << said;
+    EXPECT_NE(said.find("creates no folders"), std::string::npos) << said;
+    EXPECT_FALSE(fs::exists(out + "/activeupdate.xml"));
+
+    ASSERT_EQ(pack("--allow-subfolders --module editor.so " + src + " " + out), 0) << said;
+    update_file_xml m;
+    ASSERT_TRUE(load(m));
+    EXPECT_EQ(m.files.size(), 2u);
+}
+
+TEST_F(pack_test, BadInvocationsFailWithAClearMessage) {
+    put("editor.so", "main library");
+    struct row {
+        const char* name;
+        std::string args;
+        const char* message;
+    } rows[] = {
+        {"missing source folder", "--module editor.so " + root + "/nowhere " + out, "source folder not found"},
+        {"unknown module file", "--module missing.so " + src + " " + out, "module file not found"},
+        {"no module option", src + " " + out, "--module REL_PATH is required"},
+        {"archive without glob", "--module editor.so --archive data.zip " + src + " " + out, "NAME=GLOB"},
+        {"archive name with a folder", "--module editor.so --archive ../x.zip='*' " + src + " " + out,
+         "plain file name"},
+        {"unknown option", "--modul editor.so " + src + " " + out, "unknown option"},
+        {"one folder only", "--module editor.so " + src, "expected SOURCE_DIR and OUT_DIR"},
+        {"unreadable key file", "--key-file " + root + "/none --module editor.so " + src + " " + out,
+         "cannot read key file"},
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.name);
+        EXPECT_NE(pack(r.args), 0);
+        EXPECT_NE(said.find(r.message), std::string::npos) << said;
+    }
+    EXPECT_EQ(pack("--help"), 0);
+    EXPECT_NE(said.find("Usage: quorla-pack"), std::string::npos);
+}
