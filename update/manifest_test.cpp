@@ -287,3 +287,29 @@ TEST(update_key_test, BuiltInKeyMatchesTheProjectKeyFile) {
     EXPECT_EQ(key.seed, builtin_update_key().seed);
     EXPECT_EQ(key.table, builtin_update_key().table);
 }
+
+// Every fuzz seed and every input that once broke the manifest fuzz target: loads or fails
+// cleanly, and a manifest that loads never leads out of the install folder.
+TEST_F(manifest_test, FuzzInputsLoadSafely) {
+    const char* src = std::getenv("QUORLA_SOURCE_DIR");
+    ASSERT_NE(src, nullptr);
+    size_t count = 0;
+    for (const char* folder : {"/update/fuzz_corpus/manifest", "/update/fuzz_regressions/manifest"}) {
+        const std::filesystem::path dir = std::string(src) + folder;
+        if (!std::filesystem::is_directory(dir)) continue;
+        for (const auto& e : std::filesystem::directory_iterator(dir)) {
+            std::ifstream in(e.path(), std::ios::binary);
+            std::stringstream s;
+            s << in.rdbuf();
+            const std::string bytes = s.str();
+            update_file_xml m;
+            if (m.load(bytes.data(), int32_t(bytes.size()))) {
+                EXPECT_FALSE(m.module.empty()) << e.path();
+                for (const auto& f : m.files)
+                    EXPECT_TRUE(manifest_path_is_safe(f.path) && manifest_path_is_safe(f.archive)) << e.path();
+            }
+            ++count;
+        }
+    }
+    EXPECT_GE(count, 4u);
+}

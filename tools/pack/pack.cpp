@@ -70,20 +70,13 @@ bool matches(const std::string& glob, const std::string& relative) {
     return fnmatch(glob.c_str(), relative.c_str(), FNM_PATHNAME) == 0;
 }
 
-std::string xml_escape_attribute(const std::string& s) {
-    std::string out;
-    for (char c : s) {
-        if (c == '&') out += "&amp;";
-        else if (c == '"') out += "&quot;";
-        else out += c;
-    }
-    return out;
-}
-
 // The launcher's reader keeps references unexpanded, so names are written as they are and
 // characters that would break the document are refused instead.
+// It also trims white space from text and attribute values, so names may not begin or end
+// with it.
 bool name_is_writable(const std::string& name) {
-    return name.find_first_of("<>\"\r\n\t") == std::string::npos;
+    return !name.empty() && name.find_first_of("<>\"\r\n\t") == std::string::npos && name.front() != ' ' &&
+           name.back() != ' ';
 }
 
 bool write_zip(const fs::path& archive, const fs::path& source, const std::vector<std::string>& files) {
@@ -163,6 +156,7 @@ int run(const options& o) {
     std::error_code ec;
     if (!fs::is_directory(source, ec)) return fail("source folder not found: " + o.source);
     if (o.module.empty()) return fail("--module REL_PATH is required");
+    const std::string module = fs::path(o.module).lexically_normal().generic_string();
 
     update_key key = builtin_update_key();
     if (!o.key_file.empty()) {
@@ -189,7 +183,7 @@ int run(const options& o) {
     if (ec) return fail("cannot read " + o.source + ": " + ec.message());
     std::sort(relatives.begin(), relatives.end());
     if (relatives.empty()) return fail("no files in " + o.source);
-    if (std::find(relatives.begin(), relatives.end(), fs::path(o.module).generic_string()) == relatives.end())
+    if (std::find(relatives.begin(), relatives.end(), module) == relatives.end())
         return fail("module file not found in the source folder: " + o.module);
     for (const auto& [name, glob] : o.archives)
         if (name.empty() || name.find_first_of("/\\") != std::string::npos || name == "." || name == ".." ||
@@ -222,7 +216,7 @@ int run(const options& o) {
         if (!(cab ? write_cab(archive_path, source, members[archive])
                   : write_zip(archive_path, source, members[archive])))
             return fail("cannot write archive " + archive_path.string());
-        inner += "  <files name=\"" + xml_escape_attribute(archive) + "\">\n";
+        inner += "  <files name=\"" + archive + "\">\n";
         for (const auto& relative : members[archive]) {
             const std::u16string path16 = from_native_path((source / relative).string());
             std::string attribute;
@@ -237,7 +231,7 @@ int run(const options& o) {
                     attribute = " version=\"" + version + "\"";
             }
             if (attribute.empty()) attribute = " hash=\"" + to_utf8(file_md5_hex(path16)) + "\"";
-            const bool is_module = relative == fs::path(o.module).generic_string();
+            const bool is_module = relative == module;
             inner += std::string("    <file") + (is_module ? " id=\"module\"" : "") + attribute + ">" +
                      relative + "</file>\n";
         }

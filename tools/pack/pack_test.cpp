@@ -175,3 +175,16 @@ TEST_F(pack_test, BadInvocationsFailWithAClearMessage) {
     EXPECT_EQ(pack("--help"), 0);
     EXPECT_NE(said.find("Usage: quorla-pack"), std::string::npos);
 }
+
+TEST_F(pack_test, NamesWithAmpersandsAndADotModulePathRoundTrip) {
+    put("editor.so", "main library");
+    put("a&b.dat", "ampersand");
+    ASSERT_EQ(pack("--module ./editor.so --archive 'x&y.zip=*.dat' " + src + " " + out), 0) << said;
+    EXPECT_TRUE(fs::exists(out + "/x&y.zip"));
+    update_file_xml m;
+    ASSERT_TRUE(load(m));
+    EXPECT_EQ(m.module, u"editor.so");
+    ASSERT_EQ(m.files.size(), 2u);
+    EXPECT_EQ(m.files[0].path, u"a&b.dat");
+    EXPECT_EQ(m.files[0].archive, u"x&y.zip");
+}
