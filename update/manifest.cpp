@@ -71,8 +71,9 @@ bool update_file_xml::parse(const xml::element& update) {
             if (equals_nocase(file->attribute(u"id"), u"module")) module = path;
             // Nothing the manifest names may lead out of the install or download folder.
             if (!manifest_path_is_safe(path) || !manifest_path_is_safe(archive)) {
-                LogWriter::Instance().Write(u"*오류 : 업데이트 목록의 경로가 올바르지 않습니다. (path:%s, archive:%s)",
-                                            path, archive);
+                LogWriter::Instance().Write(
+                    u"*오류 : 업데이트 목록의 경로가 올바르지 않습니다. (path:%s, archive:%s)",
+                    path, archive);
                 safe = false;
             }
             files.push_back({path, archive, file->attribute(u"hash"), file->attribute(u"version")});

@@ -18,7 +18,7 @@ struct update_file_entry {
 };
 
 class update_file_xml {
-public:
+  public:
     update_file_xml() = default;
     virtual ~update_file_xml() = default;
     update_file_xml(const update_file_xml&) = delete;

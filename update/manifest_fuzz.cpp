@@ -1,8 +1,9 @@
 // Any downloaded bytes through the manifest loader: no crash, no sanitizer report, and a
 // manifest that loads never names a path leading out of the install folder.
+#include <stdlib.h>
+
 #include <cstdint>
 #include <cstdlib>
-#include <stdlib.h>
 
 #include "update/manifest.h"
 

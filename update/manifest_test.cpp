@@ -18,7 +18,7 @@
 namespace {
 
 class manifest_test : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         char tmpl[] = "/tmp/quorla-manifest-XXXXXX";
         ASSERT_NE(mkdtemp(tmpl), nullptr);
@@ -35,7 +35,8 @@ protected:
     std::string root;
 };
 
-std::string scrambled(const std::string& inner, uint32_t h0 = 0x12345678, uint32_t h1 = 0x9ABCDEF0) {
+std::string scrambled(const std::string& inner, uint32_t h0 = 0x12345678,
+                      uint32_t h1 = 0x9ABCDEF0) {
     return scramble_update_data(inner, h0, h1, builtin_update_key());
 }
 
@@ -53,7 +54,9 @@ std::u16string unscramble(const std::string& data, bool* ok) {
     return text;
 }
 
-std::string base64_of(const std::vector<uint8_t>& bytes) { return base64_encode(bytes.data(), bytes.size()); }
+std::string base64_of(const std::vector<uint8_t>& bytes) {
+    return base64_encode(bytes.data(), bytes.size());
+}
 
 }  // namespace
 
@@ -94,8 +97,8 @@ TEST(unscramble_test, DecodedLengthsOutsideEightPlusBlocksFail) {
     struct row {
         size_t length;
         bool accepted;
-    } rows[] = {{0, false}, {7, false}, {8, true}, {9, false}, {8 + 15, false}, {8 + 16, true}, {8 + 17, false},
-                {8 + 32, true}};
+    } rows[] = {{0, false},      {7, false},     {8, true},       {9, false},
+                {8 + 15, false}, {8 + 16, true}, {8 + 17, false}, {8 + 32, true}};
     for (const auto& r : rows) {
         const std::string data = base64_of(std::vector<uint8_t>(r.length, 0x41));
         bool ok = false;
@@ -120,7 +123,8 @@ TEST(unscramble_test, LineBreaksAndPaddingDecodeLikeThePlainText) {
     const std::string data = scrambled("<update>line breaks</update>");  // 8 + 32 bytes: "=" padded
     ASSERT_NE(data.find('='), std::string::npos);
     std::string broken;
-    for (size_t i = 0; i < data.size(); ++i) broken += (i % 10 == 9 ? "\r\n" : "") + std::string(1, data[i]);
+    for (size_t i = 0; i < data.size(); ++i)
+        broken += (i % 10 == 9 ? "\r\n" : "") + std::string(1, data[i]);
     std::string bare = data;
     std::erase(bare, '=');
     bool a = false, b = false, c = false;
@@ -158,8 +162,9 @@ TEST_F(manifest_test, EmptyOrMissingDataFails) {
 }
 
 TEST_F(manifest_test, LoadFromBytesAndNullInput) {
-    const std::string doc = to_utf8(outer(scrambled(
-        "<update><files name=\"module.zip\"><file id=\"module\" hash=\"AB\">editor.so</file></files></update>")));
+    const std::string doc =
+        to_utf8(outer(scrambled("<update><files name=\"module.zip\"><file id=\"module\" "
+                                "hash=\"AB\">editor.so</file></files></update>")));
     update_file_xml m;
     EXPECT_FALSE(m.load(nullptr, 10));
     EXPECT_FALSE(m.load(doc.data(), 0));
@@ -171,7 +176,8 @@ TEST_F(manifest_test, LoadFromBytesAndNullInput) {
 }
 
 TEST_F(manifest_test, SelfClosedOuterElementIsRejected) {
-    const std::string data = scrambled("<update><files name=\"a.zip\"><file id=\"module\">m.so</file></files></update>");
+    const std::string data =
+        scrambled("<update><files name=\"a.zip\"><file id=\"module\">m.so</file></files></update>");
     update_file_xml m;
     EXPECT_FALSE(m.load_text(u"<update data=\"" + ascii_to_wide(data) + u"\"/>"));
     EXPECT_TRUE(m.load_text(u"<update data=\"" + ascii_to_wide(data) + u"\"></update>"));
@@ -185,15 +191,21 @@ TEST_F(manifest_test, InnerDocumentRules) {
         const char16_t* module;
         size_t entries;
     } rows[] = {
-        {"only the module entry", "<update><files name=\"a.zip\"><file id=\"module\">m.so</file></files></update>", true,
+        {"only the module entry",
+         "<update><files name=\"a.zip\"><file id=\"module\">m.so</file></files></update>", true,
          u"m.so", 1},
         {"capitalised files and file, MODULE id",
-         "<update><FILES name=\"a.zip\"><File ID=\"x\" id=\"MODULE\">m.so</File><fIlE>b</fIlE></FILES></update>", true,
-         u"m.so", 2},
-        {"capitalised update", "<Update><files name=\"a.zip\"><file id=\"module\">m.so</file></files></Update>", false,
+         "<update><FILES name=\"a.zip\"><File ID=\"x\" "
+         "id=\"MODULE\">m.so</File><fIlE>b</fIlE></FILES></update>",
+         true, u"m.so", 2},
+        {"capitalised update",
+         "<Update><files name=\"a.zip\"><file id=\"module\">m.so</file></files></Update>", false,
          u"", 0},
-        {"no module entry", "<update><files name=\"a.zip\"><file>a</file><file>b</file></files></update>", false, u"", 2},
-        {"empty module text", "<update><files name=\"a.zip\"><file id=\"module\"></file><file>b</file></files></update>",
+        {"no module entry",
+         "<update><files name=\"a.zip\"><file>a</file><file>b</file></files></update>", false, u"",
+         2},
+        {"empty module text",
+         "<update><files name=\"a.zip\"><file id=\"module\"></file><file>b</file></files></update>",
          false, u"", 2},
         {"last module wins",
          "<update><files name=\"a.zip\"><file id=\"module\">one</file></files>"
@@ -201,27 +213,37 @@ TEST_F(manifest_test, InnerDocumentRules) {
          true, u"two", 2},
         {"misplaced file elements ignored",
          "<update><file id=\"module\">top</file><files name=\"a.zip\"><file id=\"module\">m.so"
-         "<file>nested</file></file><x><file>deep</file></x></files><x><files name=\"c\"><file>f</file></files></x>"
+         "<file>nested</file></file><x><file>deep</file></x></files><x><files "
+         "name=\"c\"><file>f</file></files></x>"
          "</update>",
          true, u"m.so", 1},
         {"update found below the root",
-         "<root><update><files name=\"a.zip\"><file id=\"module\">m.so</file></files></update></root>", true, u"m.so", 1},
-        {"inner text without closing tag", "<update/><files name=\"a.zip\"><file id=\"module\">m.so</file></files>", false,
-         u"", 0},
-        {"absolute path", "<update><files name=\"a.zip\"><file id=\"module\">/etc/m.so</file></files></update>", false,
-         u"/etc/m.so", 1},
-        {"parent step", "<update><files name=\"a.zip\"><file id=\"module\">m.so</file><file>a/../../x</file></files></update>",
+         "<root><update><files name=\"a.zip\"><file "
+         "id=\"module\">m.so</file></files></update></root>",
+         true, u"m.so", 1},
+        {"inner text without closing tag",
+         "<update/><files name=\"a.zip\"><file id=\"module\">m.so</file></files>", false, u"", 0},
+        {"absolute path",
+         "<update><files name=\"a.zip\"><file id=\"module\">/etc/m.so</file></files></update>",
+         false, u"/etc/m.so", 1},
+        {"parent step",
+         "<update><files name=\"a.zip\"><file "
+         "id=\"module\">m.so</file><file>a/../../x</file></files></update>",
          false, u"m.so", 2},
         {"backslash parent step",
-         "<update><files name=\"a.zip\"><file id=\"module\">m.so</file><file>..\\x</file></files></update>", false, u"m.so",
-         2},
-        {"drive path", "<update><files name=\"a.zip\"><file id=\"module\">C:\\m.so</file></files></update>", false,
-         u"C:\\m.so", 1},
-        {"archive leading out", "<update><files name=\"../a.zip\"><file id=\"module\">m.so</file></files></update>", false,
+         "<update><files name=\"a.zip\"><file "
+         "id=\"module\">m.so</file><file>..\\x</file></files></update>",
+         false, u"m.so", 2},
+        {"drive path",
+         "<update><files name=\"a.zip\"><file id=\"module\">C:\\m.so</file></files></update>",
+         false, u"C:\\m.so", 1},
+        {"archive leading out",
+         "<update><files name=\"../a.zip\"><file id=\"module\">m.so</file></files></update>", false,
          u"m.so", 1},
         {"dots inside names are fine",
-         "<update><files name=\"a..zip\"><file id=\"module\">lib/..m.so</file><file>./x..</file></files></update>", true,
-         u"lib/..m.so", 2},
+         "<update><files name=\"a..zip\"><file "
+         "id=\"module\">lib/..m.so</file><file>./x..</file></files></update>",
+         true, u"lib/..m.so", 2},
     };
     for (const auto& r : rows) {
         SCOPED_TRACE(r.name);
@@ -235,7 +257,8 @@ TEST_F(manifest_test, InnerDocumentRules) {
 TEST_F(manifest_test, EntriesCarryArchiveHashAndVersionInOrder) {
     update_file_xml m;
     ASSERT_TRUE(load_inner(m,
-                           "<update>\n<files name=\"module.zip\">\n<file id=\"module\" hash=\"0123\">\n  editor.so\n</file>\n"
+                           "<update>\n<files name=\"module.zip\">\n<file id=\"module\" "
+                           "hash=\"0123\">\n  editor.so\n</file>\n"
                            "<file version=\"1.2.3.4\">helper.so</file></files>\n"
                            "<files name=\"data.CAB\"><file>plain.dat</file></files></update>"));
     ASSERT_EQ(m.files.size(), 3u);
@@ -255,7 +278,8 @@ TEST_F(manifest_test, ParseClearsEarlierContent) {
     update_file_xml m;
     m.module = u"stale";
     m.files.push_back({u"stale", u"", u"", u""});
-    ASSERT_TRUE(load_inner(m, "<update><files name=\"a.zip\"><file id=\"module\">m.so</file></files></update>"));
+    ASSERT_TRUE(load_inner(
+        m, "<update><files name=\"a.zip\"><file id=\"module\">m.so</file></files></update>"));
     EXPECT_EQ(m.files.size(), 1u);
 }
 
@@ -270,7 +294,8 @@ TEST(update_key_test, KeyFileParsing) {
     EXPECT_EQ(key.seed, 42u);
     EXPECT_FALSE(parse_update_key_file(table, key));                                  // no seed
     EXPECT_FALSE(parse_update_key_file("data_key_seed = 1\n" + table + " 00", key));  // 129 bytes
-    EXPECT_FALSE(parse_update_key_file("data_key_seed = 1\n" + table.substr(0, table.size() - 3), key));
+    EXPECT_FALSE(
+        parse_update_key_file("data_key_seed = 1\n" + table.substr(0, table.size() - 3), key));
     EXPECT_FALSE(parse_update_key_file("data_key_seed = 0x1FFFFFFFF\n" + table, key));
     EXPECT_FALSE(parse_update_key_file("data_key_seed = -1\n" + table, key));
     EXPECT_FALSE(parse_update_key_file("other = 1\n" + table, key));
@@ -294,7 +319,8 @@ TEST_F(manifest_test, FuzzInputsLoadSafely) {
     const char* src = std::getenv("QUORLA_SOURCE_DIR");
     ASSERT_NE(src, nullptr);
     size_t count = 0;
-    for (const char* folder : {"/update/fuzz_corpus/manifest", "/update/fuzz_regressions/manifest"}) {
+    for (const char* folder :
+         {"/update/fuzz_corpus/manifest", "/update/fuzz_regressions/manifest"}) {
         const std::filesystem::path dir = std::string(src) + folder;
         if (!std::filesystem::is_directory(dir)) continue;
         for (const auto& e : std::filesystem::directory_iterator(dir)) {
@@ -306,7 +332,8 @@ TEST_F(manifest_test, FuzzInputsLoadSafely) {
             if (m.load(bytes.data(), int32_t(bytes.size()))) {
                 EXPECT_FALSE(m.module.empty()) << e.path();
                 for (const auto& f : m.files)
-                    EXPECT_TRUE(manifest_path_is_safe(f.path) && manifest_path_is_safe(f.archive)) << e.path();
+                    EXPECT_TRUE(manifest_path_is_safe(f.path) && manifest_path_is_safe(f.archive))
+                        << e.path();
             }
             ++count;
         }

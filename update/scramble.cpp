@@ -63,7 +63,8 @@ bool parse_update_key_file(std::string_view text, update_key& key) {
             std::erase_if(name, [](char c) { return std::isspace(static_cast<unsigned char>(c)); });
             if (name != "data_key_seed") return false;
             std::string value = line.substr(eq + 1);
-            std::erase_if(value, [](char c) { return std::isspace(static_cast<unsigned char>(c)); });
+            std::erase_if(value,
+                          [](char c) { return std::isspace(static_cast<unsigned char>(c)); });
             int base = 10;
             if (value.size() > 2 && value[0] == '0' && (value[1] == 'x' || value[1] == 'X')) {
                 value.erase(0, 2);
@@ -71,8 +72,9 @@ bool parse_update_key_file(std::string_view text, update_key& key) {
             }
             const bool digits = !value.empty() && value.size() <= 10 &&
                                 std::all_of(value.begin(), value.end(), [base](char c) {
-                                    return base == 16 ? std::isxdigit(static_cast<unsigned char>(c)) != 0
-                                                      : std::isdigit(static_cast<unsigned char>(c)) != 0;
+                                    return base == 16
+                                               ? std::isxdigit(static_cast<unsigned char>(c)) != 0
+                                               : std::isdigit(static_cast<unsigned char>(c)) != 0;
                                 });
             if (have_seed || !digits) return false;
             const unsigned long long parsed = std::stoull(value, nullptr, base);

@@ -9,7 +9,7 @@
 
 // The generator both sides use: state = state * 214013 + 2531011, draws (state >> 16) & 0x7FFF.
 class scramble_random {
-public:
+  public:
     explicit scramble_random(uint32_t seed) : state_(seed) {}
     uint32_t draw() {
         state_ = state_ * 214013u + 2531011u;
@@ -18,7 +18,7 @@ public:
     // A mask byte: the low 8 bits of (draw modulo 255).
     uint8_t mask_byte() { return static_cast<uint8_t>(draw() % 255); }
 
-private:
+  private:
     uint32_t state_;
 };
 

@@ -64,8 +64,8 @@ constexpr uint32_t kRoundConstants[16] = {
 };
 
 uint32_t g(uint32_t x) {
-    return kBoxes.ss[0][x & 0xFF] ^ kBoxes.ss[1][(x >> 8) & 0xFF] ^
-           kBoxes.ss[2][(x >> 16) & 0xFF] ^ kBoxes.ss[3][x >> 24];
+    return kBoxes.ss[0][x & 0xFF] ^ kBoxes.ss[1][(x >> 8) & 0xFF] ^ kBoxes.ss[2][(x >> 16) & 0xFF] ^
+           kBoxes.ss[3][x >> 24];
 }
 
 uint32_t load_be(const uint8_t* p) {

@@ -5,7 +5,7 @@
 #include <cstdint>
 
 class seed_cipher {
-public:
+  public:
     explicit seed_cipher(const uint8_t key[16]);
     void encrypt_block(uint8_t block[16]) const;
     void decrypt_block(uint8_t block[16]) const;
@@ -13,6 +13,6 @@ public:
     void encrypt_ecb(uint8_t* data, size_t size) const;
     void decrypt_ecb(uint8_t* data, size_t size) const;
 
-private:
+  private:
     std::array<uint32_t, 32> round_keys_{};
 };

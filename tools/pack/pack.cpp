@@ -42,7 +42,8 @@ const char kUsage[] =
     "                         match wins). A NAME ending in .cab makes a cabinet, any other a\n"
     "                         zip archive. Files matching no GLOB go into module.zip.\n"
     "  --by-version GLOB      list matching files by their file version instead of their MD5\n"
-    "                         hash (repeatable); a file without version information keeps its hash\n"
+    "                         hash (repeatable); a file without version information keeps its "
+    "hash\n"
     "  --key-file FILE        manifest key material (default: the key built into this tool,\n"
     "                         which must be the launcher's)\n"
     "  --allow-subfolders     also pack files in subfolders (see below)\n"
@@ -75,11 +76,12 @@ bool matches(const std::string& glob, const std::string& relative) {
 // It also trims white space from text and attribute values, so names may not begin or end
 // with it.
 bool name_is_writable(const std::string& name) {
-    return !name.empty() && name.find_first_of("<>\"\r\n\t") == std::string::npos && name.front() != ' ' &&
-           name.back() != ' ';
+    return !name.empty() && name.find_first_of("<>\"\r\n\t") == std::string::npos &&
+           name.front() != ' ' && name.back() != ' ';
 }
 
-bool write_zip(const fs::path& archive, const fs::path& source, const std::vector<std::string>& files) {
+bool write_zip(const fs::path& archive, const fs::path& source,
+               const std::vector<std::string>& files) {
     zipFile zip = zipOpen64(archive.c_str(), APPEND_STATUS_CREATE);
     if (zip == nullptr) return false;
     bool ok = true;
@@ -112,7 +114,8 @@ bool write_zip(const fs::path& archive, const fs::path& source, const std::vecto
         while (in) {
             in.read(buffer.data(), static_cast<std::streamsize>(buffer.size()));
             if (in.gcount() > 0 &&
-                zipWriteInFileInZip(zip, buffer.data(), static_cast<unsigned>(in.gcount())) != ZIP_OK)
+                zipWriteInFileInZip(zip, buffer.data(), static_cast<unsigned>(in.gcount())) !=
+                    ZIP_OK)
                 ok = false;
         }
         if (zipCloseFileInZip(zip) != ZIP_OK) ok = false;
@@ -125,7 +128,8 @@ bool write_zip(const fs::path& archive, const fs::path& source, const std::vecto
 // gcab stores each name as given on its command line (with "\\" for "/"), relative to its
 // working folder, so it runs inside the source folder; "--" keeps names beginning with "-"
 // from being read as options.
-bool write_cab(const fs::path& archive, const fs::path& source, const std::vector<std::string>& files) {
+bool write_cab(const fs::path& archive, const fs::path& source,
+               const std::vector<std::string>& files) {
     std::error_code ec;
     const fs::path target = fs::absolute(archive, ec);
     if (ec) return false;
@@ -163,21 +167,23 @@ int run(const options& o) {
         std::ifstream in(o.key_file);
         std::stringstream text;
         text << in.rdbuf();
-        if (!in || !parse_update_key_file(text.str(), key)) return fail("cannot read key file: " + o.key_file);
+        if (!in || !parse_update_key_file(text.str(), key))
+            return fail("cannot read key file: " + o.key_file);
     }
 
     // Every file, in a stable order.
     std::vector<std::string> relatives;
-    for (auto it = fs::recursive_directory_iterator(source, ec); !ec && it != fs::recursive_directory_iterator();
-         it.increment(ec)) {
+    for (auto it = fs::recursive_directory_iterator(source, ec);
+         !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
         if (!it->is_regular_file()) continue;
         const std::string relative = fs::relative(it->path(), source).generic_string();
         if (!name_is_writable(relative)) return fail("file name cannot be listed: " + relative);
         if (relative.find('/') != std::string::npos && !o.allow_subfolders)
-            return fail("file in a subfolder: " + relative +
-                        "\n  The launcher creates no folders under its install folder, so this file "
-                        "would fail to install.\n  Move it to the top of SOURCE_DIR, or pass "
-                        "--allow-subfolders if the folder is sure to exist on customers' machines.");
+            return fail(
+                "file in a subfolder: " + relative +
+                "\n  The launcher creates no folders under its install folder, so this file "
+                "would fail to install.\n  Move it to the top of SOURCE_DIR, or pass "
+                "--allow-subfolders if the folder is sure to exist on customers' machines.");
         relatives.push_back(relative);
     }
     if (ec) return fail("cannot read " + o.source + ": " + ec.message());
@@ -186,8 +192,8 @@ int run(const options& o) {
     if (std::find(relatives.begin(), relatives.end(), module) == relatives.end())
         return fail("module file not found in the source folder: " + o.module);
     for (const auto& [name, glob] : o.archives)
-        if (name.empty() || name.find_first_of("/\\") != std::string::npos || name == "." || name == ".." ||
-            !name_is_writable(name))
+        if (name.empty() || name.find_first_of("/\\") != std::string::npos || name == "." ||
+            name == ".." || !name_is_writable(name))
             return fail("archive name must be a plain file name: " + name);
 
     // Archive of each file: the first matching --archive, else module.zip; archives keep the
@@ -221,7 +227,8 @@ int run(const options& o) {
             const std::u16string path16 = from_native_path((source / relative).string());
             std::string attribute;
             bool by_version = false;
-            for (const auto& glob : o.by_version) by_version = by_version || matches(glob, relative);
+            for (const auto& glob : o.by_version)
+                by_version = by_version || matches(glob, relative);
             if (by_version) {
                 const std::string version = to_utf8(file_version_text(path16));
                 if (version.empty())
@@ -232,8 +239,8 @@ int run(const options& o) {
             }
             if (attribute.empty()) attribute = " hash=\"" + to_utf8(file_md5_hex(path16)) + "\"";
             const bool is_module = relative == module;
-            inner += std::string("    <file") + (is_module ? " id=\"module\"" : "") + attribute + ">" +
-                     relative + "</file>\n";
+            inner += std::string("    <file") + (is_module ? " id=\"module\"" : "") + attribute +
+                     ">" + relative + "</file>\n";
         }
         inner += "  </files>\n";
     }

@@ -23,7 +23,7 @@ namespace fs = std::filesystem;
 namespace {
 
 class pack_test : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         char tmpl[] = "/tmp/quorla-pack-XXXXXX";
         ASSERT_NE(mkdtemp(tmpl), nullptr);
@@ -67,7 +67,9 @@ TEST_F(pack_test, PackedFolderLoadsBackWithSameEntriesDigestsAndModule) {
     put("helper.so", "helper");
     put("strings.dat", "resources");
     put("picture.png", std::string(5000, 'p'));
-    ASSERT_EQ(pack("--module editor.so --archive data.cab='*.dat' --archive data.cab='*.png' " + src + " " + out), 0)
+    ASSERT_EQ(pack("--module editor.so --archive data.cab='*.dat' --archive data.cab='*.png' " +
+                   src + " " + out),
+              0)
         << said;
 
     update_file_xml m;
@@ -80,18 +82,20 @@ TEST_F(pack_test, PackedFolderLoadsBackWithSameEntriesDigestsAndModule) {
         EXPECT_TRUE(e.version.empty());
     }
     const std::map<std::u16string, std::u16string> expected = {{u"editor.so", u"module.zip"},
-                                                                {u"helper.so", u"module.zip"},
-                                                                {u"strings.dat", u"data.cab"},
-                                                                {u"picture.png", u"data.cab"}};
+                                                               {u"helper.so", u"module.zip"},
+                                                               {u"strings.dat", u"data.cab"},
+                                                               {u"picture.png", u"data.cab"}};
     EXPECT_EQ(archive_of, expected);
 
     // The archives unpack, with the launcher's own extraction, into the very files listed.
     const std::string dl = root + "/download/";
     fs::create_directories(dl);
-    EXPECT_EQ(extract_zip(from_native_path(out + "/module.zip"), from_native_path(dl), u"", u""), 1);
+    EXPECT_EQ(extract_zip(from_native_path(out + "/module.zip"), from_native_path(dl), u"", u""),
+              1);
     EXPECT_EQ(extract_cab(from_native_path(out + "/data.cab"), from_native_path(dl), u"", u""), 1);
     for (const auto& e : m.files)
-        EXPECT_EQ(read_file_bytes(dl + to_utf8(e.path)), read_file_bytes(src + "/" + to_utf8(e.path)))
+        EXPECT_EQ(read_file_bytes(dl + to_utf8(e.path)),
+                  read_file_bytes(src + "/" + to_utf8(e.path)))
             << to_utf8(e.path);
 }
 
@@ -108,7 +112,8 @@ TEST_F(pack_test, EveryRunScramblesWithFreshHeaderWords) {
 TEST_F(pack_test, ByVersionListsTheFileVersionAndFallsBackToTheHash) {
     const char* source_dir = std::getenv("QUORLA_SOURCE_DIR");
     ASSERT_NE(source_dir, nullptr);
-    fs::copy_file(std::string(source_dir) + "/update/testdata/version-1.2.3.4-x64.dll", src + "/editor.dll");
+    fs::copy_file(std::string(source_dir) + "/update/testdata/version-1.2.3.4-x64.dll",
+                  src + "/editor.dll");
     put("plain.so", "no version here");
     ASSERT_EQ(pack("--module editor.dll --by-version '*' " + src + " " + out), 0) << said;
     EXPECT_NE(said.find("plain.so has no file version"), std::string::npos) << said;
@@ -130,7 +135,9 @@ TEST_F(pack_test, ForeignKeyFileMakesAManifestTheLauncherRefuses) {
     std::string key = "data_key_seed = 0x01020304\n";
     for (int i = 0; i < 128; ++i) key += "5A ";
     ASSERT_TRUE(write_file_bytes(root + "/other-key.txt", key));
-    ASSERT_EQ(pack("--key-file " + root + "/other-key.txt --module editor.so " + src + " " + out), 0) << said;
+    ASSERT_EQ(pack("--key-file " + root + "/other-key.txt --module editor.so " + src + " " + out),
+              0)
+        << said;
     update_file_xml m;
     EXPECT_FALSE(load(m));
 }
@@ -156,15 +163,18 @@ TEST_F(pack_test, BadInvocationsFailWithAClearMessage) {
         std::string args;
         const char* message;
     } rows[] = {
-        {"missing source folder", "--module editor.so " + root + "/nowhere " + out, "source folder not found"},
+        {"missing source folder", "--module editor.so " + root + "/nowhere " + out,
+         "source folder not found"},
         {"unknown module file", "--module missing.so " + src + " " + out, "module file not found"},
         {"no module option", src + " " + out, "--module REL_PATH is required"},
-        {"archive without glob", "--module editor.so --archive data.zip " + src + " " + out, "NAME=GLOB"},
-        {"archive name with a folder", "--module editor.so --archive ../x.zip='*' " + src + " " + out,
-         "plain file name"},
+        {"archive without glob", "--module editor.so --archive data.zip " + src + " " + out,
+         "NAME=GLOB"},
+        {"archive name with a folder",
+         "--module editor.so --archive ../x.zip='*' " + src + " " + out, "plain file name"},
         {"unknown option", "--modul editor.so " + src + " " + out, "unknown option"},
         {"one folder only", "--module editor.so " + src, "expected SOURCE_DIR and OUT_DIR"},
-        {"unreadable key file", "--key-file " + root + "/none --module editor.so " + src + " " + out,
+        {"unreadable key file",
+         "--key-file " + root + "/none --module editor.so " + src + " " + out,
          "cannot read key file"},
     };
     for (const auto& r : rows) {
