@@ -340,3 +340,23 @@ TEST_F(manifest_test, FuzzInputsLoadSafely) {
     }
     EXPECT_GE(count, 4u);
 }
+
+TEST_F(manifest_test, LogsTheReceivedTextAndNamesAnUnsafePath) {
+    update_file_xml m;
+    const std::u16string doc = outer(scrambled(
+        "<update><files name=\"a.zip\"><file id=\"module\">../m.so</file></files></update>"));
+    EXPECT_FALSE(m.load_text(doc));
+    std::ifstream in(root + "/test.log", std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    const std::string bytes = s.str();
+    std::u16string log;
+    for (size_t i = 0; i + 1 < bytes.size(); i += 2)
+        log.push_back(char16_t(uint8_t(bytes[i]) | uint8_t(bytes[i + 1]) << 8));
+    EXPECT_NE(log.find(u" >>\r\n"), std::u16string::npos);
+    EXPECT_NE(log.find(u" >" + doc + u"\r\n"), std::u16string::npos);
+    EXPECT_NE(
+        log.find(
+            u"*오류 : 업데이트 목록의 경로가 올바르지 않습니다. (path:../m.so, archive:a.zip)"),
+        std::u16string::npos);
+}
