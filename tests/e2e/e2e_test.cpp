@@ -110,6 +110,8 @@ TEST_F(EndToEnd, FullRunInstallsRunsTheEditorDeliversTheCartKeyAndReturns) {
     ASSERT_FALSE(base.empty());
     const auto run = launch(link_to(base));
     ASSERT_FALSE(run.timed_out) << run.output;
+    // A sanitizer report in a sanitized build ends the process with another code.
+    EXPECT_EQ(run.exit_code, 0) << run.output;
     const fs::path install = data / "QuorlaDemo" / "editor";
     EXPECT_TRUE(fs::exists(install / "libquorla_sample_editor.so")) << log_text();
     EXPECT_EQ(read_text(install / "readme.txt"), "Sample editor module\n");
@@ -207,6 +209,7 @@ TEST_F(EndToEnd, WindowRunUnderXvfb) {
     std::map<std::string, std::string> env = {{"DISPLAY", ":" + std::to_string(display)}, {"QUORLA_HEADLESS", ""}};
     const auto run = launch(link_to(base), env);
     ASSERT_FALSE(run.timed_out) << run.output;
+    EXPECT_EQ(run.exit_code, 0) << run.output;
     EXPECT_NE(read_text(state / "cart.txt").find("key=E2E-1"), std::string::npos) << log_text();
     const std::string trace = read_text(dir / "trace.txt");
     // With a window, the module receives the window's X11 id as its owner.
