@@ -49,13 +49,29 @@ add_library(quorla_update_scramble STATIC
   ${CMAKE_CURRENT_SOURCE_DIR}/seed.cpp ${CMAKE_CURRENT_SOURCE_DIR}/scramble.cpp
   ${quorla_update_key_source})
 
+# Optional manifest signatures (Ed25519 through libcrypto); a key given at build time makes
+# them required.
+find_package(OpenSSL REQUIRED)
+set(QUORLA_MANIFEST_PUBLIC_KEY "" CACHE STRING
+    "Base64 raw Ed25519 public key; when set, only manifests signed with its private key are accepted")
+add_library(quorla_update_signature STATIC ${CMAKE_CURRENT_SOURCE_DIR}/signature.cpp)
+target_link_libraries(quorla_update_signature PUBLIC quorla_update_scramble PRIVATE OpenSSL::Crypto)
+if(QUORLA_MANIFEST_PUBLIC_KEY)
+  target_compile_definitions(quorla_update_signature PRIVATE
+                             QUORLA_MANIFEST_PUBLIC_KEY="${QUORLA_MANIFEST_PUBLIC_KEY}")
+endif()
+
 add_library(quorla_update_manifest STATIC ${CMAKE_CURRENT_SOURCE_DIR}/manifest.cpp)
-target_link_libraries(quorla_update_manifest PUBLIC quorla_update_scramble quorla_startup quorla_xml
-                      quorla_log quorla_text)
+target_link_libraries(quorla_update_manifest PUBLIC quorla_update_scramble quorla_update_signature
+                      quorla_startup quorla_xml quorla_log quorla_text)
 target_link_libraries(quorla_update INTERFACE quorla_update_manifest)
 
 quorla_test(update_manifest_test
   SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/seed_test.cpp ${CMAKE_CURRENT_SOURCE_DIR}/manifest_test.cpp
-  LIBS quorla_update_manifest)
+          ${CMAKE_CURRENT_SOURCE_DIR}/signature_test.cpp
+  LIBS quorla_update_manifest quorla_test_support)
+if(TARGET update_manifest_test)
+  add_dependencies(update_manifest_test quorla-pack)
+endif()
 quorla_fuzz(manifest_fuzz SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/manifest_fuzz.cpp
             LIBS quorla_update_manifest)

@@ -4,6 +4,7 @@
 #include "startup/startup_file.h"
 #include "text/text.h"
 #include "update/scramble.h"
+#include "update/signature.h"
 #include "xml/xml.h"
 
 namespace {
@@ -47,6 +48,19 @@ bool update_file_xml::load_text(std::u16string text) {
     if (wrapper == nullptr || text.find(kClosingTag) == std::u16string::npos) return false;
 
     std::u16string inner = wrapper->attribute(u"data");
+    // A launcher built with a manifest key takes only what its shop signed.
+    if (const auto key = builtin_manifest_public_key()) {
+        const signature_check check =
+            check_manifest_signature(to_utf8(inner), to_utf8(wrapper->attribute(u"signature")), *key);
+        if (check == signature_check::missing) {
+            log.Write(u"*오류 : activeupdate.xml에 서명이 없습니다. (signature missing)");
+            return false;
+        }
+        if (check == signature_check::does_not_verify) {
+            log.Write(u"*오류 : activeupdate.xml의 서명이 올바르지 않습니다. (signature does not verify)");
+            return false;
+        }
+    }
     if (!unscramble_update_data(inner)) return false;
     // The inner document takes the same road as a downloaded one.
     const std::string bytes = to_narrow_acp(inner);

@@ -25,6 +25,7 @@
 #include "update/md5.h"
 #include "update/pe_version.h"
 #include "update/scramble.h"
+#include "update/signature.h"
 
 namespace fs = std::filesystem;
 
@@ -47,6 +48,9 @@ const char kUsage[] =
     "  --key-file FILE        manifest key material (default: the key built into this tool,\n"
     "                         which must be the launcher's)\n"
     "  --allow-subfolders     also pack files in subfolders (see below)\n"
+    "  --sign-key FILE        sign the manifest with this PEM Ed25519 private key\n"
+    "  --gen-key FILE         make a signing key pair: the private key goes to FILE (which must\n"
+    "                         not exist), the public key is printed; nothing is packed\n"
     "  --help                 this text\n"
     "\n"
     "Subfolders: the launcher creates no folders under its install folder, so a file in a\n"
@@ -59,6 +63,7 @@ struct options {
     std::vector<std::pair<std::string, std::string>> archives;  // name, glob
     std::vector<std::string> by_version;
     std::string key_file;
+    std::string sign_key;
     bool allow_subfolders = false;
 };
 
@@ -249,9 +254,18 @@ int run(const options& o) {
     // Fresh header words every run, so equal lists never scramble alike.
     std::random_device random;
     const std::string data = scramble_update_data(inner, random(), random(), key);
-    std::string document = "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n<update data=\"";
-    for (size_t i = 0; i < data.size(); i += 76) document += "\n" + data.substr(i, 76);
-    document += "\n\"></update>\n";
+    // The value as the launcher reads it: lines of 76, the white space around them trimmed.
+    std::string value;
+    for (size_t i = 0; i < data.size(); i += 76) value += (i ? "\n" : "") + data.substr(i, 76);
+    std::string signature;
+    if (!o.sign_key.empty()) {
+        std::string error;
+        signature = sign_manifest_data(value, o.sign_key, error);
+        if (signature.empty()) return fail(error);
+    }
+    std::string document = "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n<update data=\"\n" + value + "\n\"";
+    if (!signature.empty()) document += "\n        signature=\"" + signature + "\"";
+    document += "></update>\n";
     std::ofstream manifest(out / "activeupdate.xml", std::ios::binary | std::ios::trunc);
     manifest << document;
     manifest.close();
@@ -292,6 +306,17 @@ int main(int argc, char** argv) {
             o.by_version.push_back(value("--by-version"));
         } else if (arg == "--key-file") {
             o.key_file = value("--key-file");
+        } else if (arg == "--sign-key") {
+            o.sign_key = value("--sign-key");
+        } else if (arg == "--gen-key") {
+            std::string error;
+            const std::string file = value("--gen-key");
+            const std::string public_key = generate_manifest_key(file, error);
+            if (public_key.empty()) return fail(error);
+            std::cout << "quorla-pack: private key written to " << file << " (keep it off the web server)\n"
+                      << "public key (build the launcher with -DQUORLA_MANIFEST_PUBLIC_KEY=" << public_key << "):\n"
+                      << public_key << "\n";
+            return 0;
         } else if (arg == "--allow-subfolders") {
             o.allow_subfolders = true;
         } else if (arg.rfind("--", 0) == 0) {
