@@ -5,7 +5,7 @@ target_link_libraries(quorla_update_procedure PUBLIC quorla_update_manifest quor
 target_link_libraries(quorla_update INTERFACE quorla_update_procedure)
 quorla_test(update_procedure_test
   SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/procedure_test.cpp
-  LIBS quorla_update_procedure quorla_update_scramble quorla_test_support)
+  LIBS quorla_update_procedure quorla_update_scramble quorla_update_signature quorla_test_support)
 if(TARGET update_procedure_test)
   add_dependencies(update_procedure_test quorla-pack)
 endif()

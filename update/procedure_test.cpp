@@ -13,6 +13,7 @@
 #include "text/text.h"
 #include "update/md5.h"
 #include "update/scramble.h"
+#include "update/signature.h"
 
 namespace fs = std::filesystem;
 using test_support::http_server;
@@ -306,6 +307,29 @@ TEST_F(Update, PackedByTheShopToolInstallsTheSameFiles) {
     EXPECT_EQ(module_file, u"editor.so");
     for (const char* name : {"editor.so", "data.bin", "notes.txt"})
         EXPECT_EQ(installed(name), read_file_bytes((source / name).string())) << name;
+}
+
+TEST_F(Update, LauncherWithAManifestKeyInstallsOnlySignedUpdates) {
+    const std::string key_file = (log.folder() / "shop.pem").string();
+    std::string error;
+    const auto key = parse_manifest_public_key(generate_manifest_key(key_file, error));
+    ASSERT_TRUE(key) << error;
+    publish({{"m.so", "a.zip", "signed module", true}});
+    set_manifest_public_key_for_tests(key);
+    EXPECT_FALSE(run()) << "unsigned manifest";
+    EXPECT_TRUE(log.has_line(u"*오류 : activeupdate.xml에 서명이 없습니다. (signature missing)"));
+    EXPECT_TRUE(log.has_line(u"* 오류: activeupdate.xml의 포멧이 올바르지 않습니다. (url:" + startup.update_url +
+                             u"activeupdate.xml)"));
+
+    const std::string data = scramble_update_data(
+        "<update><files name=\"a.zip\"><file id=\"module\" hash=\"" + md5_of("signed module") +
+            "\">m.so</file></files></update>",
+        3, 4, builtin_update_key());
+    shop.serve_bytes("/update/activeupdate.xml", "<update data=\"" + data + "\" signature=\"" +
+                                                     sign_manifest_data(data, key_file, error) + "\"></update>");
+    EXPECT_TRUE(run()) << log.lines_utf8();
+    EXPECT_EQ(installed("m.so"), "signed module");
+    set_manifest_public_key_for_tests(std::nullopt);
 }
 
 }  // namespace
