@@ -14,7 +14,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         text[i / 2] = static_cast<char16_t>(data[i] | (data[i + 1] << 8));
     const std::u16string narrow(data, data + size);
 
-    for (const std::u16string* input : {&text, &narrow}) {
+    for (const std::u16string* input : {static_cast<const std::u16string*>(&text), &narrow}) {
         xml::document doc;
         doc.parse(*input);
         // Every node once, without recursion.
