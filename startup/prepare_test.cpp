@@ -8,6 +8,7 @@
 #include <sstream>
 
 #include "log/log_writer.h"
+#include "tests/support/http_server.h"
 #include "text/platform.h"
 #include "text/text.h"
 
@@ -117,6 +118,74 @@ TEST_F(Prepare, ComposeRequestUrlTable) {
 TEST_F(Prepare, ComposeMode1UsesTheCodePage) {
     set_system_code_page("CP949");
     EXPECT_EQ(compose_request_url(u"", 1, u"http://h/\ud55c", u""), u"http://h/%C7%D1?");
+}
+
+const char kStartup[] =
+    "<?xml version=\"1.0\" encoding=\"utf-8\"?><startup><update_url>http://u/p</update_url>"
+    "<setkey_url>http://shop/setkey/</setkey_url><return_url>http://shop/return?a=1</return_url>"
+    "<internal_call id=\"own\">1</internal_call></startup>";
+
+TEST_F(Prepare, DownloadsLoadsAndAddsTheNamedValues) {
+    test_support::http_server shop;
+    shop.serve("/s", test_support::reply::text(kStartup));
+    for (const std::u16string& arguments : {u"key=K%41&svr=" + shop.url16("/s/"), u"svr=" + shop.url16("/s/") + u"&key=K%41"}) {
+        std::u16string key;
+        startup_file_xml startup;
+        ASSERT_TRUE(prepare_execution(key, arguments, startup)) << to_utf8(log_text());
+        EXPECT_EQ(key, u"K%41");
+        EXPECT_EQ(shop.last_request().target, "/s?key=K%2541&field=startup");
+        EXPECT_EQ(startup.internal_calls,
+                  (std::vector<std::pair<std::u16string, std::u16string>>{
+                      {u"own", u"1"},
+                      {u"set_key_url", u"http://shop/setkey?key=K%2541&field=result"},
+                      {u"set_return_url", u"http://shop/return?a=1"},
+                      {u"is_local_execution", u"true"}}));
+    }
+    const std::u16string text = log_text();
+    EXPECT_NE(text.find(u"* 실행준비 시작 ********************\r\n"), std::u16string::npos);
+    EXPECT_NE(text.find(u"* url: " + shop.url16("/s?key=K%2541&field=startup") + u"\r\n\r\n"), std::u16string::npos);
+}
+
+TEST_F(Prepare, FiveFailedAttemptsThenTheDownloadLines) {
+    for (int status : {206, 500}) {
+        test_support::http_server shop;
+        shop.serve("/s", test_support::reply::text("partial", status));
+        std::u16string key;
+        startup_file_xml startup;
+        EXPECT_FALSE(prepare_execution(key, u"key=K&svr=" + shop.url16("/s"), startup));
+        EXPECT_EQ(shop.request_count("/s"), 5);
+        EXPECT_EQ(key, u"K") << "the key is stored before the download";
+        const std::u16string url = shop.url16("/s?key=K&field=startup");
+        const std::u16string text = log_text();
+        EXPECT_NE(text.find(u"*오류 : 다운로드 하지 못했습니다. (url:" + url + u", status:" + ascii_to_wide(std::to_string(status)) +
+                            u", err:0x"),
+                  std::u16string::npos);
+        EXPECT_NE(text.find(u"* 오류: startup.xml을 다운로드 하지 못했습니다. (url:" + url + u")"), std::u16string::npos);
+    }
+}
+
+TEST_F(Prepare, UnreachableServerLogsThePlatformText) {
+    std::vector<char> buffer{'x'};
+    const std::u16string url = from_utf8(test_support::closed_port_url());
+    EXPECT_FALSE(fetch_to_memory(buffer, url));
+    const std::u16string text = log_text();
+    EXPECT_NE(text.find(u"status:-1, err:0x"), std::u16string::npos);
+    EXPECT_NE(text.find(u"      C"), std::u16string::npos) << "the platform's text follows, as its own line";
+    EXPECT_EQ(buffer, std::vector<char>{'x'}) << "the buffer is untouched on failure";
+}
+
+TEST_F(Prepare, EmptyBodyCountsAsDownloadedButDoesNotLoad) {
+    test_support::http_server shop;
+    shop.serve("/s", test_support::reply::text(""));
+    std::vector<char> buffer{'x'};
+    EXPECT_TRUE(fetch_to_memory(buffer, shop.url16("/s")));
+    EXPECT_TRUE(buffer.empty());
+    std::u16string key;
+    startup_file_xml startup;
+    EXPECT_FALSE(prepare_execution(key, u"key=K&svr=" + shop.url16("/s"), startup));
+    EXPECT_EQ(shop.request_count("/s"), 2);
+    EXPECT_NE(log_text().find(u"* 오류: startup.xml의 포멧이 올바르지 않습니다. (url:" + shop.url16("/s?key=K&field=startup") + u")"),
+              std::u16string::npos);
 }
 
 }  // namespace
