@@ -116,12 +116,16 @@ seed_cipher::seed_cipher(const uint8_t key[16]) {
     }
 }
 
-void seed_cipher::encrypt_block(uint8_t block[16]) const {
-    uint32_t l0 = load_be(block), l1 = load_be(block + 4), r0 = load_be(block + 8),
-             r1 = load_be(block + 12);
-    for (int i = 0; i < 16; ++i) {
+namespace {
+
+// Sixteen Feistel rounds with the round keys in the given order; the last round does not
+// swap the halves. Decryption is the same with the keys taken backwards.
+void run_rounds(const std::array<uint32_t, 32>& keys, uint8_t block[16], bool backwards) {
+    uint32_t l0 = load_be(block), l1 = load_be(block + 4), r0 = load_be(block + 8), r1 = load_be(block + 12);
+    for (int n = 0; n < 16; ++n) {
+        const int i = backwards ? 15 - n : n;
         uint32_t t0, t1;
-        f(round_keys_[2 * i], round_keys_[2 * i + 1], r0, r1, t0, t1);
+        f(keys[2 * i], keys[2 * i + 1], r0, r1, t0, t1);
         t0 ^= l0;
         t1 ^= l1;
         l0 = r0;
@@ -129,31 +133,17 @@ void seed_cipher::encrypt_block(uint8_t block[16]) const {
         r0 = t0;
         r1 = t1;
     }
-    // The last round does not swap the halves.
     store_be(block, r0);
     store_be(block + 4, r1);
     store_be(block + 8, l0);
     store_be(block + 12, l1);
 }
 
-void seed_cipher::decrypt_block(uint8_t block[16]) const {
-    uint32_t l0 = load_be(block), l1 = load_be(block + 4), r0 = load_be(block + 8),
-             r1 = load_be(block + 12);
-    for (int i = 15; i >= 0; --i) {
-        uint32_t t0, t1;
-        f(round_keys_[2 * i], round_keys_[2 * i + 1], r0, r1, t0, t1);
-        t0 ^= l0;
-        t1 ^= l1;
-        l0 = r0;
-        l1 = r1;
-        r0 = t0;
-        r1 = t1;
-    }
-    store_be(block, r0);
-    store_be(block + 4, r1);
-    store_be(block + 8, l0);
-    store_be(block + 12, l1);
-}
+}  // namespace
+
+void seed_cipher::encrypt_block(uint8_t block[16]) const { run_rounds(round_keys_, block, false); }
+
+void seed_cipher::decrypt_block(uint8_t block[16]) const { run_rounds(round_keys_, block, true); }
 
 void seed_cipher::encrypt_ecb(uint8_t* data, size_t size) const {
     for (size_t i = 0; i + 16 <= size; i += 16) encrypt_block(data + i);
