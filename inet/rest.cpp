@@ -6,6 +6,7 @@
 #include <exception>
 #include <fstream>
 #include <new>
+#include <string>
 
 #include "log/system_error.h"
 #include "text/format.h"
@@ -75,6 +76,10 @@ int64_t memory_sink(const void* data, int64_t size, int64_t count, void* target)
     auto* r = static_cast<_response*>(target);
     // body_size is 32 bits: a body past 2 GiB cannot be counted, so it is not stored either.
     if (n > INT32_MAX - static_cast<int64_t>(r->body_size)) return 0;
+    if (r->body_size + n > max_memory_body) {
+        set_error(*r, "response body larger than " + std::to_string(max_memory_body) + " bytes");
+        return 0;
+    }
     try {
         if (static_cast<int64_t>(r->body.size()) <= r->body_size + n)
             r->body.resize(static_cast<size_t>(r->body_size + n));
@@ -149,7 +154,15 @@ void execute_request(http_request& request, const request_options&, const cracke
             return;
         }
         if (n == 0) break;
-        sink(buffer, 1, n, target);  // a sink that takes nothing does not stop the transfer
+        // A piece the sink could not keep makes the body incomplete: an answer with a hole in
+        // it must not pass for a good one, and reading on would only waste time.
+        if (sink(buffer, 1, n, target) != n) {
+            response.status = -1;
+            if (response.error[0] == '\0')
+                set_error(response, "response body could not be stored (" + std::to_string(n) +
+                                        " bytes refused)");
+            return;
+        }
     }
 }
 

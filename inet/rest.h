@@ -35,9 +35,13 @@ struct _response {
 
 // Receives body pieces: (bytes, element size, element count, target); returns bytes taken.
 using body_sink = int64_t (*)(const void* data, int64_t size, int64_t count, void* target);
-// Target: the _response. Grows body to exactly what is needed; 0 when memory runs out.
+// Largest body kept in memory. Documents read into memory (startup document, manifest, cart
+// answers) are a few kilobytes; a server that sends more is refused rather than let grow.
+constexpr int32_t max_memory_body = 16 * 1024 * 1024;
+// Target: the _response. Grows body to exactly what is needed; 0 (with the reason in the
+// record's error) when memory runs out or the body would pass max_memory_body.
 int64_t memory_sink(const void* data, int64_t size, int64_t count, void* target);
-// Target: a std::ofstream opened in binary mode; 0 when the stream fails.
+// Target: a std::ofstream opened in binary mode; 0 when the stream is not open or fails.
 int64_t file_sink(const void* data, int64_t size, int64_t count, void* target);
 
 // Largest piece handed to a sink.
@@ -49,7 +53,8 @@ std::unique_ptr<CMyInternetSession> open_session(const request_options& options)
 
 // The exchange on an opened request: send, status, Content-Length, Transfer-Encoding, and the
 // body into the sink when it was announced (Content-Length > 0 or chunked). Transport
-// failures set status -1 and error; bytes already delivered stay with the sink.
+// failures, and a sink that does not take a whole piece (disk full, body too large), end
+// the exchange with status -1 and error; bytes already delivered stay with the sink.
 void execute_request(http_request& request, const request_options& options, const cracked_url& url,
                      body_sink sink, void* target, _response& response);
 

@@ -3,10 +3,13 @@
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -374,22 +377,49 @@ TEST(inet_get, body_longer_than_one_buffer_reaches_the_sink_in_pieces_of_at_most
     }
 }
 
-TEST(inet_get, sink_that_takes_nothing_does_not_stop_the_transfer) {
+TEST(inet_get, sink_that_refuses_a_piece_ends_the_exchange_as_a_failure) {
     http_server shop;
     shop.serve_bytes("/big", pattern(30000));
     request_options o;
     inet::cracked_url url = inet::crack_url(shop.url16("/big"));
     auto session = inet::rest::open_session(o);
     auto request = session->open_request(url);
-    int calls = 0;
-    auto sink = [](const void*, int64_t, int64_t, void* t) -> int64_t {
-        ++*static_cast<int*>(t);
-        return 0;
+    struct taken {
+        int calls = 0;
+    } t;
+    // Takes the first piece, then only part of the second: the body has a hole, so the answer
+    // must not pass for a 200, and nothing more is read.
+    auto sink = [](const void*, int64_t size, int64_t count, void* target) -> int64_t {
+        auto* k = static_cast<taken*>(target);
+        return ++k->calls == 1 ? size * count : size * count - 1;
     };
     _response r;
-    inet::rest::execute_request(*request, o, url, sink, &calls, r);
-    EXPECT_EQ(r.status, 200);
-    EXPECT_GE(calls, 4);
+    inet::rest::execute_request(*request, o, url, sink, &t, r);
+    EXPECT_EQ(r.status, -1);
+    EXPECT_EQ(t.calls, 2);
+    EXPECT_NE(std::string(r.error).find("could not be stored"), std::string::npos) << r.error;
+}
+
+TEST(inet_memory_sink, refuses_a_body_past_the_memory_limit_and_says_why) {
+    _response r;
+    r.body_size = inet::rest::max_memory_body - 2;  // as if that much had arrived
+    EXPECT_EQ(inet::rest::memory_sink("abc", 1, 3, &r), 0);
+    EXPECT_EQ(r.body_size, inet::rest::max_memory_body - 2);
+    EXPECT_TRUE(r.body.empty());
+    EXPECT_STREQ(r.error, "response body larger than 16777216 bytes");
+}
+
+TEST(inet_get, endless_body_stops_at_the_memory_limit) {
+    // Announces a terabyte and keeps sending: get() must give up at the limit, not run out of
+    // memory or time.
+    http_server shop;
+    shop.serve_raw("/startup", "HTTP/1.1 200 OK\r\nContent-Length: 1000000000000\r\n\r\n",
+                   test_support::raw_end::endless);
+    auto r = inet::rest::get(shop.url16("/startup"), request_options());
+    EXPECT_EQ(r->status, -1);
+    EXPECT_STREQ(r->error, "response body larger than 16777216 bytes");
+    EXPECT_LE(r->body_size, inet::rest::max_memory_body);
+    EXPECT_GT(r->body_size, inet::rest::max_memory_body - inet::rest::read_buffer_size);
 }
 
 // ---- failures -----------------------------------------------------------------------------
@@ -548,14 +578,43 @@ TEST(inet_get_to_file, writes_the_body_and_leaves_memory_empty) {
     EXPECT_EQ(read_file(dir.path / "module.zip.tmp~"), body);
 }
 
-TEST(inet_get_to_file, unopenable_path_does_not_fail_the_request) {
+TEST(inet_get_to_file, unopenable_path_fails_a_request_with_a_body) {
     http_server shop;
     shop.serve_bytes("/a", "abc");
+    shop.serve_bytes("/empty", "");
     temp_dir dir;
     auto r = inet::rest::get_to_file(shop.url16("/a"), request_options(),
                                      dir.file("no/such/folder/file"));
-    EXPECT_EQ(r->status, 200);
-    EXPECT_STREQ(r->error, "");
+    EXPECT_EQ(r->status, -1);
+    EXPECT_STRNE(r->error, "");
+    // With no body there is nothing to lose: the status stands.
+    auto e = inet::rest::get_to_file(shop.url16("/empty"), request_options(),
+                                     dir.file("no/such/folder/file"));
+    EXPECT_EQ(e->status, 200);
+}
+
+TEST(inet_get_to_file, file_size_limit_fails_the_request_instead_of_keeping_a_cut_file) {
+    // The disk refusing writes (here a file size limit in a child process) must not give a
+    // 200 for a file that holds only the first part of the body.
+    http_server shop;
+    shop.serve_bytes("/big.zip", pattern(200000));
+    temp_dir dir;
+    const std::string out = (dir.path / "big.zip").string();
+    const std::u16string url = shop.url16("/big.zip");
+    pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        signal(SIGXFSZ, SIG_IGN);
+        rlimit limit{65536, 65536};
+        setrlimit(RLIMIT_FSIZE, &limit);
+        auto r = inet::rest::get_to_file(url, request_options(), wide(out));
+        _exit(r->status == -1 && r->error[0] != '\0' ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status)) << "child died with signal " << WTERMSIG(status);
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    EXPECT_LE(fs::file_size(out), 65536u);
 }
 
 }  // namespace

@@ -262,6 +262,19 @@ struct http_server::impl {
             }
         }
 
+        // Writes in small steps too, so that a client that stops reading cannot hold stop().
+        void flood() {
+            const std::string filler(65536, 'x');
+            timeval step{0, 50000};
+            setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &step, sizeof(step));
+            while (!server.stopping) {
+                int n =
+                    ssl ? SSL_write(ssl, filler.data(), static_cast<int>(filler.size()))
+                        : static_cast<int>(::send(fd, filler.data(), filler.size(), MSG_NOSIGNAL));
+                if (n <= 0 && !(errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) return;
+            }
+        }
+
         void finish(raw_end how) {
             if (how == raw_end::reset) {
                 linger l{1, 0};
@@ -309,6 +322,7 @@ struct http_server::impl {
         if (a.raw) {
             c.write_all(a.bytes);
             if (a.after == raw_end::stall) c.stall();
+            if (a.after == raw_end::endless) c.flood();
             c.finish(a.after);
             return;
         }

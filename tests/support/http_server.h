@@ -57,9 +57,10 @@ struct reply {
 
 // What the server does after writing the exact bytes of a raw answer.
 enum class raw_end {
-    close,  // orderly close: the client sees the end of the stream
-    stall,  // keep the connection open and silent until the client gives up or the server stops
-    reset,  // abort the connection (TCP reset)
+    close,    // orderly close: the client sees the end of the stream
+    stall,    // keep the connection open and silent until the client gives up or the server stops
+    reset,    // abort the connection (TCP reset)
+    endless,  // keep sending filler bytes ('x') until the client goes away or the server stops
 };
 
 class http_server {
