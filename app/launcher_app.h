@@ -16,3 +16,6 @@ private:
 
 // The arguments joined with single spaces, program path first: the process command line.
 std::u16string command_line_from(int argc, char** argv);
+
+// Process-wide settings made once before anything else runs (signal dispositions on POSIX).
+void prepare_process();

@@ -7,42 +7,17 @@
 #include <fstream>
 #include <sstream>
 
-#include "log/clock.h"
-#include "tests/support/process.h"
-#include "text/text.h"
+#include "tests/support/launcher_run.h"
 
 namespace fs = std::filesystem;
 using test_support::background_program;
+using test_support::count_of;
+using test_support::launcher_log;
+using test_support::percent_encode;
+using test_support::read_text;
 using test_support::run_program;
 
 namespace {
-
-std::string read_text(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
-size_t count(const std::string& text, const std::string& needle) {
-    size_t n = 0;
-    for (size_t p = text.find(needle); p != std::string::npos; p = text.find(needle, p + 1)) ++n;
-    return n;
-}
-
-std::string percent_encode(const std::string& s) {
-    std::string out;
-    const char* hex = "0123456789ABCDEF";
-    for (unsigned char c : s) {
-        if (isalnum(c) || c == '.' || c == '-' || c == '_') out += static_cast<char>(c);
-        else {
-            out += '%';
-            out += hex[c >> 4];
-            out += hex[c & 15];
-        }
-    }
-    return out;
-}
 
 struct EndToEnd : ::testing::Test {
     fs::path dir, data, update, state, bin;
@@ -50,58 +25,58 @@ struct EndToEnd : ::testing::Test {
 
     void SetUp() override {
         bin = fs::path(std::getenv("QUORLA_BINARY_DIR")) / "bin";
-        dir = fs::temp_directory_path() / ("quorla-e2e-" + std::to_string(::getpid()) + "-" +
-                                           ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        dir = fs::temp_directory_path() /
+              ("quorla-e2e-" + std::to_string(::getpid()) + "-" +
+               ::testing::UnitTest::GetInstance()->current_test_info()->name());
         fs::remove_all(dir);
         data = dir / "data";
         update = dir / "update";
         state = dir / "state";
         fs::create_directories(dir / "module");
         fs::create_directories(state);
-        fs::copy_file(fs::path(std::getenv("QUORLA_BINARY_DIR")) / "lib" / "libquorla_sample_editor.so",
-                      dir / "module" / "libquorla_sample_editor.so");
+        fs::copy_file(
+            fs::path(std::getenv("QUORLA_BINARY_DIR")) / "lib" / "libquorla_sample_editor.so",
+            dir / "module" / "libquorla_sample_editor.so");
         std::ofstream(dir / "module" / "readme.txt") << "Sample editor module\n";
-        const auto packed = run_program({(bin / "quorla-pack").string(), "--module", "libquorla_sample_editor.so",
-                                         "--archive", "docs.cab=*.txt", (dir / "module").string(), update.string()},
-                                        {}, 60);
+        const auto packed =
+            run_program({(bin / "quorla-pack").string(), "--module", "libquorla_sample_editor.so",
+                         "--archive", "docs.cab=*.txt", (dir / "module").string(), update.string()},
+                        {}, 60);
         ASSERT_EQ(packed.exit_code, 0) << packed.output;
         // The customer's "browser": records the address it was asked to open.
         browser_record = (dir / "opened.txt").string();
-        std::ofstream(dir / "browser.exe") << "#!/bin/sh\nprintf '%s\\n' \"$1\" >> '" << browser_record << "'\n";
+        std::ofstream(dir / "browser.exe")
+            << "#!/bin/sh\nprintf '%s\\n' \"$1\" >> '" << browser_record << "'\n";
         fs::permissions(dir / "browser.exe", fs::perms::owner_all);
     }
     void TearDown() override { fs::remove_all(dir); }
 
     std::vector<std::string> shop_args(std::vector<std::string> extra = {}) {
-        std::vector<std::string> args = {(bin / "quorla-demo-shop").string(), "--update-dir", update.string(),
-                                         "--state-dir", state.string(), "--trace-file", (dir / "trace.txt").string(),
-                                         "--agent", (dir / "browser.exe").string(), "--agent-type", "file"};
+        std::vector<std::string> args = {(bin / "quorla-demo-shop").string(),
+                                         "--update-dir",
+                                         update.string(),
+                                         "--state-dir",
+                                         state.string(),
+                                         "--trace-file",
+                                         (dir / "trace.txt").string(),
+                                         "--agent",
+                                         (dir / "browser.exe").string(),
+                                         "--agent-type",
+                                         "file"};
         args.insert(args.end(), extra.begin(), extra.end());
         return args;
     }
 
-    test_support::run_result launch(const std::string& link, std::map<std::string, std::string> env = {}) {
-        env.emplace("XDG_DATA_HOME", data.string());
-        env.emplace("QUORLA_HEADLESS", "1");
-        env.emplace("LANG", "C.UTF-8");
-        return run_program({(bin / "quorla-launcher").string(), link}, env, 120);
+    test_support::run_result launch(const std::string& link,
+                                    std::map<std::string, std::string> env = {}) {
+        return test_support::run_launcher(data, link, std::move(env));
     }
 
     std::string link_to(const std::string& base, const std::string& key = "E2E-1") {
-        return "quorla://key=" + key + "&svr=" + percent_encode(base + "/startup");
+        return test_support::launcher_link(base + "/startup", key);
     }
 
-    // The launcher's log of today, as UTF-8 text.
-    std::string log_text() {
-        const local_time t = local_now();
-        char name[32];
-        std::snprintf(name, sizeof name, "%04d%02d%02d.log", t.year, t.month, t.day);
-        const std::string bytes = read_text(data / "QuorlaLauncher" / "log" / name);
-        std::u16string wide;
-        for (size_t i = 2; i + 1 < bytes.size(); i += 2)
-            wide.push_back(static_cast<char16_t>(static_cast<uint8_t>(bytes[i]) | (static_cast<uint8_t>(bytes[i + 1]) << 8)));
-        return to_utf8(wide);
-    }
+    std::string log_text() { return launcher_log(data); }
 };
 
 TEST_F(EndToEnd, FullRunInstallsRunsTheEditorDeliversTheCartKeyAndReturns) {
@@ -119,11 +94,13 @@ TEST_F(EndToEnd, FullRunInstallsRunsTheEditorDeliversTheCartKeyAndReturns) {
     const std::string trace = read_text(dir / "trace.txt");
     EXPECT_NE(trace.find("NewWork"), std::string::npos) << trace;
     EXPECT_NE(trace.find("Uninitialize"), std::string::npos) << trace;
-    EXPECT_NE(read_text(state / "cart.txt").find("key=E2E-1"), std::string::npos) << read_text(state / "cart.txt");
+    EXPECT_NE(read_text(state / "cart.txt").find("key=E2E-1"), std::string::npos)
+        << read_text(state / "cart.txt");
     // The browser runs detached: wait for it a little.
     for (int i = 0; i < 200 && read_text(browser_record).empty(); ++i) usleep(20000);
-    EXPECT_EQ(read_text(browser_record), base + "/return?exit_code=0&keyresult=" + percent_encode(base + "/startup") +
-                                             "%3Fkey%3DE2E-1%26field%3Dresult\n");
+    EXPECT_EQ(read_text(browser_record),
+              base + "/return?exit_code=0&keyresult=" + percent_encode(base + "/startup") +
+                  "%3Fkey%3DE2E-1%26field%3Dresult\n");
     const std::string log = log_text();
     EXPECT_NE(log.find("* 런처 시작 ********************"), std::string::npos);
     EXPECT_NE(log.find("* 업데이트 시작 ********************"), std::string::npos);
@@ -136,28 +113,33 @@ TEST_F(EndToEnd, SecondRunDownloadsNothing) {
     ASSERT_FALSE(launch(link_to(base)).timed_out);
     ASSERT_FALSE(launch(link_to(base, "E2E-2")).timed_out);
     const std::string requests = read_text(state / "requests.txt");
-    EXPECT_EQ(count(requests, "/update/module.zip"), 1u) << requests;
-    EXPECT_EQ(count(requests, "/update/activeupdate.xml"), 2u) << requests;
+    EXPECT_EQ(count_of(requests, "/update/module.zip"), 1u) << requests;
+    EXPECT_EQ(count_of(requests, "/update/activeupdate.xml"), 2u) << requests;
     EXPECT_NE(read_text(state / "cart.txt").find("key=E2E-2"), std::string::npos);
 }
 
 TEST_F(EndToEnd, LinkWithoutProtocolMarkerIsMetTwice) {
     const auto run = launch("no-marker-here");
-    EXPECT_EQ(count(log_text(), "*오류 : 프로토콜 문자열을 찾지 못했습니다."), 2u) << log_text();
-    EXPECT_EQ(count(run.output, "사이트에서 상품을 주문하실수 있습니다."), 2u) << run.output;
+    EXPECT_EQ(count_of(log_text(), "*오류 : 프로토콜 문자열을 찾지 못했습니다."), 2u) << log_text();
+    EXPECT_EQ(count_of(run.output, "사이트에서 상품을 주문하실수 있습니다."), 2u) << run.output;
 }
 
 TEST_F(EndToEnd, LinkWithoutServerIsMetTwice) {
     launch("quorla://key=K");
-    EXPECT_EQ(count(log_text(), "*오류 : 명령 인수값이 올바르지 않습니다. key, svr 값이 없습니다."), 2u) << log_text();
-    EXPECT_EQ(count(log_text(), "*오류 : 명령 인수값이 올바르지 않습니다. (key=K)"), 2u);
+    EXPECT_EQ(
+        count_of(log_text(), "*오류 : 명령 인수값이 올바르지 않습니다. key, svr 값이 없습니다."),
+        2u)
+        << log_text();
+    EXPECT_EQ(count_of(log_text(), "*오류 : 명령 인수값이 올바르지 않습니다. (key=K)"), 2u);
 }
 
 TEST_F(EndToEnd, UnreachableServerEndsTheRunSafely) {
     const auto run = launch("quorla://key=K&svr=http%3A%2F%2F127.0.0.1%3A1%2Fstartup");
     ASSERT_FALSE(run.timed_out);
     const std::string log = log_text();
-    EXPECT_EQ(count(log, "* 오류: startup.xml을 다운로드 하지 못했습니다. (url:http://127.0.0.1:1/startup?key=K&field=startup)"),
+    EXPECT_EQ(count_of(log,
+                       "* 오류: startup.xml을 다운로드 하지 못했습니다. "
+                       "(url:http://127.0.0.1:1/startup?key=K&field=startup)"),
               1u)
         << log;
     // The key was stored, so the second run goes on and meets the empty document.
@@ -178,8 +160,10 @@ TEST_F(EndToEnd, CartKeyThatKeepsFailingStillReturnsToTheShop) {
     std::string base;
     background_program shop(shop_args({"--cart-fail", "100"}), base);
     const auto run = launch(link_to(base));
-    EXPECT_EQ(count(read_text(state / "cart.txt"), " key=E2E-1\n"), 11u);
-    EXPECT_NE(run.output.find("장바구니 연동중 오류가 발생였습니다. 다시 시도하시겠습니까?"), std::string::npos) << run.output;
+    EXPECT_EQ(count_of(read_text(state / "cart.txt"), " key=E2E-1\n"), 11u);
+    EXPECT_NE(run.output.find("장바구니 연동중 오류가 발생였습니다. 다시 시도하시겠습니까?"),
+              std::string::npos)
+        << run.output;
     for (int i = 0; i < 200 && read_text(browser_record).empty(); ++i) usleep(20000);
     EXPECT_NE(read_text(browser_record).find("/return?exit_code=0"), std::string::npos);
 }
@@ -189,7 +173,8 @@ TEST_F(EndToEnd, HttpsShopWithSelfSignedCertificate) {
     background_program shop(shop_args({"--https"}), base);
     ASSERT_EQ(base.rfind("https://", 0), 0u) << base;
     launch(link_to(base));
-    EXPECT_TRUE(fs::exists(data / "QuorlaDemo" / "editor" / "libquorla_sample_editor.so")) << log_text();
+    EXPECT_TRUE(fs::exists(data / "QuorlaDemo" / "editor" / "libquorla_sample_editor.so"))
+        << log_text();
     EXPECT_NE(read_text(state / "cart.txt").find("key=E2E-1"), std::string::npos);
 }
 
@@ -200,13 +185,17 @@ TEST_F(EndToEnd, WindowRunUnderXvfb) {
     const std::string xvfb = "/usr/bin/Xvfb";
     if (!fs::exists(xvfb)) GTEST_SKIP() << "Xvfb is not installed";
     while (fs::exists("/tmp/.X" + std::to_string(display) + "-lock")) ++display;
-    std::vector<std::string> xvfb_args = {"sh", "-c", "echo started; exec " + xvfb + " :" + std::to_string(display) +
-                                                           " -screen 0 800x600x24 -nolisten tcp 2>/dev/null"};
+    std::vector<std::string> xvfb_args = {"sh", "-c",
+                                          "echo started; exec " + xvfb + " :" +
+                                              std::to_string(display) +
+                                              " -screen 0 800x600x24 -nolisten tcp 2>/dev/null"};
     background_program server(xvfb_args, ignored);
-    for (int i = 0; i < 100 && !fs::exists("/tmp/.X11-unix/X" + std::to_string(display)); ++i) usleep(50000);
+    for (int i = 0; i < 100 && !fs::exists("/tmp/.X11-unix/X" + std::to_string(display)); ++i)
+        usleep(50000);
     std::string base;
     background_program shop(shop_args(), base);
-    std::map<std::string, std::string> env = {{"DISPLAY", ":" + std::to_string(display)}, {"QUORLA_HEADLESS", ""}};
+    std::map<std::string, std::string> env = {{"DISPLAY", ":" + std::to_string(display)},
+                                              {"QUORLA_HEADLESS", ""}};
     const auto run = launch(link_to(base), env);
     ASSERT_FALSE(run.timed_out) << run.output;
     EXPECT_EQ(run.exit_code, 0) << run.output;
