@@ -10,6 +10,7 @@
 #include <utility>
 #include <vector>
 
+#include "inet/allowed_servers.h"
 #include "inet/session.h"
 #include "text/text.h"
 
@@ -132,7 +133,8 @@ class curl_request final : public http_request {
     static size_t on_header(char* data, size_t size, size_t count, void* self) {
         size_t n = size * count;
         try {
-            static_cast<curl_request*>(self)->header_line(std::string_view(data, n));
+            if (!static_cast<curl_request*>(self)->header_line(std::string_view(data, n)))
+                return 0;  // libcurl aborts the transfer
         } catch (...) {
             return 0;  // out of memory: libcurl aborts the transfer
         }
@@ -151,9 +153,10 @@ class curl_request final : public http_request {
         return n;
     }
 
-    void header_line(std::string_view line) {
+    // False stops the transfer (a redirect to a server this build may not talk to).
+    bool header_line(std::string_view line) {
         any_header_ = true;
-        if (head_done_) return;  // trailers of a chunked body are not the head
+        if (head_done_) return true;  // trailers of a chunked body are not the head
         if (line.size() >= 5 && line.substr(0, 5) == "HTTP/") {
             // A new response head (an interim answer or a redirect came before).
             block_.clear();
@@ -168,30 +171,57 @@ class curl_request final : public http_request {
                 }
                 if (digits) block_status_ = code;
             }
-            return;
+            return true;
         }
         if (line == "\r\n" || line == "\n") {
-            if (block_status_ >= 100 && block_status_ < 200) return;
-            if (block_status_ >= 300 && block_status_ < 400 && has_location()) return;  // followed
+            if (block_status_ >= 100 && block_status_ < 200) return true;
+            if (block_status_ >= 300 && block_status_ < 400 && has_location())
+                return redirect_allowed();  // followed, if it stays with the allowed servers
             final_headers_ = std::move(block_);
             block_.clear();
             status_ = block_status_;
             head_done_ = block_status_ >= 0;
             block_status_ = -1;
-            return;
+            return true;
         }
         if ((line[0] == ' ' || line[0] == '\t') && !block_.empty()) {
             block_.back().second += ' ' + trim(line);
-            return;
+            return true;
         }
         size_t colon = line.find(':');
-        if (colon == std::string_view::npos) return;
+        if (colon == std::string_view::npos) return true;
         block_.emplace_back(trim(line.substr(0, colon)), trim(line.substr(colon + 1)));
+        return true;
     }
 
-    bool has_location() const {
+    bool has_location() const { return !location().empty(); }
+
+    std::string location() const {
         for (const auto& [n, v] : block_)
-            if (equals_nocase(n, "Location") && !v.empty()) return true;
+            if (equals_nocase(n, "Location") && !v.empty()) return v;
+        return std::string();
+    }
+
+    // With a list of allowed servers, a redirect may only lead to one of them. The target is
+    // resolved against the current address as libcurl itself will resolve it.
+    bool redirect_allowed() {
+        if (allowed_servers().empty()) return true;
+        char* current = nullptr;
+        curl_easy_getinfo(easy_, CURLINFO_EFFECTIVE_URL, &current);
+        CURLU* u = ::curl_url();
+        char* host = nullptr;
+        const bool resolved =
+            u && current && curl_url_set(u, CURLUPART_URL, current, 0) == CURLUE_OK &&
+            curl_url_set(u, CURLUPART_URL, location().c_str(), CURLU_URLENCODE) == CURLUE_OK &&
+            curl_url_get(u, CURLUPART_HOST, &host, 0) == CURLUE_OK;
+        std::string name = resolved && host ? host : "";
+        curl_free(host);
+        curl_url_cleanup(u);
+        if (name.size() >= 2 && name.front() == '[' && name.back() == ']')
+            name = name.substr(1, name.size() - 2);
+        if (resolved && host_matches(from_utf8(name), allowed_servers())) return true;
+        refused_redirect_ =
+            "redirect to a server that is not allowed: " + (name.empty() ? location() : name);
         return false;
     }
 
@@ -317,7 +347,9 @@ class curl_request final : public http_request {
     }
 
     void set_failure() {
-        if (out_of_memory_)
+        if (!refused_redirect_.empty())
+            error_ = to_acp(refused_redirect_.c_str());
+        else if (out_of_memory_)
             error_ = "std::bad_alloc";
         else if (errbuf_[0])
             error_ = to_acp(errbuf_);
@@ -342,6 +374,7 @@ class curl_request final : public http_request {
     std::vector<std::pair<std::string, std::string>> block_, final_headers_;
     std::string pending_;
     size_t pending_pos_ = 0;
+    std::string refused_redirect_;
 };
 
 CMyInternetSession::CMyInternetSession(const std::u16string& agent) : p(std::make_unique<impl>()) {

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "inet/allowed_servers.h"
 #include "inet/rest.h"
 #include "log/log_writer.h"
 #include "log/system_error.h"
@@ -17,7 +18,8 @@ bool parse_invocation_arguments(std::u16string& key, const std::u16string& argum
     const size_t key_at = arguments.find(u"key=");
     const size_t svr_at = arguments.find(u"svr=");
     if (key_at == std::u16string::npos || svr_at == std::u16string::npos) {
-        LogWriter::Instance().Write(u"*오류 : 명령 인수값이 올바르지 않습니다. key, svr 값이 없습니다.");
+        LogWriter::Instance().Write(
+            u"*오류 : 명령 인수값이 올바르지 않습니다. key, svr 값이 없습니다.");
         return false;
     }
     const bool key_leads = key_at < svr_at;
@@ -38,7 +40,9 @@ std::u16string compose_request_url(const std::u16string& parameter, int mode,
     std::u16string url = base;
     if (!url.empty() && url.back() == u'/') url.pop_back();
     if (url.find(u'?') == std::u16string::npos) url += u'?';
-    const auto ends_open = [&] { return !url.empty() && (url.back() == u'&' || url.back() == u'?'); };
+    const auto ends_open = [&] {
+        return !url.empty() && (url.back() == u'&' || url.back() == u'?');
+    };
     if (!key.empty()) url += (ends_open() ? u"key=" : u"&key=") + key;
     if (!parameter.empty()) url += (ends_open() ? u"" : u"&") + parameter;
     return url_encode(url, mode);
@@ -51,14 +55,15 @@ bool fetch_to_memory(std::vector<char>& buffer, const std::u16string& url) {
         if (response->status == 200) {
             const auto size = static_cast<size_t>(std::max<int32_t>(response->body_size, 0));
             buffer.assign(response->body.begin(),
-                          response->body.begin() + static_cast<std::ptrdiff_t>(
-                                                       std::min(size, response->body.size())));
+                          response->body.begin() +
+                              static_cast<std::ptrdiff_t>(std::min(size, response->body.size())));
             return true;
         }
     }
     const uint32_t error = last_system_error();
-    LogWriter::Instance().Write(u"*오류 : 다운로드 하지 못했습니다. (url:%s, status:%d, err:0x%08x)", url,
-                                response->status, error);
+    LogWriter::Instance().Write(
+        u"*오류 : 다운로드 하지 못했습니다. (url:%s, status:%d, err:0x%08x)", url, response->status,
+        error);
     LogWriter::Instance().Write(u"     %s", to_wide_acp(response->error));
     return false;
 }
@@ -72,6 +77,10 @@ bool prepare_execution(std::u16string& key, const std::u16string& arguments,
     auto& log = LogWriter::Instance();
     log.Write(u"* 실행준비 시작 ********************");
     log.Write(u"* url: %s\r\n", url);
+    if (!inet::server_allowed(url)) {
+        log.Write(u"* 오류: 허용되지 않은 서버입니다. (url:%s)", url);
+        return false;
+    }
 
     std::vector<char> document;
     if (!fetch_to_memory(document, url)) {
@@ -82,7 +91,8 @@ bool prepare_execution(std::u16string& key, const std::u16string& arguments,
         log.Write(u"* 오류: startup.xml의 포멧이 올바르지 않습니다. (url:%s)", url);
         return false;
     }
-    const std::u16string set_key_url = compose_request_url(u"field=result", 2, startup.setkey_url, key);
+    const std::u16string set_key_url =
+        compose_request_url(u"field=result", 2, startup.setkey_url, key);
     startup.internal_calls.emplace_back(u"set_key_url", set_key_url);
     startup.internal_calls.emplace_back(u"set_return_url", startup.return_url);
     startup.internal_calls.emplace_back(u"is_local_execution", u"true");

@@ -7,6 +7,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "inet/allowed_servers.h"
 #include "log/log_writer.h"
 #include "tests/support/http_server.h"
 #include "text/platform.h"
@@ -74,7 +75,8 @@ TEST_F(Prepare, ArgumentGrammarTable) {
     };
     for (const auto& c : cases) {
         std::u16string key = u"old", server = u"old";
-        EXPECT_EQ(parse_invocation_arguments(key, c.arguments, server), c.ok) << to_utf8(c.arguments);
+        EXPECT_EQ(parse_invocation_arguments(key, c.arguments, server), c.ok)
+            << to_utf8(c.arguments);
         EXPECT_EQ(key, c.key) << to_utf8(c.arguments);
         EXPECT_EQ(server, c.server) << to_utf8(c.arguments);
     }
@@ -85,8 +87,9 @@ TEST_F(Prepare, MissingNameIsLoggedButMissingMarkerIsNot) {
     EXPECT_FALSE(parse_invocation_arguments(key, u"key=K;svr=S", server));
     EXPECT_EQ(log_text(), u"");
     EXPECT_FALSE(parse_invocation_arguments(key, u"key=K&server=S", server));
-    EXPECT_NE(log_text().find(u"*오류 : 명령 인수값이 올바르지 않습니다. key, svr 값이 없습니다.\r\n"),
-              std::u16string::npos);
+    EXPECT_NE(
+        log_text().find(u"*오류 : 명령 인수값이 올바르지 않습니다. key, svr 값이 없습니다.\r\n"),
+        std::u16string::npos);
 }
 
 TEST_F(Prepare, ComposeRequestUrlTable) {
@@ -128,7 +131,8 @@ const char kStartup[] =
 TEST_F(Prepare, DownloadsLoadsAndAddsTheNamedValues) {
     test_support::http_server shop;
     shop.serve("/s", test_support::reply::text(kStartup));
-    for (const std::u16string& arguments : {u"key=K%41&svr=" + shop.url16("/s/"), u"svr=" + shop.url16("/s/") + u"&key=K%41"}) {
+    for (const std::u16string& arguments :
+         {u"key=K%41&svr=" + shop.url16("/s/"), u"svr=" + shop.url16("/s/") + u"&key=K%41"}) {
         std::u16string key;
         startup_file_xml startup;
         ASSERT_TRUE(prepare_execution(key, arguments, startup)) << to_utf8(log_text());
@@ -143,7 +147,8 @@ TEST_F(Prepare, DownloadsLoadsAndAddsTheNamedValues) {
     }
     const std::u16string text = log_text();
     EXPECT_NE(text.find(u"* 실행준비 시작 ********************\r\n"), std::u16string::npos);
-    EXPECT_NE(text.find(u"* url: " + shop.url16("/s?key=K%2541&field=startup") + u"\r\n\r\n"), std::u16string::npos);
+    EXPECT_NE(text.find(u"* url: " + shop.url16("/s?key=K%2541&field=startup") + u"\r\n\r\n"),
+              std::u16string::npos);
 }
 
 TEST_F(Prepare, FiveFailedAttemptsThenTheDownloadLines) {
@@ -157,10 +162,11 @@ TEST_F(Prepare, FiveFailedAttemptsThenTheDownloadLines) {
         EXPECT_EQ(key, u"K") << "the key is stored before the download";
         const std::u16string url = shop.url16("/s?key=K&field=startup");
         const std::u16string text = log_text();
-        EXPECT_NE(text.find(u"*오류 : 다운로드 하지 못했습니다. (url:" + url + u", status:" + ascii_to_wide(std::to_string(status)) +
-                            u", err:0x"),
+        EXPECT_NE(text.find(u"*오류 : 다운로드 하지 못했습니다. (url:" + url + u", status:" +
+                            ascii_to_wide(std::to_string(status)) + u", err:0x"),
                   std::u16string::npos);
-        EXPECT_NE(text.find(u"* 오류: startup.xml을 다운로드 하지 못했습니다. (url:" + url + u")"), std::u16string::npos);
+        EXPECT_NE(text.find(u"* 오류: startup.xml을 다운로드 하지 못했습니다. (url:" + url + u")"),
+                  std::u16string::npos);
     }
 }
 
@@ -184,8 +190,32 @@ TEST_F(Prepare, EmptyBodyCountsAsDownloadedButDoesNotLoad) {
     startup_file_xml startup;
     EXPECT_FALSE(prepare_execution(key, u"key=K&svr=" + shop.url16("/s"), startup));
     EXPECT_EQ(shop.request_count("/s"), 2);
-    EXPECT_NE(log_text().find(u"* 오류: startup.xml의 포멧이 올바르지 않습니다. (url:" + shop.url16("/s?key=K&field=startup") + u")"),
+    EXPECT_NE(log_text().find(u"* 오류: startup.xml의 포멧이 올바르지 않습니다. (url:" +
+                              shop.url16("/s?key=K&field=startup") + u")"),
               std::u16string::npos);
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(Prepare, ServerOutsideTheAllowedListIsRefusedBeforeAnyRequest) {
+    const std::vector<std::u16string> saved = inet::allowed_servers();
+    test_support::http_server shop;
+    shop.serve("/s", test_support::reply::text(kStartup));
+    inet::set_allowed_servers({u"shop.example", u"*.shop.example"});
+    std::u16string key;
+    startup_file_xml startup;
+    EXPECT_FALSE(prepare_execution(key, u"key=K&svr=" + shop.url16("/s"), startup));
+    EXPECT_TRUE(shop.requests().empty());
+    EXPECT_NE(log_text().find(u"* 오류: 허용되지 않은 서버입니다. (url:" +
+                              shop.url16("/s?key=K&field=startup") + u")"),
+              std::u16string::npos)
+        << to_utf8(log_text());
+    inet::set_allowed_servers({u"127.0.0.1"});
+    EXPECT_TRUE(prepare_execution(key, u"key=K&svr=" + shop.url16("/s"), startup))
+        << to_utf8(log_text());
+    inet::set_allowed_servers(saved);
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "inet/allowed_servers.h"
 #include "inet/rest.h"
 #include "log/log_writer.h"
 #include "log/system_error.h"
@@ -41,13 +42,16 @@ void send_progress(host::window* window, int total, int done) {
 std::u16string extension_of(const std::u16string& path) {
     const size_t name_at = path.find_last_of(u"/\\");
     const size_t dot = path.rfind(u'.');
-    if (dot == std::u16string::npos || (name_at != std::u16string::npos && dot < name_at)) return {};
+    if (dot == std::u16string::npos || (name_at != std::u16string::npos && dot < name_at))
+        return {};
     return path.substr(dot);
 }
 
 }  // namespace
 
-void drain_window_messages() { host::pump_pending_events(); }
+void drain_window_messages() {
+    host::pump_pending_events();
+}
 
 bool download_to_file(const std::u16string& url, const std::u16string& target) {
     auto& log = LogWriter::Instance();
@@ -63,8 +67,9 @@ bool download_to_file(const std::u16string& url, const std::u16string& target) {
         if (move_file_no_replace(temporary, target) || copy_file_replace(temporary, target))
             return true;
         const uint32_t error = last_system_error();
-        log.Write(u"*오류 : 다운로드받은 파일명을 변경 하지 못했습니다. (src:%s, dest:%s, err:0x%08x)",
-                  temporary, target, error);
+        log.Write(
+            u"*오류 : 다운로드받은 파일명을 변경 하지 못했습니다. (src:%s, dest:%s, err:0x%08x)",
+            temporary, target, error);
         if (file_exists(temporary)) delete_file(temporary);
         if (file_exists(target)) delete_file(target);
         return false;
@@ -92,9 +97,10 @@ bool collect_updates(const std::u16string& install_folder, std::vector<update_fi
     const bool loaded = buffer.empty()
                             ? manifest.load(nullptr, 0)
                             : manifest.load(buffer.data(), static_cast<int32_t>(buffer.size()));
-    const bool archives_safe =
-        loaded && std::all_of(manifest.files.begin(), manifest.files.end(),
-                              [](const update_file_entry& e) { return archive_name_is_safe(e.archive); });
+    const bool archives_safe = loaded && std::all_of(manifest.files.begin(), manifest.files.end(),
+                                                     [](const update_file_entry& e) {
+                                                         return archive_name_is_safe(e.archive);
+                                                     });
     if (!loaded || !archives_safe) {
         if (loaded) log.Write(u"* 오류: activeupdate.xml의 압축 파일 이름이 올바르지 않습니다.");
         log.Write(u"* 오류: activeupdate.xml의 포멧이 올바르지 않습니다. (url:%s)", address);
@@ -127,6 +133,12 @@ bool update_module(host::window* window, const startup_file_xml& startup,
     const std::u16string download = install + u"download" + path_separator();
     log.Write(u"* 업데이트 시작 ********************");
     log.Write(u"* install path: %s\r\n", install);
+    for (const std::u16string* address : {&startup.update_url, &startup.update_file_url}) {
+        if (!inet::server_allowed(*address)) {
+            log.Write(u"* 오류: 허용되지 않은 업데이트 서버입니다. (url:%s)", *address);
+            return false;
+        }
+    }
 
     if (!create_folder(install)) {
         log.Write(u"* 오류: 작업 폴더를 생성할 수 없습니다. (path:%s, err:0x%08x)", install,
@@ -163,15 +175,16 @@ bool update_module(host::window* window, const startup_file_xml& startup,
         const std::u16string address = startup.update_file_url + name;
         const std::u16string archive_file = download + name;
         if (!download_to_file(address, archive_file)) {
-            log.Write(u"* 오류: 파일을 다운로드 할수 없습니다. (url%s, path:%s)", address, archive_file);
+            log.Write(u"* 오류: 파일을 다운로드 할수 없습니다. (url%s, path:%s)", address,
+                      archive_file);
             return false;
         }
         const int unpacked = equals_nocase(extension_of(archive_file), u".cab")
                                  ? extract_cab(archive_file, download, u"", u"")
                                  : extract_zip(archive_file, download, u"", u"");
         if (unpacked == 0) {
-            log.Write(u"* 오류: 파일에 압축을 풀수 없습니다. (src:%s, dest:%s, 0x%08x)", archive_file,
-                      download, last_system_error());
+            log.Write(u"* 오류: 파일에 압축을 풀수 없습니다. (src:%s, dest:%s, 0x%08x)",
+                      archive_file, download, last_system_error());
             return false;
         }
     }
@@ -185,13 +198,14 @@ bool update_module(host::window* window, const startup_file_xml& startup,
         if (!entry.hash.empty()) {
             const std::u16string digest = file_md5_hex(extracted);
             if (!equals_nocase(digest, entry.hash)) {
-                log.Write(u"* 오류: 다운로드 받은파일이 올바르않습니다. (src:%s, hash:%s)", extracted, digest);
+                log.Write(u"* 오류: 다운로드 받은파일이 올바르않습니다. (src:%s, hash:%s)",
+                          extracted, digest);
                 return false;
             }
         }
         if (!move_file_no_replace(extracted, target)) {
-            log.Write(u"* 오류: 파일을 복사할수 없습니다. (src:%s, dest:%s, 0x%08x)", extracted, target,
-                      last_system_error());
+            log.Write(u"* 오류: 파일을 복사할수 없습니다. (src:%s, dest:%s, 0x%08x)", extracted,
+                      target, last_system_error());
             return false;
         }
     }

@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "inet/allowed_servers.h"
 #include "tests/support/archives.h"
 #include "tests/support/http_server.h"
 #include "tests/support/test_log.h"
@@ -27,7 +28,8 @@ struct progress_window : host::window {
         if (message == host::WM_JOB_PROGRESS) progress.emplace_back(int(wparam), int(lparam));
         return 0;
     }
-    host::box_answer message_box(std::u16string_view, std::u16string_view, host::box_style) override {
+    host::box_answer message_box(std::u16string_view, std::u16string_view,
+                                 host::box_style) override {
         return host::box_answer::no;
     }
     void* native_id() override { return nullptr; }
@@ -41,8 +43,13 @@ std::string md5_of(const std::string& data) {
 }
 
 struct listed {
-    listed(std::string p, std::string a, std::string c, bool m = false, std::string h = "auto", std::string v = "")
-        : path(std::move(p)), archive(std::move(a)), content(std::move(c)), module(m), hash(std::move(h)),
+    listed(std::string p, std::string a, std::string c, bool m = false, std::string h = "auto",
+           std::string v = "")
+        : path(std::move(p)),
+          archive(std::move(a)),
+          content(std::move(c)),
+          module(m),
+          hash(std::move(h)),
           version(std::move(v)) {}
     std::string path, archive, content;
     bool module;
@@ -72,7 +79,8 @@ struct Update : ::testing::Test {
         std::string inner = "<update>";
         std::vector<std::string> archives;
         for (const auto& e : entries)
-            if (std::find(archives.begin(), archives.end(), e.archive) == archives.end()) archives.push_back(e.archive);
+            if (std::find(archives.begin(), archives.end(), e.archive) == archives.end())
+                archives.push_back(e.archive);
         for (const auto& archive : archives) {
             inner += "<files name=\"" + archive + "\">";
             std::vector<zip_entry_spec> zip;
@@ -82,7 +90,8 @@ struct Update : ::testing::Test {
                 const std::string hash = e.hash == "auto" ? md5_of(e.content) : e.hash;
                 inner += "<file" + std::string(e.module ? " id=\"module\"" : "") +
                          (hash.empty() ? "" : " hash=\"" + hash + "\"") +
-                         (e.version.empty() ? "" : " version=\"" + e.version + "\"") + ">" + e.path + "</file>";
+                         (e.version.empty() ? "" : " version=\"" + e.version + "\"") + ">" +
+                         e.path + "</file>";
                 if (e.content == "<absent>") continue;
                 zip_entry_spec z;
                 z.name = e.path;
@@ -100,7 +109,9 @@ struct Update : ::testing::Test {
         }
         inner += "</update>";
         shop.serve_bytes("/update/activeupdate.xml",
-                         "<update data=\"" + scramble_update_data(inner, 1, 2, builtin_update_key()) + "\"></update>");
+                         "<update data=\"" +
+                             scramble_update_data(inner, 1, 2, builtin_update_key()) +
+                             "\"></update>");
     }
 
     bool run(std::u16string& module_file) { return update_module(&window, startup, module_file); }
@@ -108,7 +119,9 @@ struct Update : ::testing::Test {
         std::u16string module_file;
         return run(module_file);
     }
-    std::string installed(const std::string& path) { return read_file_bytes((install / path).string()); }
+    std::string installed(const std::string& path) {
+        return read_file_bytes((install / path).string());
+    }
     void install_file(const std::string& path, const std::string& content) {
         fs::create_directories((install / path).parent_path());
         write_file_bytes((install / path).string(), content);
@@ -148,10 +161,15 @@ TEST_F(Update, AllCurrentDownloadsNothing) {
 }
 
 TEST_F(Update, ThreeArchivesFiveFilesGiveTheExactProgress) {
-    publish({{"m.so", "a.zip", "1", true}, {"f2", "a.zip", "2"}, {"f3", "b.zip", "3"}, {"f4", "c.zip", "4"}, {"f5", "b.zip", "5"}});
+    publish({{"m.so", "a.zip", "1", true},
+             {"f2", "a.zip", "2"},
+             {"f3", "b.zip", "3"},
+             {"f4", "c.zip", "4"},
+             {"f5", "b.zip", "5"}});
     ASSERT_TRUE(run());
-    EXPECT_EQ(window.progress,
-              (progress{{3, 1}, {3, 2}, {3, 3}, {3, 3}, {3, 1}, {3, 2}, {3, 3}, {3, 4}, {3, 5}, {3, 3}}));
+    EXPECT_EQ(
+        window.progress,
+        (progress{{3, 1}, {3, 2}, {3, 3}, {3, 3}, {3, 1}, {3, 2}, {3, 3}, {3, 4}, {3, 5}, {3, 3}}));
 }
 
 TEST_F(Update, StaleFilesAreReplacedCurrentOnesLeftAlone) {
@@ -162,7 +180,8 @@ TEST_F(Update, StaleFilesAreReplacedCurrentOnesLeftAlone) {
     const auto same_time = fs::last_write_time(install / "same.dat");
     ASSERT_TRUE(run());
     EXPECT_EQ(installed("m.so"), "new module");
-    EXPECT_EQ(fs::last_write_time(install / "same.dat"), same_time) << "a current file is never touched";
+    EXPECT_EQ(fs::last_write_time(install / "same.dat"), same_time)
+        << "a current file is never touched";
     EXPECT_EQ(installed("unlisted.dat"), "mine");
 }
 
@@ -176,7 +195,8 @@ TEST_F(Update, HashDifferingOnlyInLetterCaseCountsAsCurrent) {
 }
 
 TEST_F(Update, VersionDecidesWhenThereIsNoHash) {
-    const fs::path pe = fs::path(std::getenv("QUORLA_SOURCE_DIR")) / "update/testdata/version-1.2.3.4-x64.dll";
+    const fs::path pe =
+        fs::path(std::getenv("QUORLA_SOURCE_DIR")) / "update/testdata/version-1.2.3.4-x64.dll";
     const std::string pe_bytes = read_file_bytes(pe.string());
     ASSERT_FALSE(pe_bytes.empty());
     struct Case {
@@ -184,10 +204,8 @@ TEST_F(Update, VersionDecidesWhenThereIsNoHash) {
         std::string installed;
         bool fetched;
     } cases[] = {
-        {"1.2.3.4", pe_bytes, false},
-        {"1.2.3.5", pe_bytes, true},
-        {"1.2.3.3", pe_bytes, true},
-        {"1.2.3.4", "not a PE image", true},
+        {"1.2.3.4", pe_bytes, false},  {"1.2.3.5", pe_bytes, true},
+        {"1.2.3.3", pe_bytes, true},   {"1.2.3.4", "not a PE image", true},
         {"", "not a PE image", false},  // neither hash nor version: current without version info
         {"", pe_bytes, true},
     };
@@ -195,7 +213,8 @@ TEST_F(Update, VersionDecidesWhenThereIsNoHash) {
         http_server files;
         startup.update_file_url = files.url16("/files/");
         files.serve_folder("/files/", served);
-        publish({{"m.so", "a.zip", "module", true}, {"v.dll", "a.zip", "fresh", false, "", c.listed_version}});
+        publish({{"m.so", "a.zip", "module", true},
+                 {"v.dll", "a.zip", "fresh", false, "", c.listed_version}});
         install_file("m.so", "module");
         install_file("v.dll", c.installed);
         ASSERT_TRUE(run()) << log.lines_utf8();
@@ -219,23 +238,27 @@ TEST_F(Update, StartupModuleNameWinsOverTheManifest) {
 }
 
 TEST_F(Update, FileMissingFromItsArchiveFailsTheCheckOrTheMove) {
-    publish({{"m.so", "a.zip", "x", true}, {"gone.dat", "a.zip", "<absent>", false, "0123456789abcdef0123456789abcdef"}});
+    publish({{"m.so", "a.zip", "x", true},
+             {"gone.dat", "a.zip", "<absent>", false, "0123456789abcdef0123456789abcdef"}});
     EXPECT_FALSE(run());
     const std::u16string extracted = startup.install_path + u"download/gone.dat";
-    EXPECT_TRUE(log.has_line(u"* 오류: 다운로드 받은파일이 올바르않습니다. (src:" + extracted + u", hash:-1)")) << log.lines_utf8();
+    EXPECT_TRUE(log.has_line(u"* 오류: 다운로드 받은파일이 올바르않습니다. (src:" + extracted +
+                             u", hash:-1)"))
+        << log.lines_utf8();
 
     publish({{"m.so", "a.zip", "x", true}, {"gone.dat", "a.zip", "<absent>", false, ""}});
     EXPECT_FALSE(run());
-    EXPECT_TRUE(log.has_line(u"* 오류: 파일을 복사할수 없습니다. (src:" + extracted + u", dest:" + startup.install_path +
-                             u"gone.dat, 0x00000002)"))
+    EXPECT_TRUE(log.has_line(u"* 오류: 파일을 복사할수 없습니다. (src:" + extracted + u", dest:" +
+                             startup.install_path + u"gone.dat, 0x00000002)"))
         << log.lines_utf8();
 }
 
 TEST_F(Update, NoFolderIsCreatedForAPathInAMissingSubfolder) {
     publish({{"m.so", "a.zip", "x", true}, {"sub/f.dat", "a.zip", "y"}});
     EXPECT_FALSE(run());
-    EXPECT_TRUE(log.has_line(u"* 오류: 파일을 복사할수 없습니다. (src:" + startup.install_path + u"download/sub/f.dat, dest:" +
-                             startup.install_path + u"sub/f.dat, 0x00000002)"))
+    EXPECT_TRUE(log.has_line(u"* 오류: 파일을 복사할수 없습니다. (src:" + startup.install_path +
+                             u"download/sub/f.dat, dest:" + startup.install_path +
+                             u"sub/f.dat, 0x00000002)"))
         << log.lines_utf8();
     // The download folder stays after a failure, and the next run reuses it.
     EXPECT_TRUE(fs::exists(install / "download" / "a.zip"));
@@ -248,15 +271,18 @@ TEST_F(Update, NoFolderIsCreatedForAPathInAMissingSubfolder) {
 TEST_F(Update, ManifestFailures) {
     EXPECT_FALSE(run());
     const std::u16string address = startup.update_url + u"activeupdate.xml";
-    EXPECT_NE(log.lines().find(u"*오류 : 다운로드 하지 못했습니다. (url:" + address + u", status:404, err:0x"),
+    EXPECT_NE(log.lines().find(u"*오류 : 다운로드 하지 못했습니다. (url:" + address +
+                               u", status:404, err:0x"),
               std::u16string::npos)
         << log.lines_utf8();
-    EXPECT_TRUE(log.has_line(u"* 오류: activeupdate.xml을 다운로드 하지 못했습니다. (url:" + address + u")"));
+    EXPECT_TRUE(log.has_line(u"* 오류: activeupdate.xml을 다운로드 하지 못했습니다. (url:" +
+                             address + u")"));
     EXPECT_EQ(shop.request_count("/update/activeupdate.xml"), 5);
 
     shop.serve_bytes("/update/activeupdate.xml", "<html>not a manifest</html>");
     EXPECT_FALSE(run());
-    EXPECT_TRUE(log.has_line(u"* 오류: activeupdate.xml의 포멧이 올바르지 않습니다. (url:" + address + u")"));
+    EXPECT_TRUE(log.has_line(u"* 오류: activeupdate.xml의 포멧이 올바르지 않습니다. (url:" +
+                             address + u")"));
 }
 
 TEST_F(Update, ArchiveThatCannotBeDownloadedIsRetriedFiveTimes) {
@@ -265,9 +291,11 @@ TEST_F(Update, ArchiveThatCannotBeDownloadedIsRetriedFiveTimes) {
     const std::u16string url = startup.update_file_url + u"a.zip";
     const std::u16string file = startup.install_path + u"download/a.zip";
     EXPECT_EQ(shop.request_count("/files/a.zip"), 5);
-    EXPECT_NE(log.lines().find(u"*오류 : 파일을 다운로드 하지 못했습니다. (url:" + url + u", status:404, err:0x"),
+    EXPECT_NE(log.lines().find(u"*오류 : 파일을 다운로드 하지 못했습니다. (url:" + url +
+                               u", status:404, err:0x"),
               std::u16string::npos);
-    EXPECT_TRUE(log.has_line(u"* 오류: 파일을 다운로드 할수 없습니다. (url" + url + u", path:" + file + u")"));
+    EXPECT_TRUE(log.has_line(u"* 오류: 파일을 다운로드 할수 없습니다. (url" + url + u", path:" +
+                             file + u")"));
     EXPECT_FALSE(fs::exists(install / "download" / "a.zip.tmp~"));
 }
 
@@ -275,9 +303,10 @@ TEST_F(Update, ArchiveThatIsNotAnArchiveFailsTheExtraction) {
     publish({{"m.so", "a.zip", "x", true}}, false);
     write_file_bytes((served / "a.zip").string(), "this is not a zip archive");
     EXPECT_FALSE(run());
-    EXPECT_NE(log.lines().find(u"* 오류: 파일에 압축을 풀수 없습니다. (src:" + startup.install_path + u"download/a.zip, dest:" +
-                               startup.install_path + u"download/, 0x"),
-              std::u16string::npos)
+    EXPECT_NE(
+        log.lines().find(u"* 오류: 파일에 압축을 풀수 없습니다. (src:" + startup.install_path +
+                         u"download/a.zip, dest:" + startup.install_path + u"download/, 0x"),
+        std::u16string::npos)
         << log.lines_utf8();
 }
 
@@ -285,9 +314,33 @@ TEST_F(Update, InstallFolderThatCannotBeCreated) {
     write_file_bytes((log.folder() / "blocker").string(), "a file");
     startup.install_path = from_native_path((log.folder() / "blocker" / "install/").string());
     EXPECT_FALSE(run());
-    EXPECT_NE(log.lines().find(u"* 오류: 작업 폴더를 생성할 수 없습니다. (path:" + startup.install_path + u", err:0x"),
+    EXPECT_NE(log.lines().find(u"* 오류: 작업 폴더를 생성할 수 없습니다. (path:" +
+                               startup.install_path + u", err:0x"),
               std::u16string::npos)
         << log.lines_utf8();
+}
+
+TEST_F(Update, UpdateServerOutsideTheAllowedListIsRefused) {
+    publish({{"editor.so", "module.zip", "module bytes", true}});
+    const std::vector<std::u16string> saved = inet::allowed_servers();
+    inet::set_allowed_servers({u"shop.example"});
+    struct row {
+        std::u16string update_url, file_url, refused;
+    } rows[] = {
+        {startup.update_url, startup.update_file_url, startup.update_url},
+        {u"http://shop.example/update/", startup.update_file_url, startup.update_file_url},
+    };
+    for (const row& r : rows) {
+        startup.update_url = r.update_url;
+        startup.update_file_url = r.file_url;
+        EXPECT_FALSE(run());
+        EXPECT_TRUE(
+            log.has_line(u"* 오류: 허용되지 않은 업데이트 서버입니다. (url:" + r.refused + u")"))
+            << log.lines_utf8();
+    }
+    inet::set_allowed_servers(saved);
+    EXPECT_TRUE(shop.requests().empty());
+    EXPECT_FALSE(fs::exists(install));
 }
 
 TEST_F(Update, PackedByTheShopToolInstallsTheSameFiles) {
@@ -297,8 +350,9 @@ TEST_F(Update, PackedByTheShopToolInstallsTheSameFiles) {
     write_file_bytes((source / "data.bin").string(), "data");
     write_file_bytes((source / "notes.txt").string(), "notes");
     const std::string pack = std::string(std::getenv("QUORLA_BINARY_DIR")) + "/bin/quorla-pack";
-    const std::string command = pack + " --module editor.so --archive extra.cab='*.txt' " + source.string() + " " +
-                                (log.folder() / "out").string() + " > /dev/null";
+    const std::string command = pack + " --module editor.so --archive extra.cab='*.txt' " +
+                                source.string() + " " + (log.folder() / "out").string() +
+                                " > /dev/null";
     ASSERT_EQ(std::system(command.c_str()), 0);
     shop.serve_folder("/update/", log.folder() / "out");
     startup.update_file_url = startup.update_url;
@@ -318,15 +372,16 @@ TEST_F(Update, LauncherWithAManifestKeyInstallsOnlySignedUpdates) {
     set_manifest_public_key_for_tests(key);
     EXPECT_FALSE(run()) << "unsigned manifest";
     EXPECT_TRUE(log.has_line(u"*오류 : activeupdate.xml에 서명이 없습니다. (signature missing)"));
-    EXPECT_TRUE(log.has_line(u"* 오류: activeupdate.xml의 포멧이 올바르지 않습니다. (url:" + startup.update_url +
-                             u"activeupdate.xml)"));
+    EXPECT_TRUE(log.has_line(u"* 오류: activeupdate.xml의 포멧이 올바르지 않습니다. (url:" +
+                             startup.update_url + u"activeupdate.xml)"));
 
-    const std::string data = scramble_update_data(
-        "<update><files name=\"a.zip\"><file id=\"module\" hash=\"" + md5_of("signed module") +
-            "\">m.so</file></files></update>",
-        3, 4, builtin_update_key());
+    const std::string data =
+        scramble_update_data("<update><files name=\"a.zip\"><file id=\"module\" hash=\"" +
+                                 md5_of("signed module") + "\">m.so</file></files></update>",
+                             3, 4, builtin_update_key());
     shop.serve_bytes("/update/activeupdate.xml", "<update data=\"" + data + "\" signature=\"" +
-                                                     sign_manifest_data(data, key_file, error) + "\"></update>");
+                                                     sign_manifest_data(data, key_file, error) +
+                                                     "\"></update>");
     EXPECT_TRUE(run()) << log.lines_utf8();
     EXPECT_EQ(installed("m.so"), "signed module");
     set_manifest_public_key_for_tests(std::nullopt);
