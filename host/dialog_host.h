@@ -68,7 +68,7 @@ public:
 // GTK when a display can be opened and QUORLA_HEADLESS is unset or empty; headless otherwise.
 std::unique_ptr<dialog_host> make_dialog_host();
 std::unique_ptr<dialog_host> make_headless_host();
-// Null when no display can be opened.
+// Null when no display can be opened, or when the GTK host module cannot be loaded (logged).
 std::unique_ptr<dialog_host> make_gtk_host();
 
 // The host whose events pump_pending_events dispatches (set while a dialog runs).
