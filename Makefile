@@ -3,7 +3,7 @@ BUILD ?= build
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
 
-.PHONY: deps configure build test test-sanitize demo fuzz clean
+.PHONY: deps configure build test test-sanitize demo fuzz bench clean
 
 deps:
 	@scripts/install-deps
@@ -35,6 +35,17 @@ demo: build
 FUZZ_SECONDS ?= 60
 fuzz: deps
 	@scripts/run-fuzz $(FUZZ_SECONDS)
+
+# The benchmarks against curl, unzip, md5sum and OpenSSL (bench/README.md). Release build at the
+# shipped -O2; data goes to a temporary folder that is removed afterwards.
+BENCH_BUILD ?= build-bench
+BENCH_REPS ?= 5
+bench: deps
+	@cmake -S . -B $(BENCH_BUILD) -DCMAKE_BUILD_TYPE=Release -DCMAKE_CXX_FLAGS_RELEASE="-O2 -DNDEBUG" \
+	  -DCMAKE_C_FLAGS_RELEASE="-O2 -DNDEBUG" -DQUORLA_BUILD_BENCH=ON $(CMAKE_FLAGS) >/dev/null
+	@cmake --build $(BENCH_BUILD) -j $(JOBS) --target quorla-bench
+	@work=$$(mktemp -d "$${TMPDIR:-/tmp}/quorla-bench.XXXXXX") && trap 'rm -rf "$$work"' EXIT INT TERM && \
+	  $(BENCH_BUILD)/bin/quorla-bench --work "$$work" --bin $(BENCH_BUILD)/bin --reps $(BENCH_REPS)
 
 clean:
 	rm -rf $(BUILD)

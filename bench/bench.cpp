@@ -1,0 +1,694 @@
+// quorla-bench: the launcher's speed and memory side by side with what a person would otherwise
+// use, measured in one run on the same data. Run through `make bench`; see bench/README.md.
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <openssl/evp.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <map>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "text/text.h"
+#include "update/archive.h"
+#include "update/md5.h"
+#include "update/procedure.h"
+
+extern char** environ;
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr size_t MiB = 1024 * 1024;
+
+double now() {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+double median(std::vector<double> v) {
+    std::sort(v.begin(), v.end());
+    const size_t n = v.size();
+    return n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
+}
+
+[[noreturn]] void die(const std::string& what) {
+    std::fprintf(stderr, "quorla-bench: %s\n", what.c_str());
+    std::exit(1);
+}
+
+std::u16string wide(const fs::path& p) {
+    return from_utf8(p.string());
+}
+
+// ---- data ------------------------------------------------------------------------------------
+
+// Module files compress about as real libraries do: blocks of noise between blocks of
+// repetitive text, so inflating does real work.
+void fill_module_like(std::vector<char>& buf, size_t size, std::mt19937_64& rng) {
+    static const char* const words[] = {"Initialize", "InternalCall", "editor",   "module",
+                                        "render",     "texture",      "0000000",  "layout",
+                                        "QuorlaEdit", "    ",         "\x00\x00", "canvas"};
+    buf.resize(size);
+    size_t at = 0;
+    while (at < size) {
+        const size_t block = std::min<size_t>(4096, size - at);
+        if (rng() % 2) {
+            for (size_t i = 0; i < block; i += 8) {
+                const uint64_t r = rng();
+                std::memcpy(&buf[at + i], &r, std::min<size_t>(8, block - i));
+            }
+        } else {
+            size_t i = 0;
+            while (i < block) {
+                const char* w = words[rng() % 12];
+                const size_t len = std::max<size_t>(std::strlen(w), 2);
+                for (size_t k = 0; k < len && i < block; ++k, ++i) buf[at + i] = w[k];
+            }
+        }
+        at += block;
+    }
+}
+
+void write_file(const fs::path& path, const std::vector<char>& data) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(data.data(), static_cast<std::streamsize>(data.size()));
+    if (!out) die("cannot write " + path.string());
+}
+
+// OpenSSL's MD5 of a file, read in 64 KiB pieces: the reference for benchmark 1 and the
+// source of the checksum list the shell pipeline checks against.
+std::string openssl_md5_file(const fs::path& path) {
+    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) die("cannot open " + path.string());
+    EVP_MD_CTX* ctx = EVP_MD_CTX_new();
+    EVP_DigestInit_ex(ctx, EVP_md5(), nullptr);
+    static std::vector<unsigned char> buf(64 * 1024);
+    ssize_t n;
+    while ((n = read(fd, buf.data(), buf.size())) > 0) EVP_DigestUpdate(ctx, buf.data(), size_t(n));
+    close(fd);
+    unsigned char digest[EVP_MAX_MD_SIZE];
+    unsigned len = 0;
+    EVP_DigestFinal_ex(ctx, digest, &len);
+    EVP_MD_CTX_free(ctx);
+    std::string hex;
+    char two[3];
+    for (unsigned i = 0; i < len; ++i) {
+        std::snprintf(two, sizeof two, "%02x", digest[i]);
+        hex += two;
+    }
+    return hex;
+}
+
+// ---- processes -------------------------------------------------------------------------------
+
+struct child_result {
+    int status = -1;
+    double seconds = 0;
+    long max_rss_kib = 0;  // the child and every descendant it waited for
+};
+
+std::vector<std::string> environment_with(const std::map<std::string, std::string>& extra) {
+    std::vector<std::string> env;
+    for (char** e = environ; *e; ++e) {
+        const std::string entry(*e);
+        const std::string name = entry.substr(0, entry.find('='));
+        if (!extra.count(name)) env.push_back(entry);
+    }
+    for (const auto& [k, v] : extra) env.push_back(k + "=" + v);
+    return env;
+}
+
+pid_t spawn(const std::vector<std::string>& argv, const std::map<std::string, std::string>& extra,
+            posix_spawn_file_actions_t* actions = nullptr) {
+    std::vector<std::string> env = environment_with(extra);
+    std::vector<char*> a, e;
+    for (const auto& s : argv) a.push_back(const_cast<char*>(s.c_str()));
+    a.push_back(nullptr);
+    for (const auto& s : env) e.push_back(const_cast<char*>(s.c_str()));
+    e.push_back(nullptr);
+    pid_t pid = -1;
+    if (posix_spawnp(&pid, a[0], actions, nullptr, a.data(), e.data()) != 0)
+        die("cannot start " + argv[0]);
+    return pid;
+}
+
+child_result wait_child(pid_t pid, double started) {
+    child_result r;
+    struct rusage ru {};
+    int status = 0;
+    while (wait4(pid, &status, 0, &ru) < 0)
+        if (errno != EINTR) die("wait4 failed");
+    r.seconds = now() - started;
+    r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    r.max_rss_kib = ru.ru_maxrss;
+    return r;
+}
+
+fs::path g_rss_helper, g_rss_file;
+
+child_result run(const std::vector<std::string>& argv,
+                 const std::map<std::string, std::string>& extra = {}) {
+    const double t0 = now();
+    const pid_t pid = spawn(argv, extra);
+    return wait_child(pid, t0);
+}
+
+// Runs the program under the small peak-memory helper; max_rss_kib is the program's own.
+child_result run_measured(std::vector<std::string> argv,
+                          const std::map<std::string, std::string>& extra = {}) {
+    argv.insert(argv.begin(), {g_rss_helper.string(), g_rss_file.string()});
+    fs::remove(g_rss_file);
+    child_result r = run(argv, extra);
+    std::ifstream in(g_rss_file);
+    if (!(in >> r.max_rss_kib)) die("no peak memory figure from " + argv[2]);
+    return r;
+}
+
+child_result run_shell(const std::string& script, const std::vector<std::string>& args = {}) {
+    std::vector<std::string> argv = {"/bin/sh", "-c", script, "sh"};
+    argv.insert(argv.end(), args.begin(), args.end());
+    return run_measured(argv);
+}
+
+void must(const child_result& r, const std::string& what) {
+    if (r.status != 0) die(what + " failed (exit status " + std::to_string(r.status) + ")");
+}
+
+// The demo shop in the background; its first line of output is its base address.
+class shop_process {
+  public:
+    explicit shop_process(const std::vector<std::string>& argv) {
+        int fds[2];
+        if (pipe(fds) != 0) die("pipe failed");
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_adddup2(&actions, fds[1], 1);
+        posix_spawn_file_actions_addclose(&actions, fds[0]);
+        pid_ = spawn(argv, {}, &actions);
+        posix_spawn_file_actions_destroy(&actions);
+        close(fds[1]);
+        char c;
+        while (read(fds[0], &c, 1) == 1 && c != '\n') base_ += c;
+        out_ = fds[0];  // kept open so the shop never writes into a closed pipe
+        if (base_.rfind("http", 0) != 0) die("the demo shop did not start: " + base_);
+    }
+    ~shop_process() {
+        kill(pid_, SIGTERM);
+        waitpid(pid_, nullptr, 0);
+        close(out_);
+    }
+    const std::string& base() const { return base_; }
+
+  private:
+    pid_t pid_ = -1;
+    int out_ = -1;
+    std::string base_;
+};
+
+std::string percent_encode(const std::string& s) {
+    std::string out;
+    for (unsigned char c : s) {
+        if (std::isalnum(c) || c == '.' || c == '-' || c == '_') {
+            out += static_cast<char>(c);
+        } else {
+            char esc[4];
+            std::snprintf(esc, sizeof esc, "%%%02X", c);
+            out += esc;
+        }
+    }
+    return out;
+}
+
+size_t count_files(const fs::path& dir) {
+    size_t n = 0;
+    for (const auto& e : fs::directory_iterator(dir))
+        if (e.is_regular_file()) ++n;
+    return n;
+}
+
+// ---- the report ------------------------------------------------------------------------------
+
+struct row {
+    std::string name, ours, reference, ratio, target;
+    bool pass;
+};
+std::vector<row> rows;
+
+std::string fmt(const char* f, double v) {
+    char s[64];
+    std::snprintf(s, sizeof s, f, v);
+    return s;
+}
+
+void report(row r) {
+    std::printf("  -> ours %s, reference %s, ratio %s, target %s: %s\n\n", r.ours.c_str(),
+                r.reference.c_str(), r.ratio.c_str(), r.target.c_str(), r.pass ? "PASS" : "MISS");
+    std::fflush(stdout);
+    rows.push_back(std::move(r));
+}
+
+void print_samples(const char* label, const std::vector<double>& v, double scale,
+                   const char* unit) {
+    std::printf("  %-10s", label);
+    for (double x : v) std::printf(" %.1f", x * scale);
+    std::printf(" %s (median %.1f)\n", unit, median(v) * scale);
+}
+
+// ---- the benchmarks --------------------------------------------------------------------------
+
+struct settings {
+    fs::path work, bin;
+    int reps = 5;
+    std::vector<int> only;
+    bool wants(int n) const {
+        return only.empty() || std::find(only.begin(), only.end(), n) != only.end();
+    }
+};
+
+void bench_md5(const settings& s) {
+    std::printf(
+        "1. MD5 throughput: file_md5_hex against OpenSSL MD5 (64 KiB reads), 256 MiB file\n");
+    const fs::path file = s.work / "md5.bin";
+    {
+        std::mt19937_64 rng(1);
+        std::vector<char> chunk(16 * MiB);
+        std::ofstream out(file, std::ios::binary | std::ios::trunc);
+        for (int i = 0; i < 16; ++i) {
+            for (size_t k = 0; k < chunk.size(); k += 8) {
+                const uint64_t r = rng();
+                std::memcpy(&chunk[k], &r, 8);
+            }
+            out.write(chunk.data(), static_cast<std::streamsize>(chunk.size()));
+        }
+    }
+    const double size = double(fs::file_size(file));
+    const std::string expected = openssl_md5_file(file);  // also warms the page cache
+    std::vector<double> ours, ref;
+    for (int i = 0; i < std::max(s.reps, 7); ++i) {
+        double t0 = now();
+        const std::string digest = to_utf8(file_md5_hex(wide(file)));
+        ours.push_back(size / (now() - t0) / MiB);
+        t0 = now();
+        const std::string ref_digest = openssl_md5_file(file);
+        ref.push_back(size / (now() - t0) / MiB);
+        if (digest != expected || ref_digest != expected) die("MD5 digests differ: " + digest);
+    }
+    print_samples("ours", ours, 1, "MiB/s");
+    print_samples("openssl", ref, 1, "MiB/s");
+    const double r = median(ours) / median(ref);
+    report({"1 MD5 throughput, 256 MiB", fmt("%.0f MiB/s", median(ours)),
+            fmt("%.0f MiB/s", median(ref)), fmt("%.2f", r), ">= 0.90 x", r >= 0.9});
+    fs::remove(file);
+}
+
+struct module_data {
+    fs::path source, packed, list;  // list: "digest  name" lines for md5sum -c
+    std::vector<std::string> archives;
+    size_t files = 0, bytes = 0;
+};
+
+module_data make_module(const settings& s) {
+    module_data m;
+    m.source = s.work / "module-src";
+    m.packed = s.work / "module-packed";
+    fs::create_directories(m.source);
+    std::mt19937_64 rng(2);
+    // 300 files in three groups, sizes spread from 16 KiB to about 1.3 MiB, 200 MiB in all.
+    const char* groups[] = {"core_%03d.bin", "data_%03d.dat", "res_%03d.pak"};
+    std::vector<size_t> sizes;
+    double sum = 0;
+    for (int i = 0; i < 300; ++i) {
+        sizes.push_back(16 * 1024 + rng() % (1300 * 1024));
+        sum += double(sizes.back());
+    }
+    std::vector<char> buf;
+    size_t total = 0;
+    for (int i = 0; i < 300; ++i) {
+        size_t size = size_t(double(sizes[size_t(i)]) * (200.0 * MiB - 200 * 1024) / sum);
+        if (i == 299) size = 200 * MiB - 200 * 1024 - total;
+        total += size;
+        char name[32];
+        std::snprintf(name, sizeof name, groups[i % 3], i);
+        fill_module_like(buf, size, rng);
+        write_file(m.source / name, buf);
+    }
+    fs::copy_file(s.bin.parent_path() / "lib" / "libquorla_sample_editor.so",
+                  m.source / "libquorla_sample_editor.so");
+    must(run({(s.bin / "quorla-pack").string(), "--module", "libquorla_sample_editor.so",
+              "--archive", "data.zip=data_*", "--archive", "res.zip=res_*", m.source.string(),
+              m.packed.string()}),
+         "quorla-pack");
+    m.archives = {"module.zip", "data.zip", "res.zip"};
+    // The list the pipeline checks, in the same order the archives are unpacked.
+    std::string list;
+    for (const auto& e : fs::directory_iterator(m.source)) {
+        list += openssl_md5_file(e.path()) + "  " + e.path().filename().string() + "\n";
+        ++m.files;
+        m.bytes += fs::file_size(e.path());
+    }
+    m.list = m.packed / "files.md5";
+    std::ofstream(m.list) << list;
+    size_t packed = 0;
+    for (const auto& a : m.archives) packed += fs::file_size(m.packed / a);
+    std::printf("   module: %zu files, %.1f MiB; archives %.1f MiB\n", m.files,
+                double(m.bytes) / MiB, double(packed) / MiB);
+    return m;
+}
+
+void startup_for(startup_file_xml& startup, const fs::path& install, const std::string& base) {
+    startup.install_path = wide(install) + u"/";
+    startup.update_url = from_utf8(base + "/update/");
+    startup.update_file_url = startup.update_url;
+}
+
+// The same work with standard tools: fetch the list and each archive, unpack, check, move.
+const char kPipeline[] = R"(set -e
+inst=$1; base=$2
+mkdir -p "$inst/download"
+cd "$inst/download"
+curl -sfS -o files.md5 "$base/update/files.md5"
+for a in module.zip data.zip res.zip; do
+  curl -sfS -o "$a" "$base/update/$a"
+  unzip -qo "$a"
+done
+md5sum -c --quiet files.md5
+mv -t "$inst" -- $(cut -c35- files.md5)
+cd "$inst"
+rm -rf download
+)";
+
+long g_pipeline_rss_kib = 0;
+
+void bench_full_update(const settings& s, const module_data& m, const std::string& base) {
+    std::printf(
+        "2. Full update over loopback: update_module against curl | unzip | md5sum -c | mv\n");
+    const fs::path ours_dir = s.work / "install-ours", ref_dir = s.work / "install-pipeline";
+    std::vector<double> ours, ref;
+    std::vector<double> rss;
+    for (int i = 0; i < s.reps; ++i) {
+        fs::remove_all(ours_dir);
+        fs::remove_all(ref_dir);
+        fs::create_directories(ref_dir);
+        startup_file_xml startup;
+        startup_for(startup, ours_dir, base);
+        auto run_ours = [&] {
+            std::u16string module_file;
+            const double t0 = now();
+            const bool ok = update_module(nullptr, startup, module_file);
+            ours.push_back(now() - t0);
+            if (!ok || count_files(ours_dir) != m.files || fs::exists(ours_dir / "download"))
+                die("update_module did not install the module");
+        };
+        auto run_ref = [&] {
+            const child_result r = run_shell(kPipeline, {ref_dir.string(), base});
+            must(r, "the pipeline");
+            ref.push_back(r.seconds);
+            rss.push_back(double(r.max_rss_kib));
+            if (count_files(ref_dir) != m.files) die("the pipeline did not install the module");
+        };
+        if (i % 2) {
+            run_ref();
+            run_ours();
+        } else {
+            run_ours();
+            run_ref();
+        }
+    }
+    g_pipeline_rss_kib = long(median(rss));
+    print_samples("ours", ours, 1000, "ms");
+    print_samples("pipeline", ref, 1000, "ms");
+    const double r = median(ours) / median(ref);
+    report({"2 Full update, 200 MiB / 3 zips", fmt("%.0f ms", median(ours) * 1000),
+            fmt("%.0f ms", median(ref) * 1000), fmt("%.2f", r), "<= 1.20 x", r <= 1.2});
+}
+
+void bench_noop_update(const settings& s, const module_data& m, const std::string& base) {
+    std::printf("3. No-op update: update_module with everything current against md5sum -c\n");
+    const fs::path dir = s.work / "install-ours";
+    if (count_files(dir) != m.files) die("benchmark 3 needs the installed module of benchmark 2");
+    startup_file_xml startup;
+    startup_for(startup, dir, base);
+    std::vector<double> ours, ref;
+    for (int i = 0; i < std::max(s.reps, 7); ++i) {
+        std::u16string module_file;
+        double t0 = now();
+        const bool ok = update_module(nullptr, startup, module_file);
+        ours.push_back(now() - t0);
+        if (!ok || count_files(dir) != m.files) die("the no-op update failed");
+        const child_result r =
+            run_shell("cd \"$1\" && md5sum -c --quiet \"$2\"", {dir.string(), m.list.string()});
+        must(r, "md5sum -c");
+        ref.push_back(r.seconds);
+    }
+    print_samples("ours", ours, 1000, "ms");
+    print_samples("md5sum", ref, 1000, "ms");
+    const double r = median(ours) / median(ref);
+    report({"3 No-op update, 200 MiB current", fmt("%.0f ms", median(ours) * 1000),
+            fmt("%.0f ms", median(ref) * 1000), fmt("%.2f", r), "<= 1.10 x", r <= 1.1});
+}
+
+void bench_extract(const settings& s) {
+    std::printf("4. Zip extraction: extract_zip against unzip, 100 MiB archive of 100 files\n");
+    const fs::path src = s.work / "zip-src", packed = s.work / "zip-packed";
+    fs::create_directories(src);
+    std::mt19937_64 rng(4);
+    std::vector<char> buf;
+    for (int i = 0; i < 100; ++i) {
+        fill_module_like(buf, MiB, rng);
+        write_file(src / ("part_" + std::to_string(i) + ".bin"), buf);
+    }
+    must(run({(s.bin / "quorla-pack").string(), "--module", "part_0.bin", src.string(),
+              packed.string()}),
+         "quorla-pack");
+    const fs::path archive = packed / "module.zip";
+    std::printf("   archive: %.1f MiB packed, 100.0 MiB unpacked\n",
+                double(fs::file_size(archive)) / MiB);
+    const fs::path ours_dir = s.work / "unzip-ours", ref_dir = s.work / "unzip-ref";
+    std::vector<double> ours, ref;
+    for (int i = 0; i < std::max(s.reps, 7); ++i) {
+        fs::remove_all(ours_dir);
+        fs::remove_all(ref_dir);
+        fs::create_directories(ours_dir);
+        fs::create_directories(ref_dir);
+        auto run_ours = [&] {
+            const double t0 = now();
+            if (extract_zip(wide(archive), wide(ours_dir), u"", u"") != 1)
+                die("extract_zip failed");
+            ours.push_back(now() - t0);
+        };
+        auto run_ref = [&] {
+            const child_result r = run({"unzip", "-qo", archive.string(), "-d", ref_dir.string()});
+            must(r, "unzip");
+            ref.push_back(r.seconds);
+        };
+        if (i % 2) {
+            run_ref();
+            run_ours();
+        } else {
+            run_ours();
+            run_ref();
+        }
+        if (count_files(ours_dir) != 100 || count_files(ref_dir) != 100)
+            die("an extraction is incomplete");
+    }
+    print_samples("ours", ours, 1000, "ms");
+    print_samples("unzip", ref, 1000, "ms");
+    const double r = median(ours) / median(ref);
+    report({"4 Zip extraction, 100 MiB", fmt("%.0f ms", median(ours) * 1000),
+            fmt("%.0f ms", median(ref) * 1000), fmt("%.2f", r), "<= 1.10 x", r <= 1.1});
+}
+
+void bench_memory(const settings& s, const module_data& m, const std::string& base) {
+    std::printf(
+        "5. Peak memory: the real launcher, headless, full run installing the 200 MiB module\n");
+    std::vector<double> rss, secs;
+    const std::string link = "quorla://key=BENCH&svr=" + percent_encode(base + "/startup");
+    for (int i = 0; i < std::max(3, s.reps / 2); ++i) {
+        const fs::path data = s.work / ("data-launcher-" + std::to_string(i));
+        fs::remove_all(data);
+        const child_result r = run_measured(
+            {(s.bin / "quorla-launcher").string(), link},
+            {{"XDG_DATA_HOME", data.string()}, {"QUORLA_HEADLESS", "1"}, {"LANG", "C.UTF-8"}});
+        if (r.status != 0) die("the launcher run failed; its log is under " + data.string());
+        if (count_files(data / "QuorlaDemo" / "editor") != m.files)
+            die("the launcher did not install the module");
+        rss.push_back(double(r.max_rss_kib) / 1024);
+        secs.push_back(r.seconds);
+        fs::remove_all(data);
+    }
+    print_samples("launcher", rss, 1, "MiB");
+    print_samples("run time", secs, 1000, "ms");
+    const double ours = median(rss), ref = double(g_pipeline_rss_kib) / 1024;
+    report({"5 Peak RSS, launcher full run", fmt("%.1f MiB", ours),
+            ref > 0 ? fmt("%.1f MiB", ref) : "-", ref > 0 ? fmt("%.2f", ours / ref) : "-",
+            "<= 48 MiB", ours <= 48});
+}
+
+// Start-up: from spawning the program to its first request arriving at a local socket.
+void bench_startup(const settings& s) {
+    std::printf("6. Start-up: headless launcher against a C program doing the same libcurl GET\n");
+    const int listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof addr;
+    if (bind(listener, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
+        listen(listener, 16) != 0 ||
+        getsockname(listener, reinterpret_cast<sockaddr*>(&addr), &len) != 0)
+        die("cannot listen on 127.0.0.1");
+    const std::string base = "http://127.0.0.1:" + std::to_string(ntohs(addr.sin_port));
+    const std::string link = "quorla://key=BENCH&svr=" + percent_encode(base + "/startup");
+    const std::string first_url = base + "/startup?key=BENCH&field=startup";
+    const fs::path data = s.work / "data-startup";
+
+    // Seconds until the program's first request head has fully arrived.
+    auto first_request = [&](const std::vector<std::string>& argv,
+                             const std::map<std::string, std::string>& env) {
+        const double t0 = now();
+        const pid_t pid = spawn(argv, env);
+        pollfd p{listener, POLLIN, 0};
+        if (poll(&p, 1, 10000) != 1) die("no request from " + argv[0]);
+        const int c = accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
+        std::string head;
+        char buf[4096];
+        while (head.find("\r\n\r\n") == std::string::npos) {
+            pollfd q{c, POLLIN, 0};
+            if (poll(&q, 1, 10000) != 1) die("incomplete request from " + argv[0]);
+            const ssize_t n = read(c, buf, sizeof buf);
+            if (n <= 0) die("incomplete request from " + argv[0]);
+            head.append(buf, size_t(n));
+        }
+        const double t = now() - t0;
+        if (head.rfind("GET /startup?key=BENCH&field=startup ", 0) != 0)
+            die("unexpected first request: " + head.substr(0, head.find('\r')));
+        const char answer[] = "HTTP/1.0 404 Not Found\r\nContent-Length: 0\r\n\r\n";
+        (void)!write(c, answer, sizeof answer - 1);
+        close(c);
+        kill(pid, SIGKILL);  // the launcher would retry; nothing after the request counts
+        waitpid(pid, nullptr, 0);
+        return t;
+    };
+    const std::vector<std::string> launcher = {(s.bin / "quorla-launcher").string(), link};
+    const std::map<std::string, std::string> launcher_env = {
+        {"XDG_DATA_HOME", data.string()}, {"QUORLA_HEADLESS", "1"}, {"LANG", "C.UTF-8"}};
+    const std::vector<std::string> reference = {(s.bin / "quorla-bench-first-request").string(),
+                                                first_url};
+    first_request(launcher, launcher_env);  // page cache and log folder in place
+    first_request(reference, {});
+    std::vector<double> ours, ref;
+    for (int i = 0; i < std::max(21, s.reps * 4 + 1); ++i) {
+        ours.push_back(first_request(launcher, launcher_env));
+        ref.push_back(first_request(reference, {}));
+    }
+    close(listener);
+    print_samples("launcher", ours, 1000, "ms");
+    print_samples("libcurl C", ref, 1000, "ms");
+    const double r = median(ours) / median(ref);
+    report({"6 Start-up to first request", fmt("%.1f ms", median(ours) * 1000),
+            fmt("%.1f ms", median(ref) * 1000), fmt("%.2f", r), "<= 1.50 x, < 50 ms",
+            r <= 1.5 && median(ours) < 0.05});
+}
+
+std::string first_line_of(const char* file, const char* key) {
+    std::ifstream in(file);
+    std::string line;
+    while (std::getline(in, line))
+        if (line.rfind(key, 0) == 0) return line.substr(line.find(':') + 2);
+    return "?";
+}
+
+std::string kernel_release() {
+    std::ifstream in("/proc/sys/kernel/osrelease");
+    std::string line;
+    std::getline(in, line);
+    return line;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    settings s;
+    for (int i = 1; i < argc; ++i) {
+        const std::string a = argv[i];
+        if (a == "--work" && i + 1 < argc) {
+            s.work = argv[++i];
+        } else if (a == "--bin" && i + 1 < argc) {
+            s.bin = argv[++i];
+        } else if (a == "--reps" && i + 1 < argc) {
+            s.reps = std::max(1, std::atoi(argv[++i]));
+        } else if (a == "--only" && i + 1 < argc) {
+            for (const char* p = argv[++i]; *p; ++p)
+                if (*p >= '1' && *p <= '6') s.only.push_back(*p - '0');
+        } else {
+            std::fprintf(stderr,
+                         "usage: quorla-bench --work EMPTY_DIR --bin BUILD/bin [--reps N] "
+                         "[--only 1256]\n");
+            return 2;
+        }
+    }
+    if (s.work.empty() || s.bin.empty()) die("--work and --bin are required");
+    s.work = fs::absolute(s.work);
+    s.bin = fs::absolute(s.bin);
+    g_rss_helper = s.bin / "quorla-bench-rss";
+    g_rss_file = s.work / "peak-rss.txt";
+    fs::create_directories(s.work);
+    // The in-process update logs where a customer's launcher would, inside the work folder;
+    // loopback never goes through a proxy.
+    setenv("XDG_DATA_HOME", (s.work / "data").c_str(), 1);
+    setenv("no_proxy", "127.0.0.1,localhost", 1);
+    setenv("NO_PROXY", "127.0.0.1,localhost", 1);
+    signal(SIGPIPE, SIG_IGN);
+
+    std::printf("QuorlaLauncher benchmarks: %ld CPUs, %s, Linux %s, %d repetitions (medians)\n\n",
+                sysconf(_SC_NPROCESSORS_ONLN), first_line_of("/proc/cpuinfo", "model name").c_str(),
+                kernel_release().c_str(), s.reps);
+
+    if (s.wants(1)) bench_md5(s);
+    if (s.wants(2) || s.wants(3) || s.wants(5)) {
+        std::printf("   generating the 200 MiB module and packing it with quorla-pack...\n");
+        const module_data m = make_module(s);
+        const fs::path browser = s.work / "browser.exe";  // the "browser" of the full runs
+        std::ofstream(browser) << "#!/bin/sh\nexit 0\n";
+        fs::permissions(browser, fs::perms::owner_all);
+        fs::create_directories(s.work / "shop-state");
+        shop_process shop({(s.bin / "quorla-demo-shop").string(), "--port", "0", "--update-dir",
+                           m.packed.string(), "--state-dir", (s.work / "shop-state").string(),
+                           "--agent", browser.string(), "--agent-type", "file"});
+        std::printf("   demo shop at %s\n\n", shop.base().c_str());
+        if (s.wants(2) || s.wants(3)) bench_full_update(s, m, shop.base());
+        if (s.wants(3)) bench_noop_update(s, m, shop.base());
+        if (s.wants(5)) bench_memory(s, m, shop.base());
+    }
+    if (s.wants(4)) bench_extract(s);
+    if (s.wants(6)) bench_startup(s);
+
+    std::printf("%-34s %14s %14s %7s %20s  %s\n", "benchmark", "ours", "reference", "ratio",
+                "target", "result");
+    bool all = true;
+    for (const row& r : rows) {
+        std::printf("%-34s %14s %14s %7s %20s  %s\n", r.name.c_str(), r.ours.c_str(),
+                    r.reference.c_str(), r.ratio.c_str(), r.target.c_str(),
+                    r.pass ? "PASS" : "MISS");
+        all = all && r.pass;
+    }
+    std::printf("\n%s\n", all ? "every target met" : "some targets missed (see bench/README.md)");
+    return 0;
+}
