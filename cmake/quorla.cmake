@@ -1,15 +1,20 @@
-# quorla_test(NAME SOURCES... LIBS...): one GoogleTest executable, each case a CTest test.
+# quorla_test(NAME SOURCES... LIBS... [LABELS...]): one GoogleTest executable, each case a
+# CTest test carrying the labels.
 function(quorla_test name)
   if(NOT QUORLA_BUILD_TESTS)
     return()
   endif()
-  cmake_parse_arguments(T "" "" "SOURCES;LIBS" ${ARGN})
+  cmake_parse_arguments(T "" "" "SOURCES;LIBS;LABELS" ${ARGN})
   add_executable(${name} ${T_SOURCES} ${CMAKE_SOURCE_DIR}/cmake/test_environment.cpp)
   target_compile_definitions(${name} PRIVATE QUORLA_TEST_SOURCE_DIR="${CMAKE_SOURCE_DIR}"
                              QUORLA_TEST_BINARY_DIR="${CMAKE_BINARY_DIR}")
   target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest GTest::gtest_main Threads::Threads)
   set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests)
-  gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60)
+  set(properties "")
+  if(T_LABELS)
+    set(properties PROPERTIES LABELS "${T_LABELS}")
+  endif()
+  gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60 ${properties})
 endfunction()
 
 # quorla_fuzz(NAME SOURCES... LIBS...): a libFuzzer target, built only with -DQUORLA_FUZZ=ON

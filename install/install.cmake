@@ -1,0 +1,71 @@
+# Installing the launcher: binaries, the module ABI header, the desktop entry that makes the
+# launcher the handler of the shop's link scheme, manual pages, and the Debian package
+# (`make package`). Included from the top CMakeLists after every target exists.
+include(GNUInstallDirs)
+
+# Each shop brands its own links (QUORLA_URL_SCHEME); the scheme only reaches the desktop
+# entry, the package's maintainer scripts and the manual pages, since the launcher itself
+# accepts any scheme.
+# Desktops compare scheme types in lower case, and xdg-open only recognises these characters.
+if(NOT QUORLA_URL_SCHEME MATCHES "^[a-z][a-z0-9+.-]*$")
+  message(FATAL_ERROR "QUORLA_URL_SCHEME must be a lower-case URL scheme (a letter, then letters, "
+                      "digits, '+', '-' or '.'), got: '${QUORLA_URL_SCHEME}'")
+endif()
+set(QUORLA_PACKAGE_MAINTAINER "QuorlaLauncher developers <quorla-launcher@localhost>" CACHE STRING
+    "Maintainer field of the Debian package")
+
+set(quorla_install_out ${CMAKE_BINARY_DIR}/install)
+set(QUORLA_DESKTOP_FILE quorla-launcher.desktop)
+configure_file(${CMAKE_CURRENT_LIST_DIR}/quorla-launcher.desktop.in ${quorla_install_out}/${QUORLA_DESKTOP_FILE} @ONLY)
+foreach(script postinst postrm)
+  configure_file(${CMAKE_CURRENT_LIST_DIR}/${script}.in ${quorla_install_out}/deb/${script} @ONLY
+                 FILE_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ
+                                  WORLD_EXECUTE)
+endforeach()
+
+# Manual pages carry the built scheme and version, and are installed compressed as Debian
+# expects them (gzip -n: no name or time stamp, so equal sources give equal files).
+set(quorla_man_pages "")
+foreach(page quorla-launcher.1 quorla-pack.1)
+  configure_file(${CMAKE_CURRENT_LIST_DIR}/${page}.in ${quorla_install_out}/${page} @ONLY)
+  add_custom_command(OUTPUT ${quorla_install_out}/${page}.gz
+    COMMAND gzip -9 -n -f -k ${quorla_install_out}/${page}
+    DEPENDS ${quorla_install_out}/${page} VERBATIM)
+  list(APPEND quorla_man_pages ${quorla_install_out}/${page}.gz)
+endforeach()
+add_custom_target(quorla_man_pages ALL DEPENDS ${quorla_man_pages})
+
+install(TARGETS quorla-launcher quorla-pack RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+install(FILES ${CMAKE_SOURCE_DIR}/module/editor_module.h DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/quorla)
+install(FILES ${quorla_install_out}/${QUORLA_DESKTOP_FILE} DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
+install(FILES ${quorla_man_pages} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+
+# The Debian package. Its run-time dependencies come from what the binaries link
+# (dpkg-shlibdeps), plus xdg-utils, which the maintainer scripts and the return to the shop
+# page need.
+set(CPACK_GENERATOR DEB)
+set(CPACK_PACKAGE_NAME quorla-launcher)
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+set(CPACK_PACKAGE_VENDOR "QuorlaLauncher")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Opens a web shop's editor from the shop's ${QUORLA_URL_SCHEME}:// links")
+# The summary is the first line of the description.
+string(CONCAT CPACK_DEBIAN_PACKAGE_DESCRIPTION
+       "The launcher that a web shop starts through its ${QUORLA_URL_SCHEME}:// links: it\n"
+       "downloads the startup document of a work, brings the shop's editor module up to\n"
+       "date, runs it, delivers the cart key to the shop and returns the customer to the\n"
+       "shop page. Also contains quorla-pack, the shop's tool for packing editor module\n"
+       "updates.")
+set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${QUORLA_PACKAGE_MAINTAINER}")
+set(CPACK_DEBIAN_PACKAGE_SECTION web)
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "xdg-utils")
+# update-desktop-database refreshes the scheme's entry in the desktop database.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "desktop-file-utils")
+# quorla-pack writes cabinets with gcab.
+set(CPACK_DEBIAN_PACKAGE_SUGGESTS "gcab")
+set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${quorla_install_out}/deb/postinst ${quorla_install_out}/deb/postrm)
+set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION TRUE)
+set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+set(CPACK_STRIP_FILES ON)
+include(CPack)
