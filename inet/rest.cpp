@@ -70,6 +70,11 @@ void set_error(_response& response, std::string_view text) {
     std::memcpy(response.error, cut.data(), cut.size());
 }
 
+timeouts& default_timeouts() {
+    static timeouts values;
+    return values;
+}
+
 int64_t memory_sink(const void* data, int64_t size, int64_t count, void* target) {
     int64_t n = size * count;
     if (n <= 0) return n;

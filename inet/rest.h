@@ -18,9 +18,17 @@ std::u16string default_user_agent();
 // " WinInetRest/1.0" appended. POSIX passes "".
 std::string compose_user_agent(std::string platform_text);
 
+// The time-outs every default-built request_options starts from. The launcher never changes
+// them; tests shorten them to bring a stalled server to an end quickly.
+struct timeouts {
+    int32_t connect = 60;    // seconds
+    int32_t transfer = 600;  // seconds without progress, sending and receiving each
+};
+timeouts& default_timeouts();
+
 struct request_options {
-    int32_t connect_timeout = 60;    // seconds
-    int32_t transfer_timeout = 600;  // seconds without progress, sending and receiving each
+    int32_t connect_timeout = default_timeouts().connect;    // seconds
+    int32_t transfer_timeout = default_timeouts().transfer;  // seconds without progress
     std::u16string user_agent = default_user_agent();
 };
 

@@ -159,7 +159,11 @@ bool startup_file_xml::load(const char* bytes, int32_t length) {
     const xml::element* startup = document.find_first(u"startup");
     if (startup == nullptr) return false;
     if (text.find(u"</startup>") == std::u16string::npos) return false;
-    return parse(*startup);
+    // A document that failed (or was refused) part way must not leave the fields it had
+    // already set: the job sequence would go on with half of it.
+    if (parse(*startup)) return true;
+    clear();
+    return false;
 }
 
 void startup_file_xml::clear() {

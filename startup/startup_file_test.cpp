@@ -37,12 +37,14 @@ TEST_F(Startup, DecodingByMarkOrDeclaration) {
          u"<?XML version=\"1.0\" encoding=\"UTF-8\"?><a>\u00e9</a>"},
         {"declaration naming another encoding", "<?xml encoding=\"euc-kr\"?><a>\xE9</a>",
          u"<?xml encoding=\"euc-kr\"?><a>\u00e9</a>"},
-        {"declaration without its end", "<?xml encoding=\"utf-8\" <a>\xE9</a>", u"<?xml encoding=\"utf-8\" <a>\u00e9</a>"},
+        {"declaration without its end", "<?xml encoding=\"utf-8\" <a>\xE9</a>",
+         u"<?xml encoding=\"utf-8\" <a>\u00e9</a>"},
         {"UTF-16LE mark, whatever the declaration", std::string("\xFF\xFE<\0a\0>\0", 8), u"<a>"},
         {"text ends at its first zero", std::string("ab\0cd", 5), u"ab"},
     };
     for (const auto& c : cases) {
-        ASSERT_TRUE(decode_xml_text(c.bytes.data(), static_cast<int32_t>(c.bytes.size()), out)) << c.name;
+        ASSERT_TRUE(decode_xml_text(c.bytes.data(), static_cast<int32_t>(c.bytes.size()), out))
+            << c.name;
         EXPECT_EQ(out, c.text) << c.name;
     }
     EXPECT_FALSE(decode_xml_text(nullptr, 5, out));
@@ -55,15 +57,16 @@ TEST_F(Startup, DecodingByMarkOrDeclaration) {
 }
 
 TEST_F(Startup, EveryFieldAndTheListInDocumentOrder) {
-    ASSERT_TRUE(load(s, doc("<module>ed.so</module><install_path>shop/editor</install_path>"
-                            "<update_url>http://u.example/up</update_url><todo>new_work</todo>"
-                            "<install_page>http://shop/install</install_page><editor_id>E</editor_id>"
-                            "<config_url>http://c/cfg</config_url><storage_url>S</storage_url><rsid>R</rsid>"
-                            "<lsid>L</lsid><count>7</count><return_url>http://r/?a=1&b=2</return_url>"
-                            "<return2_url>R2</return2_url><setkey_url>K</setkey_url>"
-                            "<internal_call id=\"x\">1</internal_call><cookie>C</cookie><user_id>U</user_id>"
-                            "<agent type=\"id\">chrome</agent><title>T</title><app_icon>I</app_icon>"
-                            "<unknown>ignored</unknown>")));
+    ASSERT_TRUE(load(
+        s, doc("<module>ed.so</module><install_path>shop/editor</install_path>"
+               "<update_url>http://u.example/up</update_url><todo>new_work</todo>"
+               "<install_page>http://shop/install</install_page><editor_id>E</editor_id>"
+               "<config_url>http://c/cfg</config_url><storage_url>S</storage_url><rsid>R</rsid>"
+               "<lsid>L</lsid><count>7</count><return_url>http://r/?a=1&b=2</return_url>"
+               "<return2_url>R2</return2_url><setkey_url>K</setkey_url>"
+               "<internal_call id=\"x\">1</internal_call><cookie>C</cookie><user_id>U</user_id>"
+               "<agent type=\"id\">chrome</agent><title>T</title><app_icon>I</app_icon>"
+               "<unknown>ignored</unknown>")));
     EXPECT_EQ(s.module, u"ed.so");
     EXPECT_EQ(s.install_path, base() + u"/shop/editor/");
     EXPECT_EQ(s.update_url, u"http://u.example/up/");
@@ -95,7 +98,8 @@ TEST_F(Startup, DocumentShapeTable) {
         {"update_url without scheme", doc("<update_url>host/path</update_url>"), false},
         {"root nested deeper", "<x><startup><todo>a</todo></startup></x>", true},
         {"no startup at all", "<other/>", false},
-        {"install_path with a parent step", doc("<install_path>shop/../../etc</install_path>"), false},
+        {"install_path with a parent step", doc("<install_path>shop/../../etc</install_path>"),
+         false},
         {"module leading out", doc("<module>../x.so</module>"), false},
         {"absolute module", doc("<module>/usr/lib/x.so</module>"), false},
         {"module in a subfolder", doc("<module>bin/x.so</module>"), true},
@@ -145,8 +149,9 @@ TEST_F(Startup, InstallPageNeedsAnAbsoluteWebAddress) {
     struct Case {
         std::string text;
         bool kept;
-    } cases[] = {{"http://a", false}, {"http://ab", true}, {"https://", true}, {"HTTPS://X", true},
-                 {"HTTP://shop/x", true}, {"ftp://shop/x", false}, {"shop/install", false}};
+    } cases[] = {{"http://a", false},    {"http://ab", true},     {"https://", true},
+                 {"HTTPS://X", true},    {"HTTP://shop/x", true}, {"ftp://shop/x", false},
+                 {"shop/install", false}};
     for (const auto& c : cases) {
         ASSERT_TRUE(load(s, doc("<install_page>" + c.text + "</install_page>")));
         EXPECT_EQ(s.internal_calls.size(), c.kept ? 1u : 0u) << c.text;
@@ -157,8 +162,13 @@ TEST_F(Startup, CountIsReadLikeStrtolAndClamped) {
     struct Case {
         std::string text;
         int32_t value;
-    } cases[] = {{"12abc", 12}, {"abc", 0}, {"  -5", -5}, {"+7", 7}, {"99999999999", 2147483647},
-                 {"-99999999999", -2147483647 - 1}, {"", 0}};
+    } cases[] = {{"12abc", 12},
+                 {"abc", 0},
+                 {"  -5", -5},
+                 {"+7", 7},
+                 {"99999999999", 2147483647},
+                 {"-99999999999", -2147483647 - 1},
+                 {"", 0}};
     for (const auto& c : cases) {
         ASSERT_TRUE(load(s, doc("<count>" + c.text + "</count>")));
         EXPECT_EQ(s.count, c.value) << c.text;
@@ -178,11 +188,34 @@ TEST_F(Startup, RepeatedElementsOverwriteButListsGrow) {
 }
 
 TEST_F(Startup, ReloadClearsEverything) {
-    ASSERT_TRUE(load(s, doc("<todo>a</todo><internal_call id=\"i\">v</internal_call><count>3</count>")));
+    ASSERT_TRUE(
+        load(s, doc("<todo>a</todo><internal_call id=\"i\">v</internal_call><count>3</count>")));
     ASSERT_TRUE(load(s, doc("<rsid>r</rsid>")));
     EXPECT_TRUE(s.todo.empty());
     EXPECT_TRUE(s.internal_calls.empty());
     EXPECT_EQ(s.count, 0);
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(Startup, FailedDocumentLeavesNoFieldBehind) {
+    // The fields before the failing element would otherwise drive an update of their own.
+    const std::string before =
+        "<install_path>shop/editor</install_path><update_url>http://shop/u</update_url>"
+        "<todo>new_work</todo><internal_call id=\"i\">v</internal_call><count>2</count>";
+    for (const std::string failing :
+         {"<update_url>no scheme</update_url>", "<module>../outside.so</module>",
+          "<install_path>../outside</install_path>"}) {
+        startup_file_xml s;
+        EXPECT_FALSE(load(s, doc(before + failing))) << failing;
+        EXPECT_TRUE(s.install_path.empty() && s.update_url.empty() && s.update_file_url.empty() &&
+                    s.todo.empty())
+            << failing;
+        EXPECT_TRUE(s.internal_calls.empty()) << failing;
+        EXPECT_EQ(s.count, 0) << failing;
+    }
 }
 
 }  // namespace

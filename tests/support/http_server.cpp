@@ -130,6 +130,18 @@ struct answer {
 
 using route = std::function<answer(const recorded_request&)>;
 
+answer answer_with(const reply& r) {
+    answer a;
+    if (r.is_raw) {
+        a.raw = true;
+        a.bytes = r.body;
+        a.after = r.after;
+    } else {
+        a.normal = r;
+    }
+    return a;
+}
+
 std::string render(const reply& r) {
     std::ostringstream out;
     out << "HTTP/1.1 " << r.status << ' ' << reason(r.status) << "\r\n";
@@ -168,6 +180,14 @@ reply reply::redirect(std::string location, int status) {
     r.status = status;
     r.headers.emplace_back("Location", std::move(location));
     r.body = "moved";
+    return r;
+}
+
+reply reply::raw(std::string bytes, raw_end after) {
+    reply r;
+    r.body = std::move(bytes);
+    r.is_raw = true;
+    r.after = after;
     return r;
 }
 
@@ -468,11 +488,7 @@ std::u16string http_server::url16(std::string_view path) const {
 }
 
 void http_server::serve(const std::string& path, reply r) {
-    p->set_route(path, [r](const recorded_request&) {
-        answer a;
-        a.normal = r;
-        return a;
-    });
+    p->set_route(path, [r](const recorded_request&) { return answer_with(r); });
 }
 
 void http_server::serve_bytes(const std::string& path, std::string bytes) {
@@ -484,10 +500,9 @@ void http_server::serve_sequence(const std::string& path, std::vector<reply> ans
     auto state = std::make_shared<std::pair<std::mutex, size_t>>();
     p->set_route(path, [answers, state](const recorded_request&) {
         std::lock_guard<std::mutex> g(state->first);
-        answer a;
-        a.normal = answers[std::min(state->second, answers.size() - 1)];
+        const reply& next = answers[std::min(state->second, answers.size() - 1)];
         ++state->second;
-        return a;
+        return answer_with(next);
     });
 }
 
@@ -508,11 +523,7 @@ void http_server::serve_raw(const std::string& path, std::string bytes, raw_end 
 
 void http_server::handle(const std::string& path,
                          std::function<reply(const recorded_request&)> handler) {
-    p->set_route(path, [handler](const recorded_request& r) {
-        answer a;
-        a.normal = handler(r);
-        return a;
-    });
+    p->set_route(path, [handler](const recorded_request& r) { return answer_with(handler(r)); });
 }
 
 int http_server::request_count(std::string_view path) const {

@@ -41,6 +41,14 @@ struct recorded_request {
     bool has_header(std::string_view name) const;
 };
 
+// What the server does after writing the exact bytes of a raw answer.
+enum class raw_end {
+    close,    // orderly close: the client sees the end of the stream
+    stall,    // keep the connection open and silent until the client gives up or the server stops
+    reset,    // abort the connection (TCP reset)
+    endless,  // keep sending filler bytes ('x') until the client goes away or the server stops
+};
+
 // An ordinary answer. The server adds the status line, "Connection: close" and, unless
 // content_length is false, "Content-Length"; `headers` follow as given.
 struct reply {
@@ -53,14 +61,12 @@ struct reply {
     static reply redirect(std::string location, int status = 302);
     // `body` sent with "Transfer-Encoding: chunked" in pieces of `piece` bytes.
     static reply chunked(const std::string& body, size_t piece = 1000);
-};
+    // Exactly these bytes, nothing added, then `after` (as serve_raw, but usable in sequences
+    // and handlers).
+    static reply raw(std::string bytes, raw_end after = raw_end::close);
 
-// What the server does after writing the exact bytes of a raw answer.
-enum class raw_end {
-    close,    // orderly close: the client sees the end of the stream
-    stall,    // keep the connection open and silent until the client gives up or the server stops
-    reset,    // abort the connection (TCP reset)
-    endless,  // keep sending filler bytes ('x') until the client goes away or the server stops
+    bool is_raw = false;
+    raw_end after = raw_end::close;
 };
 
 class http_server {

@@ -52,10 +52,17 @@ std::string launcher_link(const std::string& startup_url, const std::string& key
 
 run_result run_launcher(const fs::path& data, const std::string& link,
                         std::map<std::string, std::string> env, int seconds) {
+    run_options options;
+    options.seconds = seconds;
+    return run_launcher(data, link, std::move(env), options);
+}
+
+run_result run_launcher(const fs::path& data, const std::string& link,
+                        std::map<std::string, std::string> env, const run_options& options) {
     env.emplace("XDG_DATA_HOME", data.string());
     env.emplace("QUORLA_HEADLESS", "1");
     env.emplace("LANG", "C.UTF-8");
-    return run_program({built_program("quorla-launcher").string(), link}, env, seconds);
+    return run_program({built_program("quorla-launcher").string(), link}, env, options);
 }
 
 std::string launcher_log(const fs::path& data) {

@@ -29,6 +29,8 @@ std::string launcher_link(const std::string& startup_url, const std::string& key
 // `env` adds to or overrides those. Killed after `seconds`.
 run_result run_launcher(const std::filesystem::path& data, const std::string& link,
                         std::map<std::string, std::string> env = {}, int seconds = 120);
+run_result run_launcher(const std::filesystem::path& data, const std::string& link,
+                        std::map<std::string, std::string> env, const run_options& options);
 
 // Today's launcher log under the data folder, as UTF-8; "" when there is none.
 std::string launcher_log(const std::filesystem::path& data);

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -23,8 +24,16 @@ std::vector<char*> c_argv(const std::vector<std::string>& argv) {
 
 }  // namespace
 
-run_result run_program(const std::vector<std::string>& argv, const std::map<std::string, std::string>& env,
-                       int seconds) {
+run_result run_program(const std::vector<std::string>& argv,
+                       const std::map<std::string, std::string>& env, int seconds) {
+    run_options options;
+    options.seconds = seconds;
+    return run_program(argv, env, options);
+}
+
+run_result run_program(const std::vector<std::string>& argv,
+                       const std::map<std::string, std::string>& env, const run_options& options) {
+    const int seconds = options.seconds;
     run_result result;
     int pipe_fds[2];
     if (::pipe2(pipe_fds, O_CLOEXEC) != 0) return result;
@@ -35,18 +44,23 @@ run_result run_program(const std::vector<std::string>& argv, const std::map<std:
         const int null_in = ::open("/dev/null", O_RDONLY);
         if (null_in >= 0) ::dup2(null_in, 0);
         for (const auto& [name, value] : env) {
-            if (value.empty()) ::unsetenv(name.c_str());
-            else ::setenv(name.c_str(), value.c_str(), 1);
+            if (value.empty())
+                ::unsetenv(name.c_str());
+            else
+                ::setenv(name.c_str(), value.c_str(), 1);
         }
+        if (options.in_child) options.in_child();
         auto args = c_argv(argv);
         ::execvp(args[0], args.data());
         ::_exit(127);
     }
     ::close(pipe_fds[1]);
+    if (options.started) options.started(child);
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
     char buffer[4096];
     for (;;) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
         if (left.count() <= 0) {
             result.timed_out = true;
             ::kill(child, SIGKILL);
@@ -60,12 +74,16 @@ run_result run_program(const std::vector<std::string>& argv, const std::map<std:
     }
     ::close(pipe_fds[0]);
     int status = 0;
-    ::waitpid(child, &status, 0);
+    rusage usage{};
+    ::wait4(child, &status, 0, &usage);
+    result.max_rss_kib = usage.ru_maxrss;
     if (WIFEXITED(status)) result.exit_code = WEXITSTATUS(status);
+    if (WIFSIGNALED(status)) result.signal = WTERMSIG(status);
     return result;
 }
 
-background_program::background_program(const std::vector<std::string>& argv, std::string& first_line) {
+background_program::background_program(const std::vector<std::string>& argv,
+                                       std::string& first_line) {
     int pipe_fds[2];
     if (::pipe2(pipe_fds, O_CLOEXEC) != 0) return;
     pid_ = ::fork();

@@ -24,7 +24,10 @@ const char kUsage[] =
     "Usage: quorla-demo-shop [options]\n"
     "  --port N             port on 127.0.0.1 (0, the default, picks a free one)\n"
     "  --update-dir DIR     folder served at /update/ (the output of quorla-pack)\n"
-    "  --state-dir DIR      where received cart keys and visits are recorded (cart.txt, visits.txt)\n"
+    "  --update-url URL     update address the startup document names instead of this shop's\n"
+    "                       /update/ (a separate update server)\n"
+    "  --state-dir DIR      where received cart keys and visits are recorded (cart.txt, "
+    "visits.txt)\n"
     "  --module NAME        module library named by the startup document (default: none, the\n"
     "                       manifest's module is used)\n"
     "  --install-path TEXT  install folder below the customer's data folder (QuorlaDemo/editor)\n"
@@ -39,8 +42,9 @@ const char kUsage[] =
 
 struct settings {
     int port = 0;
-    std::string update_dir, state_dir, module, install_path = "QuorlaDemo/editor", todo = "new_work";
-    std::string trace_file, result_json, agent, agent_type;
+    std::string update_dir, state_dir, module, install_path = "QuorlaDemo/editor",
+                                               todo = "new_work";
+    std::string trace_file, result_json, agent, agent_type, update_url;
     bool interactive = false, https = false;
     int cart_fail = 0;
 };
@@ -48,9 +52,12 @@ struct settings {
 std::string xml_text(const std::string& s) {
     std::string out;
     for (char c : s) {
-        if (c == '<') out += "&lt;";
-        else if (c == '>') out += "&gt;";
-        else out += c;  // the launcher keeps references unexpanded, so "&" stays as it is
+        if (c == '<')
+            out += "&lt;";
+        else if (c == '>')
+            out += "&gt;";
+        else
+            out += c;  // the launcher keeps references unexpanded, so "&" stays as it is
     }
     return out;
 }
@@ -58,52 +65,65 @@ std::string xml_text(const std::string& s) {
 std::string html(const std::string& s) {
     std::string out;
     for (char c : s) {
-        if (c == '<') out += "&lt;";
-        else if (c == '>') out += "&gt;";
-        else if (c == '&') out += "&amp;";
-        else if (c == '"') out += "&quot;";
-        else out += c;
+        if (c == '<')
+            out += "&lt;";
+        else if (c == '>')
+            out += "&gt;";
+        else if (c == '&')
+            out += "&amp;";
+        else if (c == '"')
+            out += "&quot;";
+        else
+            out += c;
     }
     return out;
 }
 
 class shop {
-public:
+  public:
     explicit shop(settings s) : s_(std::move(s)), failures_left_(s_.cart_fail) {}
 
     void routes(httplib::Server& server) {
         server.Get("/startup", [this](const httplib::Request& req, httplib::Response& res) {
             const std::string key = req.get_param_value("key");
             if (req.get_param_value("field") == "result") {
-                res.set_content("<?xml version=\"1.0\" encoding=\"utf-8\"?><response><result code=\"0000\" key=\"" +
-                                    html(key) + "\"/></response>",
-                                "text/xml; charset=utf-8");
+                res.set_content(
+                    "<?xml version=\"1.0\" encoding=\"utf-8\"?><response><result code=\"0000\" "
+                    "key=\"" +
+                        html(key) + "\"/></response>",
+                    "text/xml; charset=utf-8");
                 return;
             }
             res.set_content(startup_document(key), "text/xml; charset=utf-8");
         });
         server.Get("/cart", [this](const httplib::Request& req, httplib::Response& res) {
-            record("cart.txt", "exit_code=" + req.get_param_value("exit_code") +
-                                   " keyresult=" + req.get_param_value("keyresult") + " key=" + key_of(req));
+            record("cart.txt", "exit_code=" + req.get_param_value("exit_code") + " keyresult=" +
+                                   req.get_param_value("keyresult") + " key=" + key_of(req));
             if (failures_left_ > 0) {
                 --failures_left_;
                 res.status = 500;
                 res.set_content("<response><result code=\"9999\"/></response>", "text/xml");
                 return;
             }
-            res.set_content("<?xml version=\"1.0\" encoding=\"utf-8\"?><response><result code=\"0000\"/></response>",
-                            "text/xml; charset=utf-8");
+            res.set_content(
+                "<?xml version=\"1.0\" encoding=\"utf-8\"?><response><result "
+                "code=\"0000\"/></response>",
+                "text/xml; charset=utf-8");
         });
         server.Get("/setkey", [this](const httplib::Request& req, httplib::Response& res) {
             record("visits.txt", "setkey " + req.target);
-            res.set_content("<?xml version=\"1.0\" encoding=\"utf-8\"?><response><result code=\"0000\"/></response>",
-                            "text/xml; charset=utf-8");
+            res.set_content(
+                "<?xml version=\"1.0\" encoding=\"utf-8\"?><response><result "
+                "code=\"0000\"/></response>",
+                "text/xml; charset=utf-8");
         });
         server.Get("/return", [this](const httplib::Request& req, httplib::Response& res) {
             record("visits.txt", "return " + req.target);
-            std::string page = "<!doctype html><html><head><meta charset=\"utf-8\"><title>Demo shop: cart</title></head>"
-                               "<body><h1>Your cart</h1><p>Exit code: " +
-                               html(req.get_param_value("exit_code")) + "</p><ul>";
+            std::string page =
+                "<!doctype html><html><head><meta charset=\"utf-8\"><title>Demo shop: "
+                "cart</title></head>"
+                "<body><h1>Your cart</h1><p>Exit code: " +
+                html(req.get_param_value("exit_code")) + "</p><ul>";
             std::lock_guard<std::mutex> guard(lock_);
             for (const auto& key : cart_keys_) page += "<li>Work " + html(key) + "</li>";
             page += "</ul></body></html>";
@@ -111,20 +131,22 @@ public:
         });
         if (!s_.update_dir.empty()) server.set_mount_point("/update", s_.update_dir);
         server.set_logger([this](const httplib::Request& req, const httplib::Response& res) {
-            record("requests.txt", std::to_string(res.status) + " " + req.method + " " + req.target);
+            record("requests.txt",
+                   std::to_string(res.status) + " " + req.method + " " + req.target);
         });
     }
 
     void set_base(const std::string& base) { base_ = base; }
 
-private:
+  private:
     // The work key travels inside the result service address, itself a parameter.
     std::string key_of(const httplib::Request& req) {
         const std::string service = req.get_param_value("keyresult");
         const size_t at = service.find("key=");
         if (at == std::string::npos) return "";
         const size_t end = service.find('&', at);
-        const std::string key = service.substr(at + 4, end == std::string::npos ? std::string::npos : end - at - 4);
+        const std::string key =
+            service.substr(at + 4, end == std::string::npos ? std::string::npos : end - at - 4);
         std::lock_guard<std::mutex> guard(lock_);
         cart_keys_.push_back(key);
         return key;
@@ -132,12 +154,14 @@ private:
 
     std::string startup_document(const std::string& key) {
         std::string d = "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n<startup>\n";
-        auto add = [&](const std::string& name, const std::string& value, const std::string& attrs = "") {
+        auto add = [&](const std::string& name, const std::string& value,
+                       const std::string& attrs = "") {
             d += "  <" + name + attrs + ">" + xml_text(value) + "</" + name + ">\n";
         };
         if (!s_.module.empty()) add("module", s_.module);
         add("install_path", s_.install_path);
-        add("update_url", base_ + "/update/", s_.https ? " ssl=\"lv2\"" : "");
+        add("update_url", s_.update_url.empty() ? base_ + "/update/" : s_.update_url,
+            s_.https ? " ssl=\"lv2\"" : "");
         add("todo", s_.todo);
         add("editor_id", "demo-editor");
         add("rsid", "RS-" + key);
@@ -150,7 +174,8 @@ private:
         add("setkey_url", base_ + "/setkey");
         add("app_title", "Demo shop editor");
         if (!s_.agent.empty() || !s_.agent_type.empty())
-            add("agent", s_.agent, s_.agent_type.empty() ? "" : " type=\"" + html(s_.agent_type) + "\"");
+            add("agent", s_.agent,
+                s_.agent_type.empty() ? "" : " type=\"" + html(s_.agent_type) + "\"");
         if (!s_.trace_file.empty()) add("internal_call", s_.trace_file, " id=\"trace_file\"");
         if (!s_.result_json.empty()) add("internal_call", s_.result_json, " id=\"result_json\"");
         if (s_.interactive) add("internal_call", "true", " id=\"interactive\"");
@@ -173,9 +198,10 @@ private:
 };
 
 bool make_certificate(const fs::path& folder) {
-    const std::string command = "openssl req -x509 -newkey rsa:2048 -nodes -days 30 -subj /CN=127.0.0.1 -keyout '" +
-                                (folder / "key.pem").string() + "' -out '" + (folder / "cert.pem").string() +
-                                "' > /dev/null 2>&1";
+    const std::string command =
+        "openssl req -x509 -newkey rsa:2048 -nodes -days 30 -subj /CN=127.0.0.1 -keyout '" +
+        (folder / "key.pem").string() + "' -out '" + (folder / "cert.pem").string() +
+        "' > /dev/null 2>&1";
     return std::system(command.c_str()) == 0;
 }
 
@@ -199,6 +225,8 @@ int main(int argc, char** argv) {
             s.port = std::atoi(value().c_str());
         } else if (arg == "--update-dir") {
             s.update_dir = value();
+        } else if (arg == "--update-url") {
+            s.update_url = value();
         } else if (arg == "--state-dir") {
             s.state_dir = value();
         } else if (arg == "--module") {
@@ -235,7 +263,8 @@ int main(int argc, char** argv) {
     std::unique_ptr<httplib::Server> server;
     fs::path cert_folder;
     if (s.https) {
-        cert_folder = fs::temp_directory_path() / ("quorla-demo-shop-" + std::to_string(::getpid()));
+        cert_folder =
+            fs::temp_directory_path() / ("quorla-demo-shop-" + std::to_string(::getpid()));
         fs::create_directories(cert_folder);
         if (!make_certificate(cert_folder)) {
             std::cerr << "quorla-demo-shop: cannot make a certificate with openssl\n";
@@ -256,12 +285,14 @@ int main(int argc, char** argv) {
 
     shop demo(s);
     demo.routes(*server);
-    const int port = s.port == 0 ? server->bind_to_any_port("127.0.0.1") : (server->bind_to_port("127.0.0.1", s.port) ? s.port : -1);
+    const int port = s.port == 0 ? server->bind_to_any_port("127.0.0.1")
+                                 : (server->bind_to_port("127.0.0.1", s.port) ? s.port : -1);
     if (port <= 0) {
         std::cerr << "quorla-demo-shop: cannot listen on 127.0.0.1:" << s.port << "\n";
         return 1;
     }
-    const std::string base = std::string(s.https ? "https" : "http") + "://127.0.0.1:" + std::to_string(port);
+    const std::string base =
+        std::string(s.https ? "https" : "http") + "://127.0.0.1:" + std::to_string(port);
     demo.set_base(base);
     std::cout << base << std::endl;
 
