@@ -6,10 +6,15 @@ include(GNUInstallDirs)
 # Each shop brands its own links (QUORLA_URL_SCHEME); the scheme only reaches the desktop
 # entry, the package's maintainer scripts and the manual pages, since the launcher itself
 # accepts any scheme.
-# Desktops compare scheme types in lower case, and xdg-open only recognises these characters.
-if(NOT QUORLA_URL_SCHEME MATCHES "^[a-z][a-z0-9+.-]*$")
-  message(FATAL_ERROR "QUORLA_URL_SCHEME must be a lower-case URL scheme (a letter, then letters, "
-                      "digits, '+', '-' or '.'), got: '${QUORLA_URL_SCHEME}'")
+# Desktops compare scheme types in lower case, and xdg-open takes a link for a file name unless
+# its scheme is letters, '+', '-' and '.' only (no digits, though URLs allow them).
+if(NOT QUORLA_URL_SCHEME MATCHES "^[a-z][a-z+.-]*$")
+  message(FATAL_ERROR "QUORLA_URL_SCHEME must be lower-case letters, '+', '-' or '.' (xdg-open "
+                      "opens nothing else as a link), got: '${QUORLA_URL_SCHEME}'")
+endif()
+# The package makes the launcher the default handler: never of the browser's own schemes.
+if(QUORLA_URL_SCHEME MATCHES "^(http|https|file|ftp|mailto)$")
+  message(FATAL_ERROR "QUORLA_URL_SCHEME '${QUORLA_URL_SCHEME}' belongs to the browser; pick the shop's own")
 endif()
 set(QUORLA_PACKAGE_MAINTAINER "QuorlaLauncher developers <quorla-launcher@localhost>" CACHE STRING
     "Maintainer field of the Debian package")
