@@ -290,7 +290,8 @@ TEST_F(DebianPackage, InstalledItHandlesTheShopsLinksForEveryUserAndRemovalUndoe
          {"dpkg-deb", "dpkg-shlibdeps", "xdg-open", "xdg-mime", "update-desktop-database", "Xvfb"})
         ASSERT_TRUE(program_exists(needed)) << needed << " is missing (scripts/install-deps)";
 
-    // The package of this build, made as `make package` makes it.
+    // The package of this build, made by CPack as `make package` makes it; CPack first brings
+    // the build up to date, which after a build has nothing to do.
     const auto packed = run_program(
         {QUORLA_CPACK_COMMAND, "-G", "DEB", "--config",
          (binary_dir() / "CPackConfig.cmake").string(), "-B", (dir / "package").string()},
