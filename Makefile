@@ -3,7 +3,7 @@ BUILD ?= build
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
 
-.PHONY: deps configure build test test-sanitize demo fuzz bench package clean
+.PHONY: deps configure build test test-sanitize demo fuzz lint bench package clean
 
 deps:
 	@scripts/install-deps
@@ -35,6 +35,10 @@ demo: build
 FUZZ_SECONDS ?= 60
 fuzz: deps
 	@scripts/run-fuzz $(FUZZ_SECONDS)
+
+# cppcheck and clang-tidy over the project's sources, with .cppcheck-suppressions and .clang-tidy.
+lint: build
+	@scripts/lint $(BUILD)
 
 # The benchmarks against curl, unzip, md5sum and OpenSSL (bench/README.md). Release build at the
 # shipped -O2; data goes to a temporary folder that is removed afterwards.

@@ -2,7 +2,7 @@
 #define QUORLA_ALLOWED_SERVERS "shop.example,*.CDN.example."
 #include <gtest/gtest.h>
 
-#include "inet/allowed_servers.cpp"
+#include "inet/allowed_servers.cpp"  // NOLINT(bugprone-suspicious-include): the source itself, with a list
 
 TEST(inet_allowed_build, list_given_to_the_build_is_in_force_from_the_start) {
     EXPECT_EQ(inet::allowed_servers(),

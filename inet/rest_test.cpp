@@ -75,14 +75,14 @@ class unanswered_port {
         a.sin_family = AF_INET;
         a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
         socklen_t len = sizeof(a);
-        ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof(a));
-        ::listen(fd, 0);
+        (void)::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof(a));
+        (void)::listen(fd, 0);
         ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
         port = ntohs(a.sin_port);
         // Fill the queue: these connections complete but are never accepted.
         for (int i = 0; i < 4; ++i) {
             int c = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-            ::connect(c, reinterpret_cast<sockaddr*>(&a), sizeof(a));
+            (void)::connect(c, reinterpret_cast<sockaddr*>(&a), sizeof(a));
             fillers.push_back(c);
         }
         usleep(100000);
@@ -551,8 +551,10 @@ TEST(inet_get, answer_without_status_line_fails) {
 TEST(inet_get, proxy_from_the_environment_is_honoured) {
     http_server proxy;
     proxy.serve_bytes("http://shop.invalid/startup", "via proxy");
-    std::string saved_no = std::getenv("no_proxy") ? std::getenv("no_proxy") : "";
-    std::string saved_NO = std::getenv("NO_PROXY") ? std::getenv("NO_PROXY") : "";
+    const char* no = std::getenv("no_proxy");
+    const char* NO = std::getenv("NO_PROXY");
+    std::string saved_no = no ? no : "";
+    std::string saved_NO = NO ? NO : "";
     setenv("http_proxy", proxy.base_url().c_str(), 1);
     unsetenv("no_proxy");
     unsetenv("NO_PROXY");

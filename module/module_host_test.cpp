@@ -29,7 +29,7 @@ struct ModuleHost : ::testing::Test {
     void SetUp() override {
         trace_path = (log.folder() / "trace.txt").string();
         setenv("QUORLA_TEST_TRACE", trace_path.c_str(), 1);
-        startup.install_path = from_utf8(std::string(std::getenv("QUORLA_BINARY_DIR")) + "/tests/modules/");
+        startup.install_path = from_utf8(std::string(QUORLA_TEST_BINARY_DIR) + "/tests/modules/");
         startup.todo = u"new_work";
         startup.config_url = u"https://config.example:8443/editor/cfg";
         startup.editor_id = u"ed1";

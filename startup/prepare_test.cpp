@@ -200,7 +200,8 @@ TEST_F(Prepare, EmptyBodyCountsAsDownloadedButDoesNotLoad) {
 namespace {
 
 TEST_F(Prepare, ServerOutsideTheAllowedListIsRefusedBeforeAnyRequest) {
-    const std::vector<std::u16string> saved = inet::allowed_servers();
+    // NOLINTNEXTLINE(performance-unnecessary-copy-initialization): the list changes below
+    std::vector<std::u16string> saved = inet::allowed_servers();
     test_support::http_server shop;
     shop.serve("/s", test_support::reply::text(kStartup));
     inet::set_allowed_servers({u"shop.example", u"*.shop.example"});

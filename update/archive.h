@@ -9,9 +9,9 @@
 #include <string>
 #include <string_view>
 
-int extract_zip(std::u16string archive, std::u16string dest, std::u16string filter,
+int extract_zip(const std::u16string& archive, std::u16string dest, const std::u16string& filter,
                 std::u16string new_name);
-int extract_cab(std::u16string archive, std::u16string dest, std::u16string filter,
+int extract_cab(const std::u16string& archive, std::u16string dest, std::u16string filter,
                 std::u16string new_name);
 
 // ---- entry names (portable; exposed for tests and fuzzing) -------------------------------

@@ -40,7 +40,7 @@ cab_reply on_file_in_cabinet(const cab_context& ctx, cab_notification& n) {
 
 }  // namespace
 
-int extract_cab(std::u16string archive, std::u16string dest, std::u16string filter,
+int extract_cab(const std::u16string& archive, std::u16string dest, std::u16string filter,
                 std::u16string new_name) {
     cab_context ctx;
     ctx.dest = with_trailing_separator(std::move(dest));

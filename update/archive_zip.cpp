@@ -174,7 +174,7 @@ bool parent_folders(const std::u16string& base, const std::u16string& relative) 
 
 }  // namespace
 
-int extract_zip(std::u16string archive, std::u16string dest, std::u16string filter,
+int extract_zip(const std::u16string& archive, std::u16string dest, const std::u16string& filter,
                 std::u16string new_name) {
     LogWriter& log = LogWriter::Instance();
     if (!file_exists(archive)) {

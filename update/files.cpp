@@ -11,15 +11,15 @@ std::u16string with_trailing_separator(std::u16string path) {
     return path;
 }
 
-bool folder_exists(std::u16string path) {
+bool folder_exists(const std::u16string& path) {
     return files_os::node_at(path, true) == files_os::node::folder;
 }
 
-bool file_exists(std::u16string path) {
+bool file_exists(const std::u16string& path) {
     return files_os::node_at(path, true) == files_os::node::file;
 }
 
-bool path_exists(std::u16string path) {
+bool path_exists(const std::u16string& path) {
     return files_os::node_at(path, true) != files_os::node::none;
 }
 
@@ -59,7 +59,7 @@ int create_folder(std::u16string path) {
     return 0;
 }
 
-int delete_file_forced(std::u16string path) {
+int delete_file_forced(const std::u16string& path) {
     if (path.empty() || !file_exists(path)) return 0;
     // A link is removed itself; its target's state is not ours to change.
     if (files_os::node_at(path, false) != files_os::node::link && files_os::is_read_only(path))
@@ -67,7 +67,7 @@ int delete_file_forced(std::u16string path) {
     return files_os::remove_file(path) ? 1 : 0;
 }
 
-bool delete_file(std::u16string path) {
+bool delete_file(const std::u16string& path) {
     const files_os::node n = files_os::node_at(path, false);
     if (n == files_os::node::none || n == files_os::node::folder) return false;
     return files_os::remove_file(path);

@@ -15,20 +15,20 @@ int create_folder(std::u16string path);
 // Subfolders are entered only when `recurse` is set. Symbolic links are removed, never followed.
 int delete_folder_tree(std::u16string path, bool recurse);
 // Non-zero when the file was deleted; clears the read-only state first.
-int delete_file_forced(std::u16string path);
+int delete_file_forced(const std::u16string& path);
 // The path exists and is a folder / exists and is not a folder (links are followed).
-bool folder_exists(std::u16string path);
-bool file_exists(std::u16string path);
+bool folder_exists(const std::u16string& path);
+bool file_exists(const std::u16string& path);
 
 // Stand-ins for the platform file operations the update procedure uses.
 // Something exists at the path, file or folder (PathFileExistsW).
-bool path_exists(std::u16string path);
+bool path_exists(const std::u16string& path);
 // Deletes a file (DeleteFileW); false for folders and missing files.
-bool delete_file(std::u16string path);
+bool delete_file(const std::u16string& path);
 // Renames or moves; fails when the target exists (MoveFileW). Works across file systems.
-bool move_file_no_replace(std::u16string from, std::u16string to);
+bool move_file_no_replace(const std::u16string& from, const std::u16string& to);
 // Copies a file over the target, replacing it when it exists (CopyFileW with overwrite).
-bool copy_file_replace(std::u16string from, std::u16string to);
+bool copy_file_replace(const std::u16string& from, const std::u16string& to);
 
 // The path create_folder makes: doubled separators collapsed (a network path keeps its two
 // leading ones) and a trailing separator added. An empty path stays empty.

@@ -228,7 +228,7 @@ bool copy_contents(const std::string& from, const std::string& to, int extra_fla
 
 }  // namespace
 
-bool move_file_no_replace(std::u16string from, std::u16string to) {
+bool move_file_no_replace(const std::u16string& from, const std::u16string& to) {
     const std::string f = native_path(from), t = native_path(to);
     if (renameat2(AT_FDCWD, f.c_str(), AT_FDCWD, t.c_str(), RENAME_NOREPLACE) == 0) return true;
     if (errno == EINVAL || errno == ENOSYS) {
@@ -256,6 +256,6 @@ bool move_file_no_replace(std::u16string from, std::u16string to) {
     return false;
 }
 
-bool copy_file_replace(std::u16string from, std::u16string to) {
+bool copy_file_replace(const std::u16string& from, const std::u16string& to) {
     return copy_contents(native_path(from), native_path(to), O_TRUNC);
 }

@@ -161,7 +161,7 @@ std::u16string md5::hex(const std::array<uint8_t, 16>& digest) {
     return s;
 }
 
-std::u16string file_md5_hex(std::u16string path) {
+std::u16string file_md5_hex(const std::u16string& path) {
     // Opening a folder succeeds on some systems; it is no readable file.
     if (folder_exists(path)) return u"-1";
     std::FILE* f = std::fopen(native_path(path).c_str(), "rb");

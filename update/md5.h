@@ -18,10 +18,10 @@ class md5 {
     void block(const uint8_t* p);
     uint32_t state[4];
     uint64_t length = 0;  // bytes fed
-    uint8_t buffer[64];
+    uint8_t buffer[64] = {};
     size_t used = 0;
 };
 
 // The file's digest as 32 lower-case hexadecimal digits, read in 1024-byte pieces;
 // "-1" when the file cannot be opened or read (a folder counts as unreadable).
-std::u16string file_md5_hex(std::u16string path);
+std::u16string file_md5_hex(const std::u16string& path);

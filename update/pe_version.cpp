@@ -169,11 +169,11 @@ std::u16string pe_version_text_from_memory(const uint8_t* data, size_t size) {
     });
 }
 
-std::u16string file_version_text(std::u16string path) {
+std::u16string file_version_text(const std::u16string& path) {
     if (!file_exists(path)) return {};
     std::FILE* f = std::fopen(native_path(path).c_str(), "rb");
     if (!f) return {};
-    const std::u16string text = version_text([&](uint64_t offset, void* out, size_t n) {
+    std::u16string text = version_text([&](uint64_t offset, void* out, size_t n) {
         if (offset > uint64_t(LONG_MAX)) return false;
         if (std::fseek(f, static_cast<long>(offset), SEEK_SET) != 0) return false;
         return std::fread(out, 1, n, f) == n;

@@ -8,7 +8,7 @@
 
 // "%d.%d.%d.%d" of the fixed file version, most significant part first; empty when the file
 // is no PE image or has no version resource.
-std::u16string file_version_text(std::u16string path);
+std::u16string file_version_text(const std::u16string& path);
 
 // Reads `size` bytes at `offset`; false unless all of them were read.
 using pe_read = std::function<bool(uint64_t offset, void* out, size_t size)>;

@@ -322,7 +322,8 @@ TEST_F(Update, InstallFolderThatCannotBeCreated) {
 
 TEST_F(Update, UpdateServerOutsideTheAllowedListIsRefused) {
     publish({{"editor.so", "module.zip", "module bytes", true}});
-    const std::vector<std::u16string> saved = inet::allowed_servers();
+    // NOLINTNEXTLINE(performance-unnecessary-copy-initialization): the list changes below
+    std::vector<std::u16string> saved = inet::allowed_servers();
     inet::set_allowed_servers({u"shop.example"});
     struct row {
         std::u16string update_url, file_url, refused;
@@ -349,7 +350,7 @@ TEST_F(Update, PackedByTheShopToolInstallsTheSameFiles) {
     write_file_bytes((source / "editor.so").string(), std::string(100000, 'e'));
     write_file_bytes((source / "data.bin").string(), "data");
     write_file_bytes((source / "notes.txt").string(), "notes");
-    const std::string pack = std::string(std::getenv("QUORLA_BINARY_DIR")) + "/bin/quorla-pack";
+    const std::string pack = (fs::path(QUORLA_TEST_BINARY_DIR) / "bin" / "quorla-pack").string();
     const std::string command = pack + " --module editor.so --archive extra.cab='*.txt' " +
                                 source.string() + " " + (log.folder() / "out").string() +
                                 " > /dev/null";

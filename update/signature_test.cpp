@@ -33,7 +33,7 @@ struct Signature : ::testing::Test {
 
     std::string sign(const std::string& value, const std::string& file) {
         std::string error;
-        const std::string s = sign_manifest_data(value, file, error);
+        std::string s = sign_manifest_data(value, file, error);
         EXPECT_FALSE(s.empty()) << error;
         return s;
     }
@@ -86,7 +86,7 @@ TEST_F(Signature, LauncherWithoutKeyAcceptsSignedAndUnsignedAlike) {
 }
 
 TEST_F(Signature, PackedAndSignedByTheShopTool) {
-    const std::string pack = std::string(std::getenv("QUORLA_BINARY_DIR")) + "/bin/quorla-pack";
+    const std::string pack = (fs::path(QUORLA_TEST_BINARY_DIR) / "bin" / "quorla-pack").string();
     const fs::path source = log.folder() / "src";
     fs::create_directories(source);
     std::FILE* f = std::fopen((source / "m.so").c_str(), "w");

@@ -236,6 +236,7 @@ TEST(xml_document, stray_closing_tags_under_deep_nesting_are_ignored) {
         ++levels;
     }
     EXPECT_EQ(levels, 49999u);
+    ASSERT_NE(a, nullptr);
     ASSERT_EQ(a->children().size(), 1u);
     EXPECT_EQ(a->children()[0], tail);
 }

@@ -18,7 +18,6 @@ namespace fs = std::filesystem;
 using test_support::http_server;
 using test_support::launcher_log;
 using test_support::read_text;
-using test_support::reply;
 
 namespace {
 

@@ -107,7 +107,7 @@ struct Faults : ::testing::Test {
         return read_text(state / "cart.txt").find("key=FAULT-1") != std::string::npos;
     }
 
-    run_result launch(std::map<std::string, std::string> env = {}, run_options options = {},
+    run_result launch(std::map<std::string, std::string> env = {}, const run_options& options = {},
                       const std::string& startup_url = "") {
         return test_support::run_launcher(
             data,
@@ -282,7 +282,8 @@ TEST_F(Faults, HostileServersEndTheRunInBoundedTimeAndMemory) {
         const std::string text = log();
         EXPECT_NE(text.find(row.line), std::string::npos) << text;
         if (row.answer.after == raw_end::endless) {
-            EXPECT_NE(text.find("response body larger than 16777216 bytes"), std::string::npos) << text;
+            EXPECT_NE(text.find("response body larger than 16777216 bytes"), std::string::npos)
+                << text;
         }
         EXPECT_FALSE(cart_received());
 #ifndef __SANITIZE_ADDRESS__  // the sanitizer's own bookkeeping holds freed memory back

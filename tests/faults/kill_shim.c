@@ -4,7 +4,6 @@
  *   QUORLA_KILL_AT_MOVE=N   just before the N-th move of an unpacked file into place
  *                           (moves of finished downloads, "*.tmp~", are not counted)
  */
-#define _GNU_SOURCE
 #include <dlfcn.h>
 #include <signal.h>
 #include <stdio.h>

@@ -68,7 +68,7 @@ fs::path binary_dir() {
 }
 
 fs::path scratch_folder(const std::string& what) {
-    const fs::path dir =
+    fs::path dir =
         fs::temp_directory_path() / ("quorla-install-" + what + "-" + std::to_string(::getpid()));
     fs::remove_all(dir);
     fs::create_directories(dir);

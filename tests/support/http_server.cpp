@@ -84,7 +84,7 @@ const certificate_files& certificates() {
             cnf << "[ca]\ndefault_ca = test\n[test]\ndatabase = index.txt\n"
                    "new_certs_dir = .\nserial = serial\ndefault_md = sha256\n"
                    "policy = any\n[any]\ncommonName = supplied\n";
-            std::ofstream(f.dir / "index.txt");
+            std::ofstream index(f.dir / "index.txt");  // an empty file
             std::ofstream(f.dir / "serial") << "01\n";
         }
         std::string cmd =
@@ -487,7 +487,7 @@ std::u16string http_server::url16(std::string_view path) const {
     return std::u16string(u.begin(), u.end());  // test addresses are ASCII
 }
 
-void http_server::serve(const std::string& path, reply r) {
+void http_server::serve(const std::string& path, const reply& r) {
     p->set_route(path, [r](const recorded_request&) { return answer_with(r); });
 }
 
@@ -511,7 +511,7 @@ void http_server::serve_folder(const std::string& prefix, const std::filesystem:
     p->folders.emplace_back(prefix, folder);
 }
 
-void http_server::serve_raw(const std::string& path, std::string bytes, raw_end after) {
+void http_server::serve_raw(const std::string& path, const std::string& bytes, raw_end after) {
     p->set_route(path, [bytes, after](const recorded_request&) {
         answer a;
         a.raw = true;
@@ -522,7 +522,7 @@ void http_server::serve_raw(const std::string& path, std::string bytes, raw_end 
 }
 
 void http_server::handle(const std::string& path,
-                         std::function<reply(const recorded_request&)> handler) {
+                         const std::function<reply(const recorded_request&)>& handler) {
     p->set_route(path, [handler](const recorded_request& r) { return answer_with(handler(r)); });
 }
 
@@ -552,7 +552,7 @@ std::string closed_port_url() {
     a.sin_family = AF_INET;
     a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     socklen_t len = sizeof(a);
-    ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof(a));
+    (void)::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof(a));
     ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
     ::close(fd);
     return "http://127.0.0.1:" + std::to_string(ntohs(a.sin_port));

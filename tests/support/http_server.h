@@ -83,7 +83,7 @@ class http_server {
     std::string url(std::string_view path) const;       // base_url() + path
     std::u16string url16(std::string_view path) const;  // the same as wide text
 
-    void serve(const std::string& path, reply answer);
+    void serve(const std::string& path, const reply& answer);
     void serve_bytes(const std::string& path, std::string bytes);
     // Answers in order; the last one repeats.
     void serve_sequence(const std::string& path, std::vector<reply> answers);
@@ -91,8 +91,10 @@ class http_server {
     // in `folder`; missing files and names with ".." get 404.
     void serve_folder(const std::string& prefix, const std::filesystem::path& folder);
     // Exactly these bytes, no status line or header added, then `after`.
-    void serve_raw(const std::string& path, std::string bytes, raw_end after = raw_end::close);
-    void handle(const std::string& path, std::function<reply(const recorded_request&)> handler);
+    void serve_raw(const std::string& path, const std::string& bytes,
+                   raw_end after = raw_end::close);
+    void handle(const std::string& path,
+                const std::function<reply(const recorded_request&)>& handler);
 
     // Requests received so far for a path (query ignored) and for all paths, in order.
     int request_count(std::string_view path) const;

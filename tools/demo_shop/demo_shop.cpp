@@ -145,7 +145,7 @@ class shop {
         const size_t at = service.find("key=");
         if (at == std::string::npos) return "";
         const size_t end = service.find('&', at);
-        const std::string key =
+        std::string key =
             service.substr(at + 4, end == std::string::npos ? std::string::npos : end - at - 4);
         std::lock_guard<std::mutex> guard(lock_);
         cart_keys_.push_back(key);

@@ -141,6 +141,7 @@ bool write_cab(const fs::path& archive, const fs::path& source,
     std::vector<std::string> args = {"gcab", "-c", "-z", target.string(), "--"};
     args.insert(args.end(), files.begin(), files.end());
     std::vector<char*> argv;
+    argv.reserve(args.size() + 1);
     for (auto& a : args) argv.push_back(a.data());
     argv.push_back(nullptr);
     std::cout.flush();
@@ -244,8 +245,9 @@ int run(const options& o) {
             }
             if (attribute.empty()) attribute = " hash=\"" + to_utf8(file_md5_hex(path16)) + "\"";
             const bool is_module = relative == module;
-            inner += std::string("    <file") + (is_module ? " id=\"module\"" : "") + attribute +
-                     ">" + relative + "</file>\n";
+            inner += "    <file";
+            if (is_module) inner += " id=\"module\"";
+            inner += attribute + ">" + relative + "</file>\n";
         }
         inner += "  </files>\n";
     }
