@@ -8,6 +8,7 @@
 #include <sstream>
 
 #include "tests/support/launcher_run.h"
+#include "tests/support/scratch.h"
 
 namespace fs = std::filesystem;
 using test_support::background_program;
@@ -25,10 +26,7 @@ struct EndToEnd : ::testing::Test {
 
     void SetUp() override {
         bin = fs::path(std::getenv("QUORLA_BINARY_DIR")) / "bin";
-        dir = fs::temp_directory_path() /
-              ("quorla-e2e-" + std::to_string(::getpid()) + "-" +
-               ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(dir);
+        dir = test_support::fresh_test_folder("quorla-e2e");
         data = dir / "data";
         update = dir / "update";
         state = dir / "state";

@@ -10,6 +10,7 @@
 #include "tests/support/archives.h"
 #include "tests/support/http_server.h"
 #include "tests/support/launcher_run.h"
+#include "tests/support/scratch.h"
 #include "text/text.h"
 #include "update/md5.h"
 #include "update/scramble.h"
@@ -42,10 +43,7 @@ struct Confinement : ::testing::Test {
     http_server shop;
 
     void SetUp() override {
-        dir = fs::temp_directory_path() /
-              ("quorla-confine-" + std::to_string(::getpid()) + "-" +
-               ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(dir);
+        dir = test_support::fresh_test_folder("quorla-confine");
         data = dir / "data";
         outside = dir / "outside";
         served = dir / "served";

@@ -16,6 +16,7 @@
 #include "startup/startup_file.h"
 #include "tests/support/http_server.h"
 #include "tests/support/launcher_run.h"
+#include "tests/support/scratch.h"
 #include "tests/support/test_log.h"
 #include "text/text.h"
 #include "update/procedure.h"
@@ -56,10 +57,7 @@ struct Faults : ::testing::Test {
     std::string base;
 
     void SetUp() override {
-        dir = fs::temp_directory_path() /
-              ("quorla-faults-" + std::to_string(::getpid()) + "-" +
-               ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(dir);
+        dir = test_support::fresh_test_folder("quorla-faults");
         data = dir / "data";
         module = dir / "module";
         packed = dir / "packed";

@@ -15,10 +15,12 @@
 #include <string>
 #include <vector>
 
-#include "tests/support/process.h"
+#include "tests/support/launcher_run.h"
 
 namespace fs = std::filesystem;
 using test_support::background_program;
+using test_support::percent_encode;
+using test_support::read_text;
 using test_support::run_program;
 using test_support::run_result;
 
@@ -30,13 +32,6 @@ const std::string kPackage = "quorla-launcher";
 // The system-wide defaults that the package's maintainer scripts edit.
 const fs::path kSystemDefaults = "/etc/xdg/mimeapps.list";
 
-std::string read_text(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
 bool contains(const std::string& text, const std::string& needle) {
     return text.find(needle) != std::string::npos;
 }
@@ -46,21 +41,6 @@ std::vector<std::string> lines_of(const std::string& text) {
     std::istringstream in(text);
     for (std::string line; std::getline(in, line);) lines.push_back(line);
     return lines;
-}
-
-std::string percent_encode(const std::string& s) {
-    std::string out;
-    const char* hex = "0123456789ABCDEF";
-    for (unsigned char c : s) {
-        if (isalnum(c) || c == '.' || c == '-' || c == '_') {
-            out += static_cast<char>(c);
-        } else {
-            out += '%';
-            out += hex[c >> 4];
-            out += hex[c & 15];
-        }
-    }
-    return out;
 }
 
 fs::path binary_dir() {
