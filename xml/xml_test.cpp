@@ -261,7 +261,11 @@ std::filesystem::path source_dir() {
 }
 
 TEST(xml_document, seed_corpus_documents_parse_and_fuzz_regressions_stay_safe) {
-    const auto seeds = files_in(source_dir() / "xml" / "fuzz_corpus");
+    // The documents we wrote (*.xml); what the fuzzer kept beside them is replayed by
+    // xml_fuzz_replay, and need not parse.
+    std::vector<std::filesystem::path> seeds;
+    for (const auto& path : files_in(source_dir() / "xml" / "fuzz_corpus"))
+        if (path.extension() == ".xml") seeds.push_back(path);
     ASSERT_FALSE(seeds.empty());
     for (const auto& path : seeds) {
         const std::string bytes = read_file(path);
