@@ -3,10 +3,9 @@
 #include <cctype>
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
-#include <sstream>
 
 #include "log/clock.h"
+#include "tests/support/archives.h"
 #include "text/text.h"
 
 namespace fs = std::filesystem;
@@ -19,10 +18,7 @@ fs::path built_program(const std::string& name) {
 }
 
 std::string read_text(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
+    return read_file_bytes(path.string());
 }
 
 size_t count_of(const std::string& text, const std::string& needle) {
