@@ -272,6 +272,19 @@ void print_samples(const char* label, const std::vector<double>& v, double scale
     std::printf(" %s (median %.1f)\n", unit, median(v) * scale);
 }
 
+// Repetition i runs both sides, the one going first alternating, so that neither always meets
+// a cache the other has just warmed.
+template <class A, class B>
+void in_turn(int i, A& first, B& second) {
+    if (i % 2) {
+        second();
+        first();
+    } else {
+        first();
+        second();
+    }
+}
+
 // Samples in seconds, ours against a reference command: the ratio of the medians must stay at
 // or below `limit`.
 void report_times(const char* name, const char* reference, const std::vector<double>& ours,
@@ -435,13 +448,7 @@ void bench_full_update(const settings& s, const module_data& m, const std::strin
             rss.push_back(double(r.max_rss_kib));
             if (count_files(ref_dir) != m.files) die("the pipeline did not install the module");
         };
-        if (i % 2) {
-            run_ref();
-            run_ours();
-        } else {
-            run_ours();
-            run_ref();
-        }
+        in_turn(i, run_ours, run_ref);
     }
     g_pipeline_rss_kib = long(median(rss));
     report_times("2 Full update, 200 MiB / 3 zips", "pipeline", ours, ref, 1.2);
@@ -502,13 +509,7 @@ void bench_extract(const settings& s) {
             must(r, "unzip");
             ref.push_back(r.seconds);
         };
-        if (i % 2) {
-            run_ref();
-            run_ours();
-        } else {
-            run_ours();
-            run_ref();
-        }
+        in_turn(i, run_ours, run_ref);
         if (count_files(ours_dir) != 100 || count_files(ref_dir) != 100)
             die("an extraction is incomplete");
     }
