@@ -70,18 +70,25 @@ std::string read_out(const startup_file_xml& s) {
         out += pad + value + "\n";
     };
     const std::pair<const char*, const std::u16string*> texts[] = {
-        {"module", &s.module},           {"install_path", &s.install_path},
-        {"update_url", &s.update_url},   {"update_file_url", &s.update_file_url},
-        {"todo", &s.todo},               {"editor_id", &s.editor_id},
-        {"config_url", &s.config_url},   {"storage_url", &s.storage_url},
-        {"rsid", &s.rsid},               {"lsid", &s.lsid}};
+        {"module", &s.module},
+        {"install_path", &s.install_path},
+        {"update_url", &s.update_url},
+        {"update_file_url", &s.update_file_url},
+        {"todo", &s.todo},
+        {"editor_id", &s.editor_id},
+        {"config_url", &s.config_url},
+        {"storage_url", &s.storage_url},
+        {"rsid", &s.rsid},
+        {"lsid", &s.lsid}};
     for (const auto& [name, value] : texts) field(name, to_utf8(*value));
     field("count", std::to_string(s.count));
-    const std::pair<const char*, const std::u16string*> more[] = {
-        {"user_id", &s.user_id},         {"return_url", &s.return_url},
-        {"return2_url", &s.return2_url}, {"setkey_url", &s.setkey_url},
-        {"agent", &s.agent},             {"agent_type", &s.agent_type},
-        {"app_title", &s.app_title}};
+    const std::pair<const char*, const std::u16string*> more[] = {{"user_id", &s.user_id},
+                                                                  {"return_url", &s.return_url},
+                                                                  {"return2_url", &s.return2_url},
+                                                                  {"setkey_url", &s.setkey_url},
+                                                                  {"agent", &s.agent},
+                                                                  {"agent_type", &s.agent_type},
+                                                                  {"app_title", &s.app_title}};
     for (const auto& [name, value] : more) field(name, to_utf8(*value));
     for (const auto& [name, value] : s.internal_calls)
         out += "InternalCall(\"" + to_utf8(name) + "\", \"" + to_utf8(value) + "\")\n";
@@ -137,8 +144,10 @@ TEST(ShopGuide, ExplainedLogLinesExistInTheLauncher) {
         const std::string line = (*it)[1].str();
         // The values the launcher fills in are "…" in the guide.
         const std::string fixed = line.substr(0, std::min(line.find(" ("), line.find("…")));
-        const std::string as_format = std::regex_replace(fixed, std::regex("^(\\* 오류: )\\w+\\(\\)"), "$1%s()");
-        EXPECT_TRUE(sources.find(fixed) != std::string::npos || sources.find(as_format) != std::string::npos)
+        const std::string as_format =
+            std::regex_replace(fixed, std::regex("^(\\* 오류: )\\w+\\(\\)"), "$1%s()");
+        EXPECT_TRUE(sources.find(fixed) != std::string::npos ||
+                    sources.find(as_format) != std::string::npos)
             << line;
         ++checked;
     }
@@ -164,23 +173,24 @@ TEST_F(ShopGuideTinyShop, RunsFromLinkToReturnPage) {
     fs::create_directories(dir / "bin");
     fs::copy_file(fs::path(std::getenv("QUORLA_BINARY_DIR")) / "lib" / "libquorla_sample_editor.so",
                   dir / "module" / "libquorla_sample_editor.so");
-    const auto packed = test_support::run_program(
-        {test_support::built_program("quorla-pack").string(), "--module", "libquorla_sample_editor.so",
-         (dir / "module").string(), (dir / "www" / "update").string()},
-        {}, 60);
+    const auto packed =
+        test_support::run_program({test_support::built_program("quorla-pack").string(), "--module",
+                                   "libquorla_sample_editor.so", (dir / "module").string(),
+                                   (dir / "www" / "update").string()},
+                                  {}, 60);
     ASSERT_EQ(packed.exit_code, 0) << packed.output;
     std::ofstream(dir / "www" / "startup.xml") << here(example("tiny-startup"));
     std::ofstream(dir / "www" / "cart.xml") << example("tiny-cart");
     std::ofstream(dir / "www" / "return.html") << "<p>Thank you</p>\n";
     shop.serve_folder("/", dir / "www");
     // The customer's default browser records what it is asked to open.
-    std::ofstream(dir / "bin" / "xdg-open") << "#!/bin/sh\nprintf '%s\\n' \"$1\" >> '"
-                                            << (dir / "opened.txt").string() << "'\n";
+    std::ofstream(dir / "bin" / "xdg-open")
+        << "#!/bin/sh\nprintf '%s\\n' \"$1\" >> '" << (dir / "opened.txt").string() << "'\n";
     fs::permissions(dir / "bin" / "xdg-open", fs::perms::owner_all);
 
-    const auto result = test_support::run_launcher(
-        dir / "data", here(line_of("tiny-link")),
-        {{"PATH", (dir / "bin").string() + ":" + std::getenv("PATH")}});
+    const auto result =
+        test_support::run_launcher(dir / "data", here(line_of("tiny-link")),
+                                   {{"PATH", (dir / "bin").string() + ":" + std::getenv("PATH")}});
     ASSERT_FALSE(result.timed_out) << result.output;
     const std::string log = test_support::launcher_log(dir / "data");
     EXPECT_EQ(log.find("오류"), std::string::npos) << log;
