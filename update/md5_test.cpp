@@ -86,3 +86,61 @@ TEST_F(md5_file_test, NonAsciiFileNameIsFound) {
     write_file_bytes(at("모듈.dll"), "abc");
     EXPECT_EQ(file_md5_hex(w("모듈.dll")), u"900150983cd24fb0d6963f7d28e17f72");
 }
+
+// Every core the machine runs, forced in turn, against the one-file digest and md5sum: every
+// length from 0 to a few blocks past 16 lanes of one block (the padding and lane boundaries),
+// mixed with files several reads long, unreadable paths among them, in one batch.
+TEST_F(md5_file_test, EveryLaneCoreMatchesOneFileDigestAndMd5sum) {
+    std::mt19937 rng(1992);
+    std::vector<std::u16string> paths;
+    std::string names;
+    auto add = [&](const std::string& name, size_t size) {
+        std::string data(size, '\0');
+        for (auto& c : data) c = char(rng());
+        write_file_bytes(at(name), data);
+        paths.push_back(w(name));
+        names += " '" + at(name) + "'";
+    };
+    const size_t read = 64 * 1024;
+    for (size_t size : {3 * read + 65, read - 1, read, read + 1}) add("big" + std::to_string(size), size);
+    for (size_t size = 0; size <= 16 * 64 + 4 * 64; ++size) {
+        add("s" + std::to_string(size), size);
+        if (size == 100) add("m1", 1048576 + 7);
+        if (size == 700) add("m2", 2 * read + 63);
+    }
+    paths.insert(paths.begin() + 5, w("missing"));
+    paths.insert(paths.begin() + 50, w(""));
+    paths.insert(paths.begin() + 51, u"/proc/self/mem");  // opens, but reading fails
+
+    std::vector<std::u16string> expected;
+    FILE* p = popen(("md5sum" + names).c_str(), "r");
+    ASSERT_NE(p, nullptr);
+    char line[4096];
+    while (fgets(line, sizeof line, p)) expected.push_back(from_utf8(std::string(line, 32)));
+    pclose(p);
+    for (size_t i : {5u, 50u, 51u}) expected.insert(expected.begin() + long(i), u"-1");
+    ASSERT_EQ(expected.size(), paths.size());
+    for (size_t i = 0; i < paths.size(); ++i)
+        ASSERT_EQ(file_md5_hex(paths[i]), expected[i]) << to_utf8(paths[i]);
+
+    const struct {
+        md5_lanes lanes;
+        const char* name;
+    } cores[] = {{md5_lanes::scalar, "scalar"}, {md5_lanes::sse2, "sse2"},
+                 {md5_lanes::avx2, "avx2"},     {md5_lanes::avx512, "avx512"},
+                 {md5_lanes::automatic, "automatic"}};
+    for (const auto& core : cores) {
+        if (!md5_lanes_available(core.lanes)) {
+            std::printf("md5 core %s: not available on this processor\n", core.name);
+            continue;
+        }
+        const std::vector<std::u16string> got = files_md5_hex(paths, core.lanes);
+        ASSERT_EQ(got.size(), paths.size()) << core.name;
+        for (size_t i = 0; i < paths.size(); ++i)
+            ASSERT_EQ(got[i], expected[i]) << core.name << " " << to_utf8(paths[i]);
+        // Fewer files than lanes, and none at all.
+        EXPECT_EQ(files_md5_hex({paths[0], paths[7]}, core.lanes),
+                  (std::vector<std::u16string>{expected[0], expected[7]})) << core.name;
+        EXPECT_TRUE(files_md5_hex({}, core.lanes).empty()) << core.name;
+    }
+}
