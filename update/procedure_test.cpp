@@ -185,6 +185,35 @@ TEST_F(Update, StaleFilesAreReplacedCurrentOnesLeftAlone) {
     EXPECT_EQ(installed("unlisted.dat"), "mine");
 }
 
+// The installed files are digested together before the decisions; the decisions and their
+// order stay those of a file-by-file check, also for a path listed twice.
+TEST_F(Update, ManyInstalledFilesAreDecidedInManifestOrder) {
+    std::vector<listed> entries;
+    std::vector<std::u16string> expected;
+    for (int i = 0; i < 40; ++i) {
+        const std::string name = "f" + std::to_string(i) + ".dat";
+        const std::string content(size_t(i) * 700, char('a' + i % 26));
+        const int kind = i % 4;  // current, stale, missing, current without a hash
+        entries.push_back({name, "a.zip", content, i == 0, kind == 3 ? "" : "auto"});
+        if (kind != 2) install_file(name, kind == 1 ? content + "old" : content);
+        if (kind == 1 || kind == 2) expected.push_back(from_utf8(name));
+    }
+    // Its hash is that of the installed copy, which its first entry has deleted meanwhile.
+    entries.push_back({"f1.dat", "a.zip", "", false, md5_of(std::string(700, 'b') + "old")});
+    entries.push_back({"f4.dat", "a.zip", "", false, md5_of(std::string(4 * 700, 'e'))});
+    expected.push_back(u"f1.dat");
+    publish(entries, false);
+
+    std::vector<update_file_entry> updates;
+    std::u16string module_file;
+    ASSERT_TRUE(collect_updates(startup.install_path, updates, startup.update_url, module_file));
+    std::vector<std::u16string> paths;
+    for (const auto& e : updates) paths.push_back(e.path);
+    EXPECT_EQ(paths, expected);
+    EXPECT_FALSE(fs::exists(install / "f1.dat"));
+    EXPECT_EQ(installed("f4.dat"), std::string(4 * 700, 'e'));
+}
+
 TEST_F(Update, HashDifferingOnlyInLetterCaseCountsAsCurrent) {
     std::string upper = md5_of("content");
     for (auto& c : upper) c = static_cast<char>(toupper(static_cast<unsigned char>(c)));
