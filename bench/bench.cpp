@@ -309,7 +309,7 @@ struct settings {
 
 void bench_md5(const settings& s) {
     std::printf(
-        "1. MD5 throughput: file_md5_hex against OpenSSL MD5 (64 KiB reads), 256 MiB file\n");
+        "1. MD5 throughput: file_md5_hex against OpenSSL MD5, both in 64 KiB reads, 256 MiB file\n");
     const fs::path file = s.work / "md5.bin";
     {
         std::mt19937_64 rng(1);
@@ -339,7 +339,7 @@ void bench_md5(const settings& s) {
     print_samples("openssl", ref, 1, "MiB/s");
     const double r = median(ours) / median(ref);
     report({"1 MD5 throughput, 256 MiB", fmt("%.0f MiB/s", median(ours)),
-            fmt("%.0f MiB/s", median(ref)), fmt("%.2f", r), ">= 0.90 x", r >= 0.9});
+            fmt("%.0f MiB/s", median(ref)), fmt("%.2f", r), ">= 0.95 x", r >= 0.95});
     fs::remove(file);
 }
 
@@ -472,7 +472,7 @@ void bench_noop_update(const settings& s, const module_data& m, const std::strin
         must(r, "md5sum -c");
         ref.push_back(r.seconds);
     }
-    report_times("3 No-op update, 200 MiB current", "md5sum", ours, ref, 1.1);
+    report_times("3 No-op update, 200 MiB current", "md5sum", ours, ref, 0.5);
 }
 
 void bench_extract(const settings& s) {
@@ -660,6 +660,12 @@ int main(int argc, char** argv) {
     std::printf("QuorlaLauncher benchmarks: %ld CPUs, %s, Linux %s, %d repetitions (medians)\n\n",
                 sysconf(_SC_NPROCESSORS_ONLN), first_line_of("/proc/cpuinfo", "model name").c_str(),
                 kernel_release().c_str(), s.reps);
+    // What files_md5_hex picks on this processor: the widest vector core it runs.
+    const char* core = md5_lanes_available(md5_lanes::avx512) ? "AVX-512, 16 files at once"
+                       : md5_lanes_available(md5_lanes::avx2) ? "AVX2, 8 files at once"
+                       : md5_lanes_available(md5_lanes::sse2) ? "SSE2, 4 files at once"
+                                                              : "one file after another";
+    std::printf("MD5 of the installed files (benchmarks 3 and 5): %s\n\n", core);
 
     if (s.wants(1)) bench_md5(s);
     if (s.wants(2) || s.wants(3) || s.wants(5)) {

@@ -108,18 +108,47 @@ __attribute__((target("avx2"))) void run_avx2(uint32_t* state, const uint8_t* ba
 #define AVX512_H 0x96
 #define AVX512_I 0x39
 
+// The 16 message words of one block of each lane: loads one 64-byte block per lane and
+// transposes the 16 x 16 words, so that m[w] holds word w of every lane. Four shuffle stages
+// cost less than a gather per word.
+__attribute__((target("avx512f"))) inline void load_transposed(const uint8_t* const* p,
+                                                               __m512i* m) {
+    __m512i t[16], u[16];
+    for (int i = 0; i < 16; i += 2) {
+        const __m512i r0 = _mm512_loadu_si512(p[i]), r1 = _mm512_loadu_si512(p[i + 1]);
+        t[i] = _mm512_unpacklo_epi32(r0, r1);  // per 128 bits: words 0, 0, 1, 1 of rows i, i+1
+        t[i + 1] = _mm512_unpackhi_epi32(r0, r1);  // words 2, 2, 3, 3
+    }
+    for (int g = 0; g < 16; g += 4) {  // per 128 bits j: word 4j+q of rows g..g+3 in u[g+q]
+        u[g] = _mm512_unpacklo_epi64(t[g], t[g + 2]);
+        u[g + 1] = _mm512_unpackhi_epi64(t[g], t[g + 2]);
+        u[g + 2] = _mm512_unpacklo_epi64(t[g + 1], t[g + 3]);
+        u[g + 3] = _mm512_unpackhi_epi64(t[g + 1], t[g + 3]);
+    }
+    for (int q = 0; q < 4; ++q) {  // then the 4 x 4 transpose of the 128-bit parts
+        const __m512i v0 = _mm512_shuffle_i32x4(u[q], u[4 + q], 0x44);
+        const __m512i v1 = _mm512_shuffle_i32x4(u[q], u[4 + q], 0xee);
+        const __m512i v2 = _mm512_shuffle_i32x4(u[8 + q], u[12 + q], 0x44);
+        const __m512i v3 = _mm512_shuffle_i32x4(u[8 + q], u[12 + q], 0xee);
+        m[q] = _mm512_shuffle_i32x4(v0, v2, 0x88);
+        m[4 + q] = _mm512_shuffle_i32x4(v0, v2, 0xdd);
+        m[8 + q] = _mm512_shuffle_i32x4(v1, v3, 0x88);
+        m[12 + q] = _mm512_shuffle_i32x4(v1, v3, 0xdd);
+    }
+}
+
 __attribute__((target("avx512f"))) void run_avx512(uint32_t* state, const uint8_t* base,
                                                    const uint32_t* offset, size_t blocks) {
     __m512i a = _mm512_loadu_si512(state);
     __m512i b = _mm512_loadu_si512(state + 16);
     __m512i c = _mm512_loadu_si512(state + 32);
     __m512i d = _mm512_loadu_si512(state + 48);
-    __m512i at = _mm512_loadu_si512(offset);
-    const __m512i next = _mm512_set1_epi32(64);
+    const uint8_t* p[16];
+    for (int i = 0; i < 16; ++i) p[i] = base + offset[i];
     for (; blocks > 0; --blocks) {
         __m512i m[16];
-        for (int k = 0; k < 16; ++k) m[k] = _mm512_i32gather_epi32(at, base + 4 * k, 1);
-        at = _mm512_add_epi32(at, next);
+        load_transposed(p, m);
+        for (auto& q : p) q += 64;
         const __m512i aa = a, bb = b, cc = c, dd = d;
         MD5_64_STEPS(AVX512_STEP, AVX512_F, AVX512_G, AVX512_H, AVX512_I);
         a = _mm512_add_epi32(a, aa);
