@@ -35,6 +35,6 @@ bool md5_lanes_available(md5_lanes lanes);
 
 // file_md5_hex of each path, in the order given, computed together: on every start the
 // installed files are checked, and digesting several at once in vector lanes is several times
-// faster than one after another. A path the processor cannot run is taken as `automatic`.
+// faster than one after another. A core the processor cannot run is taken as `automatic`.
 std::vector<std::u16string> files_md5_hex(const std::vector<std::u16string>& paths,
                                           md5_lanes lanes = md5_lanes::automatic);
