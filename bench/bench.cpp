@@ -309,7 +309,7 @@ struct settings {
 
 void bench_md5(const settings& s) {
     std::printf(
-        "1. MD5 throughput: file_md5_hex against OpenSSL MD5, both in 64 KiB reads, 256 MiB file\n");
+        "1. MD5 throughput: file_md5_hex against OpenSSL MD5 (both 64 KiB reads), 256 MiB\n");
     const fs::path file = s.work / "md5.bin";
     {
         std::mt19937_64 rng(1);

@@ -172,8 +172,14 @@ md5_lane_core pick_core(md5_lanes lanes) {
 class lane_batch {
   public:
     lane_batch(const std::vector<std::u16string>& paths, md5_lane_core core)
-        : paths_(paths), core_(core), lanes_(core.lanes), digests_(paths.size()),
-          buffer_(lanes_ * kSlot), state_(4 * lanes_), offset_(lanes_), lane_(lanes_) {}
+        : paths_(paths),
+          core_(core),
+          lanes_(core.lanes),
+          digests_(paths.size()),
+          buffer_(lanes_ * kSlot),
+          state_(4 * lanes_),
+          offset_(lanes_),
+          lane_(lanes_) {}
 
     std::vector<std::u16string> run() {
         for (size_t l = 0; l < lanes_; ++l) start_next(l);

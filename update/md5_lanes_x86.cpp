@@ -17,9 +17,9 @@ namespace {
 #define SSE_G(b, c, d) _mm_or_si128(_mm_and_si128(d, b), _mm_andnot_si128(d, c))
 #define SSE_H(b, c, d) _mm_xor_si128(b, _mm_xor_si128(c, d))
 #define SSE_I(b, c, d) _mm_xor_si128(c, _mm_or_si128(b, _mm_xor_si128(d, ones)))
-#define SSE_STEP(f, a, b, c, d, k, t, s)                                             \
+#define SSE_STEP(f, a, b, c, d, k, t, s)                                            \
     a = _mm_add_epi32(a, _mm_add_epi32(m[k], _mm_set1_epi32(static_cast<int>(t)))); \
-    a = _mm_add_epi32(a, f(b, c, d));                                                \
+    a = _mm_add_epi32(a, f(b, c, d));                                               \
     a = _mm_add_epi32(SSE_ROTL(a, s), b)
 
 uint32_t load_le32(const uint8_t* p) {
@@ -29,20 +29,20 @@ uint32_t load_le32(const uint8_t* p) {
 }
 
 __attribute__((target("sse2"))) void run_sse2(uint32_t* state, const uint8_t* base,
-                                               const uint32_t* offset, size_t blocks) {
+                                              const uint32_t* offset, size_t blocks) {
     __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(state));
     __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(state + 4));
     __m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i*>(state + 8));
     __m128i d = _mm_loadu_si128(reinterpret_cast<const __m128i*>(state + 12));
     const __m128i ones = _mm_set1_epi32(-1);
-    const uint8_t* p[4] = {base + offset[0], base + offset[1], base + offset[2],
-                           base + offset[3]};
+    const uint8_t* p[4] = {base + offset[0], base + offset[1], base + offset[2], base + offset[3]};
     for (; blocks > 0; --blocks) {
         __m128i m[16];
         for (int k = 0; k < 16; ++k)
-            m[k] = _mm_set_epi32(
-                static_cast<int>(load_le32(p[3] + 4 * k)), static_cast<int>(load_le32(p[2] + 4 * k)),
-                static_cast<int>(load_le32(p[1] + 4 * k)), static_cast<int>(load_le32(p[0] + 4 * k)));
+            m[k] = _mm_set_epi32(static_cast<int>(load_le32(p[3] + 4 * k)),
+                                 static_cast<int>(load_le32(p[2] + 4 * k)),
+                                 static_cast<int>(load_le32(p[1] + 4 * k)),
+                                 static_cast<int>(load_le32(p[0] + 4 * k)));
         for (auto& q : p) q += 64;
         const __m128i aa = a, bb = b, cc = c, dd = d;
         MD5_64_STEPS(SSE_STEP, SSE_F, SSE_G, SSE_H, SSE_I);
@@ -70,7 +70,7 @@ __attribute__((target("sse2"))) void run_sse2(uint32_t* state, const uint8_t* ba
     a = _mm256_add_epi32(AVX2_ROTL(a, s), b)
 
 __attribute__((target("avx2"))) void run_avx2(uint32_t* state, const uint8_t* base,
-                                               const uint32_t* offset, size_t blocks) {
+                                              const uint32_t* offset, size_t blocks) {
     __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(state));
     __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(state + 8));
     __m256i c = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(state + 16));
@@ -116,8 +116,9 @@ __attribute__((target("avx512f"))) inline void load_transposed(const uint8_t* co
     __m512i t[16], u[16];
     for (int i = 0; i < 16; i += 2) {
         const __m512i r0 = _mm512_loadu_si512(p[i]), r1 = _mm512_loadu_si512(p[i + 1]);
-        t[i] = _mm512_unpacklo_epi32(r0, r1);  // per 128 bits: words 0, 0, 1, 1 of rows i, i+1
-        t[i + 1] = _mm512_unpackhi_epi32(r0, r1);  // words 2, 2, 3, 3
+        // Per 128 bits: words 0, 0, 1, 1 and words 2, 2, 3, 3 of rows i and i + 1.
+        t[i] = _mm512_unpacklo_epi32(r0, r1);
+        t[i + 1] = _mm512_unpackhi_epi32(r0, r1);
     }
     for (int g = 0; g < 16; g += 4) {  // per 128 bits j: word 4j+q of rows g..g+3 in u[g+q]
         u[g] = _mm512_unpacklo_epi64(t[g], t[g + 2]);

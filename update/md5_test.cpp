@@ -102,7 +102,8 @@ TEST_F(md5_file_test, EveryLaneCoreMatchesOneFileDigestAndMd5sum) {
         names += " '" + at(name) + "'";
     };
     const size_t read = 64 * 1024;
-    for (size_t size : {3 * read + 65, read - 1, read, read + 1}) add("big" + std::to_string(size), size);
+    for (size_t size : {3 * read + 65, read - 1, read, read + 1})
+        add("big" + std::to_string(size), size);
     for (size_t size = 0; size <= 16 * 64 + 4 * 64; ++size) {
         add("s" + std::to_string(size), size);
         if (size == 100) add("m1", 1048576 + 7);
@@ -126,8 +127,10 @@ TEST_F(md5_file_test, EveryLaneCoreMatchesOneFileDigestAndMd5sum) {
     const struct {
         md5_lanes lanes;
         const char* name;
-    } cores[] = {{md5_lanes::scalar, "scalar"}, {md5_lanes::sse2, "sse2"},
-                 {md5_lanes::avx2, "avx2"},     {md5_lanes::avx512, "avx512"},
+    } cores[] = {{md5_lanes::scalar, "scalar"},
+                 {md5_lanes::sse2, "sse2"},
+                 {md5_lanes::avx2, "avx2"},
+                 {md5_lanes::avx512, "avx512"},
                  {md5_lanes::automatic, "automatic"}};
     for (const auto& core : cores) {
         if (!md5_lanes_available(core.lanes)) {
@@ -140,7 +143,8 @@ TEST_F(md5_file_test, EveryLaneCoreMatchesOneFileDigestAndMd5sum) {
             ASSERT_EQ(got[i], expected[i]) << core.name << " " << to_utf8(paths[i]);
         // Fewer files than lanes, and none at all.
         EXPECT_EQ(files_md5_hex({paths[0], paths[7]}, core.lanes),
-                  (std::vector<std::u16string>{expected[0], expected[7]})) << core.name;
+                  (std::vector<std::u16string>{expected[0], expected[7]}))
+            << core.name;
         EXPECT_TRUE(files_md5_hex({}, core.lanes).empty()) << core.name;
     }
 }
