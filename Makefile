@@ -3,7 +3,7 @@ BUILD ?= build
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
 
-.PHONY: deps configure build test test-sanitize demo fuzz lint bench package clean
+.PHONY: deps configure build test test-sanitize windows test-windows demo fuzz lint bench package clean
 
 deps:
 	@scripts/install-deps
@@ -27,6 +27,20 @@ test-sanitize: deps
 	  LSAN_OPTIONS=suppressions=$(CURDIR)/.lsan-suppressions:print_suppressions=0 \
 	  UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
 	  ctest --output-on-failure -j $(JOBS) -LE install
+
+# The Windows build: cross-built with mingw-w64 against third-party libraries built from Debian's
+# source packages (scripts/windows-deps, cached under ~/.cache), its tests run under wine.
+WINDOWS_BUILD ?= build-windows
+WINDOWS_CMAKE_FLAGS ?=
+windows:
+	@scripts/install-deps windows
+	@prefix=$$(scripts/windows-deps) && \
+	  cmake -S . -B $(WINDOWS_BUILD) -DCMAKE_TOOLCHAIN_FILE=$(CURDIR)/cmake/toolchain-mingw64.cmake \
+	    -DQUORLA_WINDOWS_DEPS_PREFIX="$$prefix" $(WINDOWS_CMAKE_FLAGS) >/dev/null
+	@cmake --build $(WINDOWS_BUILD) -j $(JOBS)
+
+test-windows: windows
+	@cd $(WINDOWS_BUILD) && ctest --output-on-failure -j $(JOBS)
 
 demo: build
 	@scripts/demo
@@ -63,4 +77,4 @@ package: deps
 	  echo "$$out" | sed -n 's/^CPack: - package: \(.*\) generated\.$$/package: \1/p'
 
 clean:
-	rm -rf $(BUILD)
+	rm -rf $(BUILD) $(WINDOWS_BUILD)

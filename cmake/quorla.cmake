@@ -1,3 +1,10 @@
+# The OS half of each seam: name_posix.cpp or name_win.cpp beside the portable name.cpp.
+if(WIN32)
+  set(QUORLA_OS win)
+else()
+  set(QUORLA_OS posix)
+endif()
+
 # quorla_test(NAME SOURCES... LIBS... [LABELS...]): one GoogleTest executable, each case a
 # CTest test carrying the labels.
 function(quorla_test name)

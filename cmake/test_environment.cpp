@@ -3,9 +3,18 @@
 #include <cstdlib>
 
 namespace {
+void set_unless_set(const char* name, const char* value) {
+    if (std::getenv(name) != nullptr) return;
+#ifdef _WIN32
+    _putenv_s(name, value);
+#else
+    ::setenv(name, value, 0);
+#endif
+}
+
 const bool environment_set = [] {
-    ::setenv("QUORLA_SOURCE_DIR", QUORLA_TEST_SOURCE_DIR, 0);
-    ::setenv("QUORLA_BINARY_DIR", QUORLA_TEST_BINARY_DIR, 0);
+    set_unless_set("QUORLA_SOURCE_DIR", QUORLA_TEST_SOURCE_DIR);
+    set_unless_set("QUORLA_BINARY_DIR", QUORLA_TEST_BINARY_DIR);
     return true;
 }();
 }  // namespace

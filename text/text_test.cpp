@@ -57,14 +57,6 @@ TEST_F(CodePage, UndefinedByteBecomesReplacementNotTruncation) {
     EXPECT_EQ(to_wide_acp("a\xFF" "b"), u"a\uFFFDb");
 }
 
-TEST_F(CodePage, CLocaleCountsAsUtf8) {
-    setenv("LC_ALL", "C", 1);
-    set_system_code_page("");
-    EXPECT_TRUE(system_code_page_is_utf8());
-    EXPECT_EQ(to_narrow_acp(u"\ud55c"), "\xED\x95\x9C");
-    unsetenv("LC_ALL");
-}
-
 TEST_F(CodePage, UnknownCharsetFallsBackToUtf8) {
     set_system_code_page("NO-SUCH-CHARSET");
     EXPECT_TRUE(system_code_page_is_utf8());
