@@ -31,7 +31,8 @@ UINT code_page_named(std::string name) {
             break;
         }
     }
-    if (name.empty() || name.find_first_not_of("0123456789") != std::string::npos || name.size() > 5)
+    if (name.empty() || name.find_first_not_of("0123456789") != std::string::npos ||
+        name.size() > 5)
         return 0;
     const UINT number = static_cast<UINT>(std::strtoul(name.c_str(), nullptr, 10));
     return IsValidCodePage(number) ? number : 0;
@@ -63,7 +64,9 @@ std::string system_code_page() {
     return cp == CP_UTF8 ? std::string("UTF-8") : "CP" + std::to_string(cp);
 }
 
-bool system_code_page_is_utf8() { return current_code_page() == CP_UTF8; }
+bool system_code_page_is_utf8() {
+    return current_code_page() == CP_UTF8;
+}
 
 std::u16string to_wide_acp(std::string_view bytes) {
     const size_t zero = bytes.find('\0');
@@ -73,8 +76,9 @@ std::u16string to_wide_acp(std::string_view bytes) {
     if (bytes.empty()) return {};
 
     std::u16string out(bytes.size(), u'\0');
-    const int n = MultiByteToWideChar(cp, MB_ERR_INVALID_CHARS, bytes.data(), static_cast<int>(bytes.size()),
-                                      reinterpret_cast<wchar_t*>(out.data()), static_cast<int>(out.size()));
+    const int n =
+        MultiByteToWideChar(cp, MB_ERR_INVALID_CHARS, bytes.data(), static_cast<int>(bytes.size()),
+                            reinterpret_cast<wchar_t*>(out.data()), static_cast<int>(out.size()));
     if (n > 0) {
         out.resize(static_cast<size_t>(n));
         return out;
@@ -85,7 +89,8 @@ std::u16string to_wide_acp(std::string_view bytes) {
     for (size_t i = 0; i < bytes.size();) {
         const size_t len = character_length(cp, bytes.data() + i, bytes.size() - i);
         wchar_t unit[2];
-        const int m = MultiByteToWideChar(cp, MB_ERR_INVALID_CHARS, bytes.data() + i, static_cast<int>(len), unit, 2);
+        const int m = MultiByteToWideChar(cp, MB_ERR_INVALID_CHARS, bytes.data() + i,
+                                          static_cast<int>(len), unit, 2);
         if (m > 0) {
             out.append(reinterpret_cast<const char16_t*>(unit), static_cast<size_t>(m));
             i += len;
@@ -110,9 +115,9 @@ std::string to_narrow_acp(std::u16string_view text) {
         BOOL used_default = FALSE;
         const size_t at = into.size();
         into.resize(at + units * 4);
-        const int n = WideCharToMultiByte(cp, WC_NO_BEST_FIT_CHARS, reinterpret_cast<const wchar_t*>(p),
-                                          static_cast<int>(units), into.data() + at, static_cast<int>(units * 4),
-                                          nullptr, &used_default);
+        const int n = WideCharToMultiByte(
+            cp, WC_NO_BEST_FIT_CHARS, reinterpret_cast<const wchar_t*>(p), static_cast<int>(units),
+            into.data() + at, static_cast<int>(units * 4), nullptr, &used_default);
         into.resize(at + (n > 0 ? static_cast<size_t>(n) : 0));
         return n > 0 && !used_default;
     };
@@ -124,8 +129,8 @@ std::string to_narrow_acp(std::u16string_view text) {
     out.clear();
     for (size_t i = 0; i < text.size();) {
         size_t units = 1;
-        if (text[i] >= 0xD800 && text[i] <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
-            text[i + 1] <= 0xDFFF)
+        if (text[i] >= 0xD800 && text[i] <= 0xDBFF && i + 1 < text.size() &&
+            text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF)
             units = 2;
         const size_t at = out.size();
         if (!convert(text.data() + i, units, out)) {

@@ -1,7 +1,6 @@
 // The system code page on Windows: CP_ACP, and no best-fit look-alikes.
-#include <windows.h>
-
 #include <gtest/gtest.h>
+#include <windows.h>
 
 #include "text/text.h"
 
@@ -14,14 +13,16 @@ struct CodePageWin : ::testing::Test {
 TEST_F(CodePageWin, UnpinnedIsTheAnsiCodePageAndEveryDefinedByteRoundTrips) {
     set_system_code_page("");
     const UINT acp = GetACP();
-    EXPECT_EQ(system_code_page(), acp == CP_UTF8 ? std::string("UTF-8") : "CP" + std::to_string(acp));
+    EXPECT_EQ(system_code_page(),
+              acp == CP_UTF8 ? std::string("UTF-8") : "CP" + std::to_string(acp));
     CPINFO info{};
     ASSERT_TRUE(GetCPInfo(CP_ACP, &info));
     if (info.MaxCharSize != 1) GTEST_SKIP() << "code page " << acp << " has multi-byte characters";
     for (int b = 0x20; b < 0x100; ++b) {
         const std::string byte(1, static_cast<char>(b));
         wchar_t expected = 0;
-        if (MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, byte.data(), 1, &expected, 1) != 1) continue;
+        if (MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, byte.data(), 1, &expected, 1) != 1)
+            continue;
         const std::u16string wide = to_wide_acp(byte);
         EXPECT_EQ(wide, std::u16string(1, static_cast<char16_t>(expected))) << b;
         EXPECT_EQ(to_narrow_acp(wide), byte) << b;
@@ -34,9 +35,9 @@ TEST_F(CodePageWin, CharactersTheCodePageLacksBecomeQuestionMarksNotLookAlikes) 
         std::u16string text;
         const char* expected;
     } cases[] = {
-        {u"a\uFF3Cb", "a?b"},    // full-width backslash, not a path separator
+        {u"a\uFF3Cb", "a?b"},     // full-width backslash, not a path separator
         {u"\uFF0E\uFF0E", "??"},  // full-width full stops, not ".."
-        {u"\u0100", "?"},        // A with macron, not "A"
+        {u"\u0100", "?"},         // A with macron, not "A"
         {u"\u00e9\u0100\u20ac", "\xE9?\x80"},
     };
     for (const auto& c : cases) EXPECT_EQ(to_narrow_acp(c.text), c.expected);

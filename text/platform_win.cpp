@@ -3,12 +3,18 @@
 #include "text/platform.h"
 #include "text/text.h"
 
-char16_t path_separator() { return u'\\'; }
+char16_t path_separator() {
+    return u'\\';
+}
 
 // Narrow paths on Windows are read in the ANSI code page by the C library and the "A" functions.
-std::string native_path(std::u16string_view path) { return to_narrow_acp(path); }
+std::string native_path(std::u16string_view path) {
+    return to_narrow_acp(path);
+}
 
-std::u16string from_native_path(std::string_view path) { return to_wide_acp(path); }
+std::u16string from_native_path(std::string_view path) {
+    return to_wide_acp(path);
+}
 
 std::u16string executable_path() {
     // The buffer grows until the whole name fits: paths may be longer than MAX_PATH.
@@ -26,4 +32,6 @@ std::u16string executable_path() {
     }
 }
 
-bool user_language_is_korean() { return PRIMARYLANGID(GetUserDefaultLangID()) == LANG_KOREAN; }
+bool user_language_is_korean() {
+    return PRIMARYLANGID(GetUserDefaultLangID()) == LANG_KOREAN;
+}
