@@ -30,12 +30,16 @@ test-sanitize: deps
 
 # The Windows build: cross-built with mingw-w64 against third-party libraries built from Debian's
 # source packages (scripts/windows-deps, cached under ~/.cache), its tests run under wine.
+# A new third-party prefix (other versions, another recipe) starts the build folder afresh.
 WINDOWS_BUILD ?= build-windows
 WINDOWS_CMAKE_FLAGS ?=
 windows:
 	@scripts/install-deps windows
-	@prefix=$$(scripts/windows-deps) && \
-	  cmake -S . -B $(WINDOWS_BUILD) -DCMAKE_TOOLCHAIN_FILE=$(CURDIR)/cmake/toolchain-mingw64.cmake \
+	@prefix=$$(scripts/windows-deps) && fresh= && \
+	  if [ -f $(WINDOWS_BUILD)/CMakeCache.txt ] && \
+	     ! grep -qxF "QUORLA_WINDOWS_DEPS_PREFIX:PATH=$$prefix" $(WINDOWS_BUILD)/CMakeCache.txt; then \
+	    fresh=--fresh; fi && \
+	  cmake $$fresh -S . -B $(WINDOWS_BUILD) -DCMAKE_TOOLCHAIN_FILE=$(CURDIR)/cmake/toolchain-mingw64.cmake \
 	    -DQUORLA_WINDOWS_DEPS_PREFIX="$$prefix" $(WINDOWS_CMAKE_FLAGS) >/dev/null
 	@cmake --build $(WINDOWS_BUILD) -j $(JOBS)
 

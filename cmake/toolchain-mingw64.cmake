@@ -36,6 +36,9 @@ if(QUORLA_WINDOWS_DEPS_PREFIX)
   list(PREPEND CMAKE_FIND_ROOT_PATH ${QUORLA_WINDOWS_DEPS_PREFIX})
   set(ENV{PKG_CONFIG_LIBDIR} ${QUORLA_WINDOWS_DEPS_PREFIX}/lib/pkgconfig)
   set(ENV{PKG_CONFIG_PATH} "")
+  # The libraries there are static: their own dependencies (zlib under minizip, the Windows
+  # libraries under libcrypto) must come along.
+  set(PKG_CONFIG_ARGN --static)
   set(OPENSSL_USE_STATIC_LIBS TRUE)
 endif()
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
