@@ -121,8 +121,8 @@ TEST_F(Window, WithoutAnOffScreenSurfaceTheFrameIsDrawnStraightIn) {
 
 TEST_F(Window, EnterAndEscapeAreSwallowed) {
     CQuorlaLauncherDlg dlg(host, u"");
-    EXPECT_TRUE(dlg.PreTranslateMessage(host::VK_RETURN));
-    EXPECT_TRUE(dlg.PreTranslateMessage(host::VK_ESCAPE));
+    EXPECT_TRUE(dlg.PreTranslateMessage(host::key_return));
+    EXPECT_TRUE(dlg.PreTranslateMessage(host::key_escape));
     EXPECT_FALSE(dlg.PreTranslateMessage('A'));
 }
 
@@ -140,7 +140,7 @@ struct scripted_dialog : CQuorlaLauncherDlg {
 
 TEST_F(Window, ModalRunPreparesThenRunsOnceFromTheTimer) {
     scripted_dialog dlg(host, u"");
-    EXPECT_EQ(dlg.DoModal(), host::IDOK);
+    EXPECT_EQ(dlg.DoModal(), host::dialog_ok);
     EXPECT_EQ(dlg.runs, (std::vector<int>{1, 0}));
     EXPECT_EQ(host.title(), u"Shop editor");
     EXPECT_EQ(host.client_width(), 267);
@@ -152,7 +152,7 @@ TEST_F(Window, ModalRunPreparesThenRunsOnceFromTheTimer) {
     EXPECT_EQ(host.shape().pixel_count(), 267u * 68u - 12u);
     scripted_dialog failing(host, u"");
     failing.result = 0;
-    EXPECT_EQ(failing.DoModal(), host::IDCANCEL);
+    EXPECT_EQ(failing.DoModal(), host::dialog_cancel);
 }
 
 TEST_F(Window, TitleFallsBackToTheExecutableName) {
@@ -177,7 +177,7 @@ TEST_F(Window, MissingProtocolLinkIsMetTwiceWithItsMessageBox) {
         test_support::log_capture own_log;
         host::headless_host fresh;
         CQuorlaLauncherDlg dlg(fresh, c.command_line);
-        EXPECT_EQ(dlg.DoModal(), host::IDCANCEL);
+        EXPECT_EQ(dlg.DoModal(), host::dialog_cancel);
         EXPECT_EQ(own_log.count_line(c.line), 2u) << own_log.lines_utf8();
         EXPECT_EQ(fresh.message_boxes(), 2);
     }
@@ -185,7 +185,7 @@ TEST_F(Window, MissingProtocolLinkIsMetTwiceWithItsMessageBox) {
 
 TEST_F(Window, ArgumentsWithoutKeyOrServerFailBothRunsWithoutMessageBox) {
     CQuorlaLauncherDlg dlg(host, u"/usr/bin/quorla-launcher \"quorla://key=K&x=1\"");
-    EXPECT_EQ(dlg.DoModal(), host::IDCANCEL);
+    EXPECT_EQ(dlg.DoModal(), host::dialog_cancel);
     EXPECT_EQ(log.count_line(u"*오류 : 명령 인수값이 올바르지 않습니다. key, svr 값이 없습니다."), 2u);
     EXPECT_EQ(log.count_line(u"*오류 : 명령 인수값이 올바르지 않습니다. (key=K&x=1)"), 2u) << "the trailing quote goes";
     EXPECT_EQ(host.message_boxes(), 0);

@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "text/platform.h"
+#include "text/posix_path.h"
 #include "text/text.h"
 
 namespace fs = std::filesystem;

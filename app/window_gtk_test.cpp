@@ -102,7 +102,7 @@ TEST(GtkWindow, RealWindowLooksLikeTheComposedFrame) {
     ASSERT_TRUE(host) << "no display at " << display.name();
 
     inspected_dialog dlg(*host, u"");
-    EXPECT_EQ(dlg.DoModal(), host::IDOK);
+    EXPECT_EQ(dlg.DoModal(), host::dialog_ok);
     ASSERT_NE(dlg.xid, "0");
 
     EXPECT_EQ(field(dlg.geometry, "Width: "), 267) << dlg.geometry;

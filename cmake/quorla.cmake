@@ -1,3 +1,15 @@
+# quorla_os_sources(TARGET [HALF half] NAME...): adds NAME_<half>.cpp of the calling folder for
+# each OS service NAME; the half is the platform's (posix, win) unless HALF names a library's.
+function(quorla_os_sources target)
+  cmake_parse_arguments(O "" "HALF" "" ${ARGN})
+  if(NOT O_HALF)
+    set(O_HALF ${QUORLA_PLATFORM})
+  endif()
+  foreach(name IN LISTS O_UNPARSED_ARGUMENTS)
+    target_sources(${target} PRIVATE ${CMAKE_CURRENT_SOURCE_DIR}/${name}_${O_HALF}.cpp)
+  endforeach()
+endfunction()
+
 # quorla_test(NAME SOURCES... LIBS... [LABELS...]): one GoogleTest executable, each case a
 # CTest test carrying the labels.
 function(quorla_test name)

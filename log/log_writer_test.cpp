@@ -11,6 +11,7 @@
 #include "log/clock.h"
 #include "log/system_error.h"
 #include "text/platform.h"
+#include "text/posix_path.h"
 #include "text/text.h"
 
 namespace fs = std::filesystem;

@@ -16,6 +16,7 @@
 #include "log/log_writer.h"
 #include "module/module_host.h"
 #include "text/platform.h"
+#include "text/posix_path.h"
 #include "text/text.h"
 
 namespace fs = std::filesystem;

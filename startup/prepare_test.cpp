@@ -11,6 +11,7 @@
 #include "log/log_writer.h"
 #include "tests/support/http_server.h"
 #include "text/platform.h"
+#include "text/posix_path.h"
 #include "text/text.h"
 
 namespace fs = std::filesystem;

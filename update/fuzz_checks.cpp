@@ -10,6 +10,7 @@
 
 #include "log/log_writer.h"
 #include "text/platform.h"
+#include "text/posix_path.h"
 #include "update/archive.h"
 #include "update/files.h"
 #include "update/pe_version.h"

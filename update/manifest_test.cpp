@@ -12,6 +12,7 @@
 
 #include "log/log_writer.h"
 #include "text/platform.h"
+#include "text/posix_path.h"
 #include "text/text.h"
 #include "update/scramble.h"
 

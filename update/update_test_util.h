@@ -10,6 +10,7 @@
 
 #include "log/log_writer.h"
 #include "text/platform.h"
+#include "text/posix_path.h"
 #include "text/text.h"
 
 class update_files_test : public ::testing::Test {

@@ -8,6 +8,7 @@
 
 #include "log/log_writer.h"
 #include "text/platform.h"
+#include "text/posix_path.h"
 #include "text/text.h"
 
 namespace test_support {

@@ -13,6 +13,7 @@
 #include "log/log_writer.h"
 #include "tests/support/archives.h"
 #include "text/platform.h"
+#include "text/posix_path.h"
 #include "text/text.h"
 #include "update/archive.h"
 #include "update/manifest.h"
