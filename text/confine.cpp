@@ -22,11 +22,20 @@ bool is_device_name(std::u16string_view step) {
     return false;
 }
 
-bool step_stays(std::u16string_view step) {
-    if (step.empty() || step == u".") return true;
-    if (step.back() == u'.' || step.back() == u' ') return false;  // "..", "...", ". .", "x."
-    return !is_device_name(step);
+// "..", and every step Windows folds into it by dropping trailing dots and spaces: a step
+// made only of dots and spaces with at least two dots ("...", ". .", ".. ").
+bool is_parent_step(std::u16string_view step) {
+    size_t dots = 0;
+    for (const char16_t c : step) {
+        if (c == u'.')
+            ++dots;
+        else if (c != u' ')
+            return false;
+    }
+    return dots >= 2;
 }
+
+bool step_stays(std::u16string_view step) { return !is_parent_step(step) && !is_device_name(step); }
 
 }  // namespace
 

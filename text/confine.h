@@ -8,9 +8,10 @@
 // True when `relative`, joined below a folder, names that folder or something inside it:
 // - not absolute: no leading separator (also UNC "\\server\share" and device paths
 //   "\\?\", "\\.\"), no drive prefix ("C:x", "C:\x");
-// - no step that leads up or is read as another name: "..", a step ending in a dot or a space
-//   ("...", ". .", "x.", "x ", which Windows reads without them), and no device name ("CON",
-//   "nul.txt", "COM1", "LPT9.log").
+// - no step that leads up: "..", or any step of dots and spaces with at least two dots
+//   ("...", ". .", ".. "), which Windows folds into ".." by dropping trailing dots and spaces
+//   ("x.." only folds into "x", which stays inside);
+// - no device name, which Windows opens whatever the folder: "CON", "nul.txt", "COM1", "LPT9.log".
 // Both "/" and "\" separate steps. An empty path and "." steps stay inside.
 bool path_stays_inside(std::u16string_view relative);
 // The first half of that rule: a leading separator or a drive prefix.
