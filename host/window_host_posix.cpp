@@ -3,6 +3,7 @@
 #include <string>
 
 #include "host/dialog_host.h"
+#include "quorla_config.h"
 #include "log/library.h"
 #include "log/log_writer.h"
 #include "text/platform.h"

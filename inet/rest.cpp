@@ -9,9 +9,24 @@
 
 #include "log/file_io.h"
 #include "log/system_error.h"
+#include "quorla_config.h"
 #include "text/format.h"
 #include "text/platform.h"
 #include "text/text.h"
+
+namespace inet {
+
+namespace {
+bool& certificate_policy() {
+    static bool verify = QUORLA_VERIFY_TLS != 0;
+    return verify;
+}
+}  // namespace
+
+bool verifies_certificates() { return certificate_policy(); }
+void set_verifies_certificates(bool verify) { certificate_policy() = verify; }
+
+}  // namespace inet
 
 namespace inet::rest {
 

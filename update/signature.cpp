@@ -1,5 +1,7 @@
 #include "update/signature.h"
 
+#include "quorla_config.h"
+
 #include <openssl/evp.h>
 #include <openssl/pem.h>
 
@@ -40,12 +42,9 @@ std::optional<manifest_public_key> parse_manifest_public_key(std::string_view ba
 
 std::optional<manifest_public_key> builtin_manifest_public_key() {
     if (overridden()) return override_key();
-#ifdef QUORLA_MANIFEST_PUBLIC_KEY
+    if (std::string_view(QUORLA_MANIFEST_PUBLIC_KEY).empty()) return std::nullopt;
     static const std::optional<manifest_public_key> key = parse_manifest_public_key(QUORLA_MANIFEST_PUBLIC_KEY);
     return key;
-#else
-    return std::nullopt;
-#endif
 }
 
 void set_manifest_public_key_for_tests(std::optional<manifest_public_key> key) {
