@@ -20,7 +20,7 @@ function(quorla_test name)
   add_executable(${name} ${T_SOURCES} ${CMAKE_SOURCE_DIR}/cmake/test_environment.cpp)
   target_compile_definitions(${name} PRIVATE QUORLA_TEST_SOURCE_DIR="${CMAKE_SOURCE_DIR}"
                              QUORLA_TEST_BINARY_DIR="${CMAKE_BINARY_DIR}")
-  target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest GTest::gtest_main Threads::Threads)
+  target_link_libraries(${name} PRIVATE ${T_LIBS} quorla_test_support GTest::gtest GTest::gtest_main Threads::Threads)
   set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests)
   set(properties "")
   if(T_LABELS)
