@@ -5,6 +5,7 @@
 #include "host/dialog_host_headless.h"
 #include "log/clock.h"
 #include "res/resources.h"
+#include "tests/support/sandbox.h"
 #include "tests/support/test_log.h"
 
 namespace {
@@ -24,9 +25,9 @@ struct Window : ::testing::Test {
     void SetUp() override {
         set_tick_source([this] { return ticks; });
         CQuorlaLauncherDlg::reset_redraw_stamp();
-        unsetenv("LC_ALL");
-        unsetenv("LC_MESSAGES");
-        setenv("LANG", "en_US.UTF-8", 1);
+        test_support::unset_environment("LC_ALL");
+        test_support::unset_environment("LC_MESSAGES");
+        test_support::set_environment("LANG", "en_US.UTF-8");
     }
     void TearDown() override {
         set_tick_source(nullptr);
@@ -97,11 +98,11 @@ TEST_F(Window, ShapeLosesThreePixelsAtEachCorner) {
 
 TEST_F(Window, KoreanUsersGetTheKoreanPicture) {
     CQuorlaLauncherDlg dlg(host, u"");
-    setenv("LANG", "ko_KR.UTF-8", 1);
+    test_support::set_environment("LANG", "ko_KR.UTF-8");
     dlg.LoadPictures();
     const embedded_resource ko = find_resource("IDB_BGD_PROG1_NOR");
     EXPECT_EQ(dlg.m_bmpBackground, host::load_bmp(ko.data, ko.size));
-    setenv("LANG", "de_DE.UTF-8", 1);
+    test_support::set_environment("LANG", "de_DE.UTF-8");
     dlg.LoadPictures();
     const embedded_resource en = find_resource("IDB_BGD_PROG2_NOR");
     EXPECT_EQ(dlg.m_bmpBackground, host::load_bmp(en.data, en.size));

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "app/launcher_dlg.h"
+#include "tests/support/sandbox.h"
 #include "tests/support/test_log.h"
 
 namespace {
@@ -95,9 +96,9 @@ TEST(GtkWindow, RealWindowLooksLikeTheComposedFrame) {
     private_display display;
     if (display.name().empty()) GTEST_SKIP() << "Xvfb is not installed";
     test_support::log_capture log;
-    setenv("DISPLAY", display.name().c_str(), 1);
-    unsetenv("QUORLA_HEADLESS");
-    setenv("LANG", "en_US.UTF-8", 1);
+    test_support::set_environment("DISPLAY", display.name().c_str());
+    test_support::unset_environment("QUORLA_HEADLESS");
+    test_support::set_environment("LANG", "en_US.UTF-8");
     auto host = host::make_gtk_host();
     ASSERT_TRUE(host) << "no display at " << display.name();
 

@@ -5,6 +5,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "tests/support/sandbox.h"
 #include "tests/support/test_log.h"
 #include "text/text.h"
 
@@ -28,7 +29,7 @@ struct ModuleHost : ::testing::Test {
 
     void SetUp() override {
         trace_path = (log.folder() / "trace.txt").string();
-        setenv("QUORLA_TEST_TRACE", trace_path.c_str(), 1);
+        test_support::set_environment("QUORLA_TEST_TRACE", trace_path.c_str());
         startup.install_path = from_utf8(std::string(QUORLA_TEST_BINARY_DIR) + "/tests/modules/");
         startup.todo = u"new_work";
         startup.config_url = u"https://config.example:8443/editor/cfg";
@@ -40,7 +41,7 @@ struct ModuleHost : ::testing::Test {
         startup.count = 3;
         startup.internal_calls = {{u"a", u"1"}, {u"", u"no id"}, {u"set_key_url", u"http://h/?k=K&field=result"}};
     }
-    void TearDown() override { unsetenv("QUORLA_TEST_TRACE"); }
+    void TearDown() override { test_support::unset_environment("QUORLA_TEST_TRACE"); }
 
     std::string trace() {
         std::ifstream in(trace_path);

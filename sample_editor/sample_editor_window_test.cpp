@@ -15,6 +15,7 @@
 
 #include "log/log_writer.h"
 #include "module/module_host.h"
+#include "tests/support/sandbox.h"
 #include "text/platform.h"
 #include "text/posix_path.h"
 #include "text/text.h"
@@ -60,9 +61,9 @@ bool start_display() {
     while (::read(fds[0], &c, 1) == 1 && c != '\n') number += c;
     ::close(fds[0]);
     if (number.empty()) return false;
-    ::setenv("DISPLAY", (":" + number).c_str(), 1);
-    ::unsetenv("WAYLAND_DISPLAY");
-    ::setenv("GDK_BACKEND", "x11", 1);
+    test_support::set_environment("DISPLAY", (":" + number).c_str());
+    test_support::unset_environment("WAYLAND_DISPLAY");
+    test_support::set_environment("GDK_BACKEND", "x11");
     return gtk_init_check(nullptr, nullptr);
 }
 
@@ -95,11 +96,11 @@ struct SampleEditorWindow : ::testing::Test {
 
     void SetUp() override {
         dir = fs::temp_directory_path() /
-              ("quorla-sample-window-" + std::to_string(::getpid()) + "-" +
+              ("quorla-sample-window-" + std::to_string(test_support::process_id()) + "-" +
                ::testing::UnitTest::GetInstance()->current_test_info()->name());
         fs::remove_all(dir);
         fs::create_directories(dir / "data");
-        ::setenv("XDG_DATA_HOME", (dir / "data").c_str(), 1);
+        test_support::set_environment("XDG_DATA_HOME", (dir / "data").c_str());
         LogWriter::Destroy();
         LogWriter::Instance().SetPath(from_native_path((dir / "test.log").string()));
         startup.install_path = from_utf8(QUORLA_SAMPLE_EDITOR_DIR);

@@ -1,3 +1,4 @@
+#include "tests/support/sandbox.h"
 #include "text/text.h"
 
 #include <gtest/gtest.h>
@@ -58,11 +59,11 @@ TEST_F(CodePage, UndefinedByteBecomesReplacementNotTruncation) {
 }
 
 TEST_F(CodePage, CLocaleCountsAsUtf8) {
-    setenv("LC_ALL", "C", 1);
+    test_support::set_environment("LC_ALL", "C");
     set_system_code_page("");
     EXPECT_TRUE(system_code_page_is_utf8());
     EXPECT_EQ(to_narrow_acp(u"\ud55c"), "\xED\x95\x9C");
-    unsetenv("LC_ALL");
+    test_support::unset_environment("LC_ALL");
 }
 
 TEST_F(CodePage, UnknownCharsetFallsBackToUtf8) {

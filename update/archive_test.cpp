@@ -1,3 +1,4 @@
+#include "tests/support/sandbox.h"
 #include "update/archive.h"
 
 #include <sys/stat.h>
@@ -189,7 +190,7 @@ TEST_F(zip_test, AttributesMapToPermissionBits) {
 TEST_F(zip_test, TimesFromUtFieldElseDosTimeAsLocalTime) {
     const char* old_tz = getenv("TZ");
     const std::string saved = old_tz ? old_tz : "";
-    setenv("TZ", "KST-9", 1);
+    test_support::set_environment("TZ", "KST-9");
     tzset();
     zip_entry_spec ut = file_entry("ut.dll", "u");
     ut.ut_modified = 1500000000;
@@ -208,9 +209,9 @@ TEST_F(zip_test, TimesFromUtFieldElseDosTimeAsLocalTime) {
     t.tm_sec = 44;
     EXPECT_EQ(st.st_mtime, timegm(&t));
     if (old_tz)
-        setenv("TZ", saved.c_str(), 1);
+        test_support::set_environment("TZ", saved.c_str());
     else
-        unsetenv("TZ");
+        test_support::unset_environment("TZ");
     tzset();
 }
 

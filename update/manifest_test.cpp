@@ -1,4 +1,5 @@
 // The update manifest: unscrambling, the outer and inner checks, and the entry rules.
+#include "tests/support/sandbox.h"
 #include "update/manifest.h"
 
 #include <gtest/gtest.h>
@@ -21,10 +22,8 @@ namespace {
 class manifest_test : public ::testing::Test {
   protected:
     void SetUp() override {
-        char tmpl[] = "/tmp/quorla-manifest-XXXXXX";
-        ASSERT_NE(mkdtemp(tmpl), nullptr);
-        root = tmpl;
-        setenv("XDG_DATA_HOME", root.c_str(), 1);
+        root = test_support::make_temporary_folder("quorla-manifest").string();
+        test_support::set_environment("XDG_DATA_HOME", root.c_str());
         set_system_code_page("UTF-8");
         LogWriter::Instance().SetPath(from_native_path(root + "/test.log"));
     }

@@ -1,4 +1,5 @@
 // SEED against the RFC 4269 vectors and against openssl's legacy SEED cipher.
+#include "tests/support/sandbox.h"
 #include "update/seed.h"
 
 #include <gtest/gtest.h>
@@ -123,9 +124,7 @@ TEST(seed_cipher_test, EcbTreatsEachBlockAloneAndLeavesATailUntouched) {
 }
 
 TEST(seed_cipher_test, AgreesWithOpensslOnRandomKeysAndBlocks) {
-    char tmpl[] = "/tmp/quorla-seed-XXXXXX";
-    ASSERT_NE(mkdtemp(tmpl), nullptr);
-    const std::string dir = tmpl;
+    const std::string dir = test_support::make_temporary_folder("quorla-seed").string();
     std::mt19937 random(4269);
     bool skipped = false;
     std::string why;

@@ -8,6 +8,7 @@
 #include <sstream>
 
 #include "tests/support/launcher_run.h"
+#include "tests/support/sandbox.h"
 #include "tests/support/scratch.h"
 
 namespace fs = std::filesystem;
@@ -178,7 +179,7 @@ TEST_F(EndToEnd, HttpsShopWithSelfSignedCertificate) {
 
 TEST_F(EndToEnd, WindowRunUnderXvfb) {
     // A display of our own for this run.
-    int display = 90 + (::getpid() % 50);
+    int display = 90 + (test_support::process_id() % 50);
     std::string ignored;
     const std::string xvfb = "/usr/bin/Xvfb";
     if (!fs::exists(xvfb)) GTEST_SKIP() << "Xvfb is not installed";
