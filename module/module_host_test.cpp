@@ -161,7 +161,8 @@ TEST_F(ModuleHost, LoadFailureLogsPathCodeAndLoaderText) {
 }
 
 TEST_F(ModuleHost, ModuleNamesLeadingOutOfTheInstallFolderAreNeverLoaded) {
-    for (const char16_t* name : {u"../modules/test_module_full.so", u"/tmp/x.so", u"a/../../x.so", u"a\\..\\x.so"}) {
+    for (const char16_t* name : {u"../modules/test_module_full.so", u"/tmp/x.so", u"a/../../x.so", u"a\\..\\x.so",
+                                 u"...\\x.so", u"a/. ./x.so", u"\\\\server\\x.so", u"NUL.so"}) {
         std::u16string result;
         EXPECT_FALSE(run_editor_module(&window, startup, name, result)) << to_utf8(name);
         EXPECT_TRUE(log.has_line(u"* 오류: 모듈 파일 이름이 올바르지 않습니다. (path:" + startup.install_path + name + u")"));

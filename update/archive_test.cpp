@@ -82,7 +82,8 @@ TEST_F(zip_test, NameRulesConfineEntriesUnderTheBaseFolder) {
 
 TEST_F(zip_test, NamesStillLeavingTheDestinationAreRefused) {
     const char* rows[] = {"dir/../../x.dll", "../x.dll",    "..\\x.dll",
-                          "a/../..\\x.dll",  "C:..\\x.dll", ".."};
+                          "a/../..\\x.dll",  "C:..\\x.dll", "..",
+                          "a/.../x.dll",     ". .\\x.dll", "sub/con.dll"};
     for (const char* stored : rows) {
         fs::remove_all(dest());
         fs::remove(log_path);

@@ -240,6 +240,12 @@ TEST_F(manifest_test, InnerDocumentRules) {
         {"archive leading out",
          "<update><files name=\"../a.zip\"><file id=\"module\">m.so</file></files></update>", false,
          u"m.so", 1},
+        {"step that Windows folds into a parent step",
+         "<update><files name=\"a.zip\"><file id=\"module\">. .\\m.so</file></files></update>",
+         false, u". .\\m.so", 1},
+        {"device name",
+         "<update><files name=\"a.zip\"><file id=\"module\">lib/aux.so</file></files></update>",
+         false, u"lib/aux.so", 1},
         {"dots inside names are fine",
          "<update><files name=\"a..zip\"><file "
          "id=\"module\">lib/..m.so</file><file>./x..</file></files></update>",
