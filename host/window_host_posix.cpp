@@ -3,9 +3,9 @@
 #include <string>
 
 #include "host/dialog_host.h"
-#include "quorla_config.h"
 #include "log/library.h"
 #include "log/log_writer.h"
+#include "quorla_config.h"
 #include "text/platform.h"
 #include "text/text.h"
 
@@ -28,7 +28,8 @@ open_function load_module() {
     const std::u16string module = from_utf8(QUORLA_GTK_HOST_MODULE);
     std::u16string error;
     for (const std::u16string& candidate :
-         {folder + u"../lib/" + module, folder + u"../" + from_utf8(QUORLA_GTK_HOST_INSTALL_DIR) + u"/" + module,
+         {folder + u"../lib/" + module,
+          folder + u"../" + from_utf8(QUORLA_GTK_HOST_INSTALL_DIR) + u"/" + module,
           folder + module}) {
         // Never released: GTK cannot be unloaded once initialised.
         std::u16string detail;
@@ -37,11 +38,13 @@ open_function load_module() {
             if (error.empty()) error = detail;
             continue;
         }
-        if (auto open = reinterpret_cast<open_function>(dynamic_library::symbol(library, "quorla_gtk_host_open")))
+        if (auto open = reinterpret_cast<open_function>(
+                dynamic_library::symbol(library, "quorla_gtk_host_open")))
             return open;
         error = candidate + u": no quorla_gtk_host_open";
     }
-    LogWriter::Instance().Write(u"GTK host module not loaded, running without a window (%s)", error);
+    LogWriter::Instance().Write(u"GTK host module not loaded, running without a window (%s)",
+                                error);
     return nullptr;
 }
 
@@ -53,6 +56,8 @@ std::unique_ptr<dialog_host> make_gtk_host() {
     return std::unique_ptr<dialog_host>(open(&set_active_host));
 }
 
-std::unique_ptr<dialog_host> make_window_host() { return make_gtk_host(); }
+std::unique_ptr<dialog_host> make_window_host() {
+    return make_gtk_host();
+}
 
 }  // namespace host

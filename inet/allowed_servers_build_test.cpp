@@ -17,7 +17,8 @@ TEST(inet_allowed_build, list_given_to_the_build_is_in_force_from_the_start) {
 TEST(inet_allowed_build, list_text_of_a_build_is_in_force_as_written) {
     const std::vector<std::u16string> saved = inet::allowed_servers();
     inet::set_allowed_servers(inet::parse_server_list(u"shop.example,*.CDN.example."));
-    EXPECT_EQ(inet::allowed_servers(), (std::vector<std::u16string>{u"shop.example", u"*.cdn.example"}));
+    EXPECT_EQ(inet::allowed_servers(),
+              (std::vector<std::u16string>{u"shop.example", u"*.cdn.example"}));
     EXPECT_TRUE(inet::server_allowed(u"https://SHOP.example/startup?key=1"));
     EXPECT_TRUE(inet::server_allowed(u"http://img.cdn.example:8080/update/"));
     EXPECT_FALSE(inet::server_allowed(u"http://127.0.0.1/startup"));

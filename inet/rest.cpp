@@ -23,8 +23,12 @@ bool& certificate_policy() {
 }
 }  // namespace
 
-bool verifies_certificates() { return certificate_policy(); }
-void set_verifies_certificates(bool verify) { certificate_policy() = verify; }
+bool verifies_certificates() {
+    return certificate_policy();
+}
+void set_verifies_certificates(bool verify) {
+    certificate_policy() = verify;
+}
 
 }  // namespace inet
 

@@ -428,5 +428,4 @@ std::string platform_user_agent_text() {
     return std::string();
 }
 
-
 }  // namespace inet

@@ -6,15 +6,17 @@
 
 namespace {
 
-bool is_separator(char16_t c) { return c == u'/' || c == u'\\'; }
+bool is_separator(char16_t c) {
+    return c == u'/' || c == u'\\';
+}
 
 // Windows opens these devices whatever folder or extension the name carries.
 bool is_device_name(std::u16string_view step) {
     const size_t dot = step.find(u'.');
     std::u16string_view base = step.substr(0, dot);
     while (!base.empty() && base.back() == u' ') base.remove_suffix(1);
-    static constexpr std::array<std::u16string_view, 6> plain = {u"con", u"prn", u"aux", u"nul", u"conin$",
-                                                                 u"conout$"};
+    static constexpr std::array<std::u16string_view, 6> plain = {u"con", u"prn",    u"aux",
+                                                                 u"nul", u"conin$", u"conout$"};
     for (const auto name : plain)
         if (equals_nocase(base, name)) return true;
     if (base.size() == 4 && (starts_with_nocase(base, u"com") || starts_with_nocase(base, u"lpt")))
@@ -35,7 +37,9 @@ bool is_parent_step(std::u16string_view step) {
     return dots >= 2;
 }
 
-bool step_stays(std::u16string_view step) { return !is_parent_step(step) && !is_device_name(step); }
+bool step_stays(std::u16string_view step) {
+    return !is_parent_step(step) && !is_device_name(step);
+}
 
 }  // namespace
 

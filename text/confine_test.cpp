@@ -1,6 +1,7 @@
+#include "text/confine.h"
+
 #include <gtest/gtest.h>
 
-#include "text/confine.h"
 #include "text/text.h"
 
 namespace {

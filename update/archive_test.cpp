@@ -1,4 +1,3 @@
-#include "tests/support/sandbox.h"
 #include "update/archive.h"
 
 #include <sys/stat.h>
@@ -8,6 +7,7 @@
 
 #include "log/system_error.h"
 #include "tests/support/archives.h"
+#include "tests/support/sandbox.h"
 #include "update/files.h"
 #include "update/update_test_util.h"
 
@@ -83,7 +83,7 @@ TEST_F(zip_test, NameRulesConfineEntriesUnderTheBaseFolder) {
 TEST_F(zip_test, NamesStillLeavingTheDestinationAreRefused) {
     const char* rows[] = {"dir/../../x.dll", "../x.dll",    "..\\x.dll",
                           "a/../..\\x.dll",  "C:..\\x.dll", "..",
-                          "a/.../x.dll",     ". .\\x.dll", "sub/con.dll"};
+                          "a/.../x.dll",     ". .\\x.dll",  "sub/con.dll"};
     for (const char* stored : rows) {
         fs::remove_all(dest());
         fs::remove(log_path);

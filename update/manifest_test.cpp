@@ -1,5 +1,4 @@
 // The update manifest: unscrambling, the outer and inner checks, and the entry rules.
-#include "tests/support/sandbox.h"
 #include "update/manifest.h"
 
 #include <gtest/gtest.h>
@@ -12,6 +11,7 @@
 #include <vector>
 
 #include "log/log_writer.h"
+#include "tests/support/sandbox.h"
 #include "text/platform.h"
 #include "text/posix_path.h"
 #include "text/text.h"

@@ -1,5 +1,4 @@
 // SEED against the RFC 4269 vectors and against openssl's legacy SEED cipher.
-#include "tests/support/sandbox.h"
 #include "update/seed.h"
 
 #include <gtest/gtest.h>
@@ -12,6 +11,8 @@
 #include <sstream>
 #include <string>
 #include <vector>
+
+#include "tests/support/sandbox.h"
 
 namespace {
 

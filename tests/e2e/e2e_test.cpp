@@ -7,8 +7,8 @@
 #include <fstream>
 #include <sstream>
 
-#include "tests/support/launcher_run.h"
 #include "tests/support/display.h"
+#include "tests/support/launcher_run.h"
 #include "tests/support/sandbox.h"
 #include "tests/support/scratch.h"
 

@@ -49,8 +49,8 @@ fs::path binary_dir() {
 }
 
 fs::path scratch_folder(const std::string& what) {
-    fs::path dir =
-        fs::temp_directory_path() / ("quorla-install-" + what + "-" + std::to_string(test_support::process_id()));
+    fs::path dir = fs::temp_directory_path() /
+                   ("quorla-install-" + what + "-" + std::to_string(test_support::process_id()));
     fs::remove_all(dir);
     fs::create_directories(dir);
     return dir;

@@ -1,7 +1,5 @@
 #include "tests/support/archives.h"
 
-#include "tests/support/sandbox.h"
-
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -12,6 +10,8 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+
+#include "tests/support/sandbox.h"
 
 namespace {
 

@@ -1,7 +1,5 @@
 #include "tests/support/http_server.h"
 
-#include "tests/support/sandbox.h"
-
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <openssl/err.h>
@@ -19,6 +17,8 @@
 #include <sstream>
 #include <stdexcept>
 #include <thread>
+
+#include "tests/support/sandbox.h"
 
 namespace test_support {
 

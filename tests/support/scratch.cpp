@@ -1,8 +1,8 @@
 #include "tests/support/scratch.h"
 
-#include "tests/support/sandbox.h"
-
 #include <gtest/gtest.h>
+
+#include "tests/support/sandbox.h"
 
 namespace test_support {
 
