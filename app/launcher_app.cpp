@@ -5,15 +5,6 @@
 #include "log/log_writer.h"
 #include "text/platform.h"
 
-std::u16string command_line_from(int argc, char** argv) {
-    std::u16string line;
-    for (int i = 0; i < argc; ++i) {
-        if (i > 0) line += u' ';
-        line += from_native_path(argv[i]);
-    }
-    return line;
-}
-
 bool CQuorlaLauncherApp::InitInstance() {
     // There is no COM to start on this platform, so the start-up has no failure of its own
     // before the log is placed.

@@ -14,7 +14,9 @@ private:
     std::u16string m_commandLine;
 };
 
-// The arguments joined with single spaces, program path first: the process command line.
+// The OS half (process_posix.cpp, process_win.cpp) -----------------------------------------
+// The process command line: on POSIX the arguments joined with single spaces, program path
+// first; on Windows GetCommandLineW, whatever main was given.
 std::u16string command_line_from(int argc, char** argv);
 
 // Process-wide settings made once before anything else runs (signal dispositions on POSIX).

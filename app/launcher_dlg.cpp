@@ -1,11 +1,10 @@
 #include "app/launcher_dlg.h"
 
-#include <fstream>
-#include <iterator>
 #include <new>
 #include <vector>
 
 #include "log/clock.h"
+#include "log/file_io.h"
 #include "res/resources.h"
 #include "text/platform.h"
 
@@ -78,9 +77,12 @@ bool CQuorlaLauncherDlg::OnInitDialog() {
 
     // An icon file beside the executable, named after it, replaces the built-in one.
     const std::u16string icon_file = executable_folder() + executable_base_name() + u".ico";
-    std::ifstream icon(native_path(icon_file), std::ios::binary);
-    if (icon) {
-        const std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(icon)), std::istreambuf_iterator<char>());
+    if (std::FILE* icon = os::open_file(icon_file, "rb")) {
+        std::vector<uint8_t> bytes;
+        uint8_t piece[4096];
+        size_t n;
+        while ((n = std::fread(piece, 1, sizeof piece, icon)) > 0) bytes.insert(bytes.end(), piece, piece + n);
+        std::fclose(icon);
         if (!bytes.empty()) m_host.set_icon(bytes.data(), bytes.size());
     }
 
@@ -100,12 +102,12 @@ void CQuorlaLauncherDlg::OnShowWindow(bool show) {
 void CQuorlaLauncherDlg::OnTimer(uintptr_t id) {
     if (id != kStartTimer || !m_host.visible()) return;
     m_host.kill_timer(kStartTimer);  // it never fires twice
-    m_host.end_dialog(RunJob(0) == 1 ? host::IDOK : host::IDCANCEL);
+    m_host.end_dialog(RunJob(0) == 1 ? host::dialog_ok : host::dialog_cancel);
 }
 
 // Enter and Escape would close a dialog: the window closes only when the job ends.
 bool CQuorlaLauncherDlg::PreTranslateMessage(int key) {
-    return key == host::VK_RETURN || key == host::VK_ESCAPE;
+    return key == host::key_return || key == host::key_escape;
 }
 
 void CQuorlaLauncherDlg::LoadPictures() {

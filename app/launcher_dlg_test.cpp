@@ -5,6 +5,7 @@
 #include "host/dialog_host_headless.h"
 #include "log/clock.h"
 #include "res/resources.h"
+#include "tests/support/sandbox.h"
 #include "tests/support/test_log.h"
 
 namespace {
@@ -24,9 +25,9 @@ struct Window : ::testing::Test {
     void SetUp() override {
         set_tick_source([this] { return ticks; });
         CQuorlaLauncherDlg::reset_redraw_stamp();
-        unsetenv("LC_ALL");
-        unsetenv("LC_MESSAGES");
-        setenv("LANG", "en_US.UTF-8", 1);
+        test_support::unset_environment("LC_ALL");
+        test_support::unset_environment("LC_MESSAGES");
+        test_support::set_environment("LANG", "en_US.UTF-8");
     }
     void TearDown() override {
         set_tick_source(nullptr);
@@ -97,11 +98,11 @@ TEST_F(Window, ShapeLosesThreePixelsAtEachCorner) {
 
 TEST_F(Window, KoreanUsersGetTheKoreanPicture) {
     CQuorlaLauncherDlg dlg(host, u"");
-    setenv("LANG", "ko_KR.UTF-8", 1);
+    test_support::set_environment("LANG", "ko_KR.UTF-8");
     dlg.LoadPictures();
     const embedded_resource ko = find_resource("IDB_BGD_PROG1_NOR");
     EXPECT_EQ(dlg.m_bmpBackground, host::load_bmp(ko.data, ko.size));
-    setenv("LANG", "de_DE.UTF-8", 1);
+    test_support::set_environment("LANG", "de_DE.UTF-8");
     dlg.LoadPictures();
     const embedded_resource en = find_resource("IDB_BGD_PROG2_NOR");
     EXPECT_EQ(dlg.m_bmpBackground, host::load_bmp(en.data, en.size));
@@ -121,8 +122,8 @@ TEST_F(Window, WithoutAnOffScreenSurfaceTheFrameIsDrawnStraightIn) {
 
 TEST_F(Window, EnterAndEscapeAreSwallowed) {
     CQuorlaLauncherDlg dlg(host, u"");
-    EXPECT_TRUE(dlg.PreTranslateMessage(host::VK_RETURN));
-    EXPECT_TRUE(dlg.PreTranslateMessage(host::VK_ESCAPE));
+    EXPECT_TRUE(dlg.PreTranslateMessage(host::key_return));
+    EXPECT_TRUE(dlg.PreTranslateMessage(host::key_escape));
     EXPECT_FALSE(dlg.PreTranslateMessage('A'));
 }
 
@@ -140,7 +141,7 @@ struct scripted_dialog : CQuorlaLauncherDlg {
 
 TEST_F(Window, ModalRunPreparesThenRunsOnceFromTheTimer) {
     scripted_dialog dlg(host, u"");
-    EXPECT_EQ(dlg.DoModal(), host::IDOK);
+    EXPECT_EQ(dlg.DoModal(), host::dialog_ok);
     EXPECT_EQ(dlg.runs, (std::vector<int>{1, 0}));
     EXPECT_EQ(host.title(), u"Shop editor");
     EXPECT_EQ(host.client_width(), 267);
@@ -152,7 +153,7 @@ TEST_F(Window, ModalRunPreparesThenRunsOnceFromTheTimer) {
     EXPECT_EQ(host.shape().pixel_count(), 267u * 68u - 12u);
     scripted_dialog failing(host, u"");
     failing.result = 0;
-    EXPECT_EQ(failing.DoModal(), host::IDCANCEL);
+    EXPECT_EQ(failing.DoModal(), host::dialog_cancel);
 }
 
 TEST_F(Window, TitleFallsBackToTheExecutableName) {
@@ -177,7 +178,7 @@ TEST_F(Window, MissingProtocolLinkIsMetTwiceWithItsMessageBox) {
         test_support::log_capture own_log;
         host::headless_host fresh;
         CQuorlaLauncherDlg dlg(fresh, c.command_line);
-        EXPECT_EQ(dlg.DoModal(), host::IDCANCEL);
+        EXPECT_EQ(dlg.DoModal(), host::dialog_cancel);
         EXPECT_EQ(own_log.count_line(c.line), 2u) << own_log.lines_utf8();
         EXPECT_EQ(fresh.message_boxes(), 2);
     }
@@ -185,7 +186,7 @@ TEST_F(Window, MissingProtocolLinkIsMetTwiceWithItsMessageBox) {
 
 TEST_F(Window, ArgumentsWithoutKeyOrServerFailBothRunsWithoutMessageBox) {
     CQuorlaLauncherDlg dlg(host, u"/usr/bin/quorla-launcher \"quorla://key=K&x=1\"");
-    EXPECT_EQ(dlg.DoModal(), host::IDCANCEL);
+    EXPECT_EQ(dlg.DoModal(), host::dialog_cancel);
     EXPECT_EQ(log.count_line(u"*오류 : 명령 인수값이 올바르지 않습니다. key, svr 값이 없습니다."), 2u);
     EXPECT_EQ(log.count_line(u"*오류 : 명령 인수값이 올바르지 않습니다. (key=K&x=1)"), 2u) << "the trailing quote goes";
     EXPECT_EQ(host.message_boxes(), 0);

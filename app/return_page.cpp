@@ -6,11 +6,8 @@ namespace {
 
 std::function<bool(const std::u16string&, const std::u16string&)> test_launcher;
 
-// The default handler for web addresses.
-const char16_t kDefaultHandler[] = u"xdg-open";
-
 launch_plan open_address(const std::u16string& url) {
-    return {launch_plan::kind::open_address, {kDefaultHandler}, url};
+    return {launch_plan::kind::open_address, {default_address_handler()}, url};
 }
 
 launch_plan start(std::vector<std::u16string> programs, const std::u16string& url) {
@@ -36,15 +33,11 @@ launch_plan choose_launch(const std::u16string& url, const std::u16string& agent
         if (agent.size() >= 4 && ends_with_nocase(agent, u".exe")) return start({agent}, url);
         return open_address(url);
     }
-    // Named browsers, by their commands here. Browsers that have no build for this system
-    // ("ie", "safari") get the default handler, and so does a named browser that is not
-    // installed, so that the customer always gets the shop page back.
-    if (equals_nocase(agent, u"chrome") || equals_nocase(agent, u"chorme"))
-        return start({u"google-chrome", u"chromium", u"chromium-browser"}, url);
-    if (equals_nocase(agent, u"firefox")) return start({u"firefox"}, url);
-    if (equals_nocase(agent, u"opera")) return start({u"opera"}, url);
-    // "microsoft-edge:" means nothing here; Edge opens the address itself.
-    if (equals_nocase(agent, u"edge") || equals_nocase(agent, u"edg")) return start({u"microsoft-edge"}, url);
+    // Named browsers, by their programs on this system. A name with none gets the default
+    // handler, and so does a named browser that is not installed, so that the customer always
+    // gets the shop page back.
+    std::vector<std::u16string> programs = named_browser_programs(agent);
+    if (!programs.empty()) return start(std::move(programs), url);
     return open_address(url);
 }
 
@@ -62,7 +55,7 @@ void open_return_page(const std::u16string& return_url, const std::u16string& ag
             for (const auto& program : plan.programs)
                 if ((test_launcher || !named || program_available(program)) && launch(program, plan.argument))
                     return;
-            if (named) launch(kDefaultHandler, plan.argument);
+            if (named) launch(default_address_handler(), plan.argument);
             return;
         }
     }

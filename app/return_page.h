@@ -22,7 +22,13 @@ launch_plan choose_launch(const std::u16string& return_url, const std::u16string
 void open_return_page(const std::u16string& return_url, const std::u16string& agent,
                       const std::u16string& agent_type);
 
-// The OS half: starts `program` detached with one argument; false when it cannot be started.
+// The OS half (return_page_posix.cpp, return_page_win.cpp) --------------------------------
+// The program that opens a web address in the user's default browser.
+std::u16string default_address_handler();
+// The programs that stand for a named browser (`agent` "chrome", "firefox", ...) on this
+// system, in order of preference; empty when the name has none here.
+std::vector<std::u16string> named_browser_programs(const std::u16string& agent);
+// Starts `program` detached with one argument; false when it cannot be started.
 bool start_detached(const std::u16string& program, const std::u16string& argument);
 // Whether a program name can be found (on PATH, or as a path to an executable file).
 bool program_available(const std::u16string& program);

@@ -9,8 +9,23 @@
 
 #include "app/return_page.h"
 #include "text/platform.h"
+#include "text/posix_path.h"
+#include "text/text.h"
 
 extern char** environ;
+
+std::u16string default_address_handler() { return u"xdg-open"; }
+
+std::vector<std::u16string> named_browser_programs(const std::u16string& agent) {
+    // Browsers that have no build for this system ("ie", "safari") have no programs here.
+    if (equals_nocase(agent, u"chrome") || equals_nocase(agent, u"chorme"))
+        return {u"google-chrome", u"chromium", u"chromium-browser"};
+    if (equals_nocase(agent, u"firefox")) return {u"firefox"};
+    if (equals_nocase(agent, u"opera")) return {u"opera"};
+    // "microsoft-edge:" means nothing here; Edge opens the address itself.
+    if (equals_nocase(agent, u"edge") || equals_nocase(agent, u"edg")) return {u"microsoft-edge"};
+    return {};
+}
 
 bool program_available(const std::u16string& program) {
     const std::string name = native_path(program);

@@ -9,7 +9,9 @@
 #include <sstream>
 #include <thread>
 
+#include "tests/support/sandbox.h"
 #include "text/platform.h"
+#include "text/posix_path.h"
 #include "text/text.h"
 
 namespace fs = std::filesystem;
@@ -73,7 +75,7 @@ TEST(ReturnPage, MissingNamedBrowserFallsBackToTheDefaultHandler) {
 }
 
 TEST(ReturnPage, FileAgentIsStartedDetachedWithTheAddress) {
-    const fs::path dir = fs::temp_directory_path() / ("quorla-return-" + std::to_string(::getpid()));
+    const fs::path dir = fs::temp_directory_path() / ("quorla-return-" + std::to_string(test_support::process_id()));
     fs::create_directories(dir);
     const fs::path script = dir / "browser.EXE";
     const fs::path out = dir / "opened.txt";

@@ -10,6 +10,8 @@
 #include <string>
 
 #include "app/launcher_dlg.h"
+#include "tests/support/display.h"
+#include "tests/support/sandbox.h"
 #include "tests/support/test_log.h"
 
 namespace {
@@ -24,42 +26,6 @@ std::string capture(const std::string& command) {
     }
     return out;
 }
-
-// An X server for this test, on a display number the server picks itself.
-class private_display {
-public:
-    private_display() {
-        if (!std::filesystem::exists("/usr/bin/Xvfb")) return;
-        int fds[2];
-        if (::pipe(fds) != 0) return;
-        pid_ = ::fork();
-        if (pid_ == 0) {
-            ::close(fds[0]);
-            const std::string fd = std::to_string(fds[1]);
-            ::execl("/usr/bin/Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "640x480x24", "-nolisten",
-                    "tcp", static_cast<char*>(nullptr));
-            ::_exit(127);
-        }
-        ::close(fds[1]);
-        // The server writes its display number and a line feed once it accepts clients.
-        std::string number;
-        char c;
-        while (::read(fds[0], &c, 1) == 1 && c != '\n') number.push_back(c);
-        ::close(fds[0]);
-        if (!number.empty()) name_ = ":" + number;
-    }
-    ~private_display() {
-        if (pid_ > 0) {
-            ::kill(pid_, SIGTERM);
-            ::waitpid(pid_, nullptr, 0);
-        }
-    }
-    const std::string& name() const { return name_; }
-
-private:
-    pid_t pid_ = -1;
-    std::string name_;
-};
 
 // Looks at its own window from outside while the job runs, then ends the dialog.
 struct inspected_dialog : CQuorlaLauncherDlg {
@@ -92,17 +58,17 @@ int field(const std::string& text, const std::string& name) {
 }
 
 TEST(GtkWindow, RealWindowLooksLikeTheComposedFrame) {
-    private_display display;
+    test_support::private_display display;
     if (display.name().empty()) GTEST_SKIP() << "Xvfb is not installed";
     test_support::log_capture log;
-    setenv("DISPLAY", display.name().c_str(), 1);
-    unsetenv("QUORLA_HEADLESS");
-    setenv("LANG", "en_US.UTF-8", 1);
+    test_support::set_environment("DISPLAY", display.name().c_str());
+    test_support::unset_environment("QUORLA_HEADLESS");
+    test_support::set_environment("LANG", "en_US.UTF-8");
     auto host = host::make_gtk_host();
     ASSERT_TRUE(host) << "no display at " << display.name();
 
     inspected_dialog dlg(*host, u"");
-    EXPECT_EQ(dlg.DoModal(), host::IDOK);
+    EXPECT_EQ(dlg.DoModal(), host::dialog_ok);
     ASSERT_NE(dlg.xid, "0");
 
     EXPECT_EQ(field(dlg.geometry, "Width: "), 267) << dlg.geometry;

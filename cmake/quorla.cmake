@@ -1,9 +1,14 @@
-# The OS half of each seam: name_posix.cpp or name_win.cpp beside the portable name.cpp.
-if(WIN32)
-  set(QUORLA_OS win)
-else()
-  set(QUORLA_OS posix)
-endif()
+# quorla_os_sources(TARGET [HALF half] NAME...): adds NAME_<half>.cpp of the calling folder for
+# each OS service NAME; the half is the platform's (posix, win) unless HALF names a library's.
+function(quorla_os_sources target)
+  cmake_parse_arguments(O "" "HALF" "" ${ARGN})
+  if(NOT O_HALF)
+    set(O_HALF ${QUORLA_PLATFORM})
+  endif()
+  foreach(name IN LISTS O_UNPARSED_ARGUMENTS)
+    target_sources(${target} PRIVATE ${CMAKE_CURRENT_SOURCE_DIR}/${name}_${O_HALF}.cpp)
+  endforeach()
+endfunction()
 
 # quorla_test(NAME SOURCES... LIBS... [LABELS...]): one GoogleTest executable, each case a
 # CTest test carrying the labels.
@@ -15,7 +20,7 @@ function(quorla_test name)
   add_executable(${name} ${T_SOURCES} ${CMAKE_SOURCE_DIR}/cmake/test_environment.cpp)
   target_compile_definitions(${name} PRIVATE QUORLA_TEST_SOURCE_DIR="${CMAKE_SOURCE_DIR}"
                              QUORLA_TEST_BINARY_DIR="${CMAKE_BINARY_DIR}")
-  target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest GTest::gtest_main Threads::Threads)
+  target_link_libraries(${name} PRIVATE ${T_LIBS} quorla_test_support GTest::gtest GTest::gtest_main Threads::Threads)
   set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests)
   set(properties "")
   if(T_LABELS)

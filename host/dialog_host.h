@@ -13,10 +13,12 @@
 
 namespace host {
 
-constexpr int IDOK = 1;
-constexpr int IDCANCEL = 2;
-constexpr int VK_RETURN = 13;
-constexpr int VK_ESCAPE = 27;
+// Dialog end codes and the keys a dialog may swallow, with the framework's values. Not the
+// framework's names: those are macros of <windows.h>.
+constexpr int dialog_ok = 1;
+constexpr int dialog_cancel = 2;
+constexpr int key_return = 13;
+constexpr int key_escape = 27;
 
 // The dialog's handlers, called by the host on the user-interface thread.
 class dialog_events {
@@ -68,7 +70,10 @@ public:
 // GTK when a display can be opened and QUORLA_HEADLESS is unset or empty; headless otherwise.
 std::unique_ptr<dialog_host> make_dialog_host();
 std::unique_ptr<dialog_host> make_headless_host();
-// Null when no display can be opened, or when the GTK host module cannot be loaded (logged).
+// The platform's window host (GTK through its module on POSIX, Win32 on Windows); null when no
+// display can be opened or the host cannot be loaded (logged).
+std::unique_ptr<dialog_host> make_window_host();
+// The GTK host itself; null when no display can be opened or its module cannot be loaded.
 std::unique_ptr<dialog_host> make_gtk_host();
 
 // The host whose events pump_pending_events dispatches (set while a dialog runs).

@@ -58,7 +58,7 @@ public:
     int run_modal(dialog_events& events, int width, int height) override {
         events_ = &events;
         ended_ = false;
-        code_ = IDCANCEL;
+        code_ = dialog_cancel;
         window_ = gtk_window_new(GTK_WINDOW_TOPLEVEL);
         gtk_window_set_decorated(GTK_WINDOW(window_), FALSE);
         gtk_window_set_resizable(GTK_WINDOW(window_), FALSE);
@@ -244,8 +244,8 @@ private:
     static gboolean on_key(GtkWidget*, GdkEventKey* event, gpointer self) {
         auto* host = static_cast<gtk_host*>(self);
         int key = 0;
-        if (event->keyval == GDK_KEY_Return || event->keyval == GDK_KEY_KP_Enter) key = VK_RETURN;
-        if (event->keyval == GDK_KEY_Escape) key = VK_ESCAPE;
+        if (event->keyval == GDK_KEY_Return || event->keyval == GDK_KEY_KP_Enter) key = key_return;
+        if (event->keyval == GDK_KEY_Escape) key = key_escape;
         if (host->events_ && host->events_->PreTranslateMessage(key)) return TRUE;
         return FALSE;
     }
@@ -275,7 +275,7 @@ private:
     dialog_events* events_ = nullptr;
     GtkWidget* window_ = nullptr;
     std::map<uintptr_t, guint> timers_;
-    int width_ = 0, height_ = 0, code_ = IDCANCEL;
+    int width_ = 0, height_ = 0, code_ = dialog_cancel;
     bool ended_ = false, visible_ = false;
 };
 

@@ -23,7 +23,7 @@ int headless_host::run_modal(dialog_events& events, int width, int height) {
     while (!ended_) {
         if (timers_.empty()) {
             // Nothing can happen any more: a window with no timer and no one to click it.
-            code_ = IDCANCEL;
+            code_ = dialog_cancel;
             break;
         }
         auto due = timers_.begin();

@@ -1,6 +1,5 @@
-#include <cstdlib>
-
 #include "host/dialog_host.h"
+#include "text/platform.h"
 
 namespace host {
 
@@ -15,9 +14,8 @@ void pump_pending_events() {
 }
 
 std::unique_ptr<dialog_host> make_dialog_host() {
-    const char* headless = std::getenv("QUORLA_HEADLESS");
-    if (headless == nullptr || *headless == '\0') {
-        if (auto gtk = make_gtk_host()) return gtk;
+    if (environment_variable(u"QUORLA_HEADLESS").empty()) {
+        if (auto window = make_window_host()) return window;
     }
     return make_headless_host();
 }

@@ -1,6 +1,6 @@
 // The GTK host as a loadable module. GTK pulls in some seventy libraries whose loading alone
 // costs a headless run about three times the rest of its start-up, so the launcher loads this
-// module only when it is about to open a window (gtk_loader_posix.cpp).
+// module only when it is about to open a window (window_host_posix.cpp).
 #include "host/dialog_host.h"
 
 namespace host {

@@ -1,10 +1,7 @@
 #include "inet/allowed_servers.h"
 
 #include "inet/cracked_url.h"
-
-#ifndef QUORLA_ALLOWED_SERVERS
-#define QUORLA_ALLOWED_SERVERS ""
-#endif
+#include "quorla_config.h"
 
 namespace inet {
 

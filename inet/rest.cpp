@@ -4,14 +4,33 @@
 #include <cstdint>
 #include <cstring>
 #include <exception>
-#include <fstream>
 #include <new>
 #include <string>
 
+#include "log/file_io.h"
 #include "log/system_error.h"
+#include "quorla_config.h"
 #include "text/format.h"
 #include "text/platform.h"
 #include "text/text.h"
+
+namespace inet {
+
+namespace {
+bool& certificate_policy() {
+    static bool verify = QUORLA_VERIFY_TLS != 0;
+    return verify;
+}
+}  // namespace
+
+bool verifies_certificates() {
+    return certificate_policy();
+}
+void set_verifies_certificates(bool verify) {
+    certificate_policy() = verify;
+}
+
+}  // namespace inet
 
 namespace inet::rest {
 
@@ -99,14 +118,9 @@ int64_t memory_sink(const void* data, int64_t size, int64_t count, void* target)
 int64_t file_sink(const void* data, int64_t size, int64_t count, void* target) {
     int64_t n = size * count;
     if (n <= 0) return n;
-    auto* out = static_cast<std::ofstream*>(target);
-    try {
-        if (!out->is_open()) return 0;
-        out->write(static_cast<const char*>(data), static_cast<std::streamsize>(n));
-        return out->good() ? n : 0;
-    } catch (...) {
-        return 0;
-    }
+    auto* out = static_cast<std::FILE*>(target);
+    if (out == nullptr) return 0;
+    return std::fwrite(data, 1, static_cast<size_t>(n), out) == static_cast<size_t>(n) ? n : 0;
 }
 
 std::unique_ptr<CMyInternetSession> open_session(const request_options& options) {
@@ -230,13 +244,9 @@ std::shared_ptr<_response> get_to_file(const std::u16string& url, const request_
                                        const std::u16string& path) {
     std::shared_ptr<_response> response = make_response();
     // The file comes first: even a request that fails at once leaves an empty file.
-    std::ofstream file;
-    try {
-        file.open(native_path(path), std::ios::binary | std::ios::out | std::ios::trunc);
-    } catch (...) {
-    }
-    if (response->error[0]) return response;
-    run_guarded(url, options, file_sink, &file, *response);
+    std::FILE* file = os::open_file(path, "wb");
+    if (!response->error[0]) run_guarded(url, options, file_sink, file, *response);
+    if (file != nullptr) std::fclose(file);
     return response;
 }
 

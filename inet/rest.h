@@ -49,7 +49,7 @@ constexpr int32_t max_memory_body = 16 * 1024 * 1024;
 // Target: the _response. Grows body to exactly what is needed; 0 (with the reason in the
 // record's error) when memory runs out or the body would pass max_memory_body.
 int64_t memory_sink(const void* data, int64_t size, int64_t count, void* target);
-// Target: a std::ofstream opened in binary mode; 0 when the stream is not open or fails.
+// Target: a std::FILE* opened for binary writing; 0 when it is null or the write fails.
 int64_t file_sink(const void* data, int64_t size, int64_t count, void* target);
 
 // Largest piece handed to a sink.

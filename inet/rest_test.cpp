@@ -18,6 +18,7 @@
 #include <sstream>
 
 #include "tests/support/http_server.h"
+#include "tests/support/sandbox.h"
 #include "text/text.h"
 
 namespace {
@@ -53,10 +54,7 @@ std::string read_file(const fs::path& p) {
 
 class temp_dir {
   public:
-    temp_dir() {
-        char t[] = "/tmp/quorla-inet-XXXXXX";
-        path = mkdtemp(t);
-    }
+    temp_dir() { path = test_support::make_temporary_folder("quorla-inet"); }
     ~temp_dir() {
         std::error_code ec;
         fs::remove_all(path, ec);
@@ -185,8 +183,7 @@ TEST(inet_memory_sink, refuses_pieces_that_would_overflow_the_32_bit_size) {
 }
 
 TEST(inet_file_sink, reports_nothing_taken_when_the_file_is_not_open) {
-    std::ofstream closed;
-    EXPECT_EQ(inet::rest::file_sink("abc", 1, 3, &closed), 0);
+    EXPECT_EQ(inet::rest::file_sink("abc", 1, 3, nullptr), 0);
 }
 
 TEST(inet_error_text, long_text_is_cut_to_255_bytes) {
@@ -555,13 +552,13 @@ TEST(inet_get, proxy_from_the_environment_is_honoured) {
     const char* NO = std::getenv("NO_PROXY");
     std::string saved_no = no ? no : "";
     std::string saved_NO = NO ? NO : "";
-    setenv("http_proxy", proxy.base_url().c_str(), 1);
-    unsetenv("no_proxy");
-    unsetenv("NO_PROXY");
+    test_support::set_environment("http_proxy", proxy.base_url().c_str());
+    test_support::unset_environment("no_proxy");
+    test_support::unset_environment("NO_PROXY");
     auto r = inet::rest::get(u"http://shop.invalid/startup?key=1", request_options());
-    unsetenv("http_proxy");
-    setenv("no_proxy", saved_no.c_str(), 1);
-    setenv("NO_PROXY", saved_NO.c_str(), 1);
+    test_support::unset_environment("http_proxy");
+    test_support::set_environment("no_proxy", saved_no.c_str());
+    test_support::set_environment("NO_PROXY", saved_NO.c_str());
     EXPECT_EQ(r->status, 200) << r->error;
     EXPECT_EQ(body_of(*r), "via proxy");
     EXPECT_EQ(proxy.last_request().request_line, "GET http://shop.invalid/startup?key=1 HTTP/1.0");

@@ -77,7 +77,10 @@ class http_request {
 // (always on POSIX).
 std::string platform_user_agent_text();
 
-// True when this build verifies server certificates and host names (QUORLA_VERIFY_TLS).
+// True when server certificates and host names are verified: as the build says
+// (QUORLA_VERIFY_TLS), unless a test chose the other policy.
 bool verifies_certificates();
+// Tests only: the policy of the requests that follow.
+void set_verifies_certificates(bool verify);
 
 }  // namespace inet

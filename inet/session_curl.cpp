@@ -428,12 +428,4 @@ std::string platform_user_agent_text() {
     return std::string();
 }
 
-bool verifies_certificates() {
-#ifdef QUORLA_VERIFY_TLS
-    return true;
-#else
-    return false;
-#endif
-}
-
 }  // namespace inet

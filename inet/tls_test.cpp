@@ -1,8 +1,9 @@
-// Certificate policy. Built twice: into inet_test with the build's policy and, unless the
-// build already verifies, into inet_verify_test against a client built with QUORLA_VERIFY_TLS.
+// Certificate policy: every case runs with both policies against the self-signed test server.
 #include <gtest/gtest.h>
 
 #include "inet/rest.h"
+#include "inet/session.h"
+#include "quorla_config.h"
 #include "tests/support/http_server.h"
 
 namespace {
@@ -15,8 +16,16 @@ std::string body_of(const inet::rest::_response& r) {
     return std::string(r.body.begin(), r.body.begin() + std::max(0, r.body_size));
 }
 
-TEST(inet_get,
-     https_with_self_signed_expired_certificate_for_another_host_follows_the_build_policy) {
+class inet_tls : public ::testing::TestWithParam<bool> {
+  protected:
+    void SetUp() override { inet::set_verifies_certificates(GetParam()); }
+    void TearDown() override { inet::set_verifies_certificates(saved_); }
+
+  private:
+    bool saved_ = inet::verifies_certificates();
+};
+
+TEST_P(inet_tls, https_with_self_signed_expired_certificate_for_another_host_follows_the_policy) {
     http_server secure(true);
     secure.serve_bytes("/startup.xml", "secret");
     auto r = inet::rest::get(secure.url16("/startup.xml"), request_options());
@@ -32,14 +41,10 @@ TEST(inet_get,
 }
 
 TEST(inet_build, verification_follows_the_quorla_verify_tls_definition) {
-#ifdef QUORLA_VERIFY_TLS
-    EXPECT_TRUE(inet::verifies_certificates());
-#else
-    EXPECT_FALSE(inet::verifies_certificates());
-#endif
+    EXPECT_EQ(inet::verifies_certificates(), QUORLA_VERIFY_TLS != 0);
 }
 
-TEST(inet_get, redirects_are_followed_between_http_and_https) {
+TEST_P(inet_tls, redirects_are_followed_between_http_and_https) {
     http_server plain;
     http_server secure(true);
     plain.serve("/to-https", reply::redirect(secure.url("/landing?x=1")));
@@ -64,5 +69,10 @@ TEST(inet_get, redirects_are_followed_between_http_and_https) {
     EXPECT_EQ(plain.last_request().header("User-Agent"),
               "Mozilla/4.0 (compatible; Windows NT) WinInetRest/1.0");
 }
+
+INSTANTIATE_TEST_SUITE_P(policy, inet_tls, ::testing::Values(false, true),
+                         [](const ::testing::TestParamInfo<bool>& info) {
+                             return info.param ? "verifying" : "accepting";
+                         });
 
 }  // namespace

@@ -1,6 +1,7 @@
 #include "log/log_writer.h"
 
 #include "log/clock.h"
+#include "log/folders.h"
 #include "log/log_platform.h"
 #include "log/system_error.h"
 #include "text/platform.h"
@@ -53,7 +54,7 @@ std::u16string LogWriter::FallbackPath() {
     std::u16string folder = cut == std::u16string::npos ? std::u16string() : exe.substr(0, cut + 1);
     folder += u"log";
     folder += path_separator();
-    logfile::create_one_folder(folder);
+    os::make_folder(folder);
     const local_time now = local_now();
     return format16(u"%s%s_%04d%02d%02d.log", folder, name, now.year, now.month, now.day);
 }
@@ -71,22 +72,11 @@ void LogWriter::WriteMessage(const std::u16string& message) {
     set_last_system_error(saved_error);
 }
 
-std::u16string LocalLowFolder() {
-    std::u16string data = logfile::environment("XDG_DATA_HOME");
-    // Relative values are to be ignored.
-    if (!data.empty() && data[0] == u'/') {
-        while (data.size() > 1 && data.back() == u'/') data.pop_back();
-        return data;
-    }
-    std::u16string home = logfile::environment("HOME");
-    if (home.empty()) return {};
-    while (home.size() > 1 && home.back() == u'/') home.pop_back();
-    return home + u"/.local/share";
-}
-
 bool EnsureDirectory(const std::u16string& folder) {
-    if (logfile::is_folder(folder)) return true;
-    if (logfile::create_folder_levels(folder)) return true;
+    if (os::node_at(folder, true) == os::node::folder) return true;
+    const uint32_t error = os::make_folder_levels(folder);
+    if (error == 0) return true;
+    set_last_system_error(error);
     LogWriter::Instance().Write(u"Failed to SHCreateDirectory (err:%s path:%s)", SystemErrorText(),
                                 folder);
     return false;

@@ -37,8 +37,9 @@ private:
     std::recursive_mutex lock;
 };
 
-// Per-user data folder without a trailing separator ($XDG_DATA_HOME, else $HOME/.local/share);
-// empty when neither is known.
+// Per-user data folder without a trailing separator; empty when it is not known. An OS fact,
+// defined in the log writer's OS half (log_writer_posix.cpp: $XDG_DATA_HOME, else
+// $HOME/.local/share).
 std::u16string LocalLowFolder();
 // True when the folder exists afterwards; creates every missing level.
 bool EnsureDirectory(const std::u16string& folder);

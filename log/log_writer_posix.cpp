@@ -1,14 +1,14 @@
 #include <fcntl.h>
 #include <sys/file.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdlib>
 #include <string>
 
 #include "log/log_platform.h"
+#include "log/log_writer.h"
 #include "text/platform.h"
+#include "text/posix_path.h"
 
 namespace logfile {
 
@@ -42,35 +42,18 @@ void append_line(const std::u16string& path, const std::u16string& line) {
     ::close(fd);
 }
 
-bool is_folder(const std::u16string& path) {
-    struct stat st;
-    return !path.empty() && ::stat(native_path(path).c_str(), &st) == 0 && S_ISDIR(st.st_mode);
-}
-
-bool create_one_folder(const std::u16string& path) {
-    return ::mkdir(native_path(path).c_str(), 0755) == 0 || errno == EEXIST;
-}
-
-bool create_folder_levels(const std::u16string& path) {
-    const std::string p = native_path(path);
-    if (p.empty()) {
-        errno = ENOENT;
-        return false;
-    }
-    int failure = 0;
-    for (size_t i = 1; i <= p.size(); ++i) {
-        if (i != p.size() && p[i] != '/') continue;
-        if (::mkdir(p.substr(0, i).c_str(), 0755) != 0 && errno != EEXIST) failure = errno;
-    }
-    struct stat st;
-    if (::stat(p.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return true;
-    errno = failure != 0 ? failure : ENOTDIR;
-    return false;
-}
-
-std::u16string environment(const char* name) {
-    const char* v = std::getenv(name);
-    return v ? from_native_path(v) : std::u16string();
-}
-
 }  // namespace logfile
+
+// $XDG_DATA_HOME, else $HOME/.local/share.
+std::u16string LocalLowFolder() {
+    std::u16string data = environment_variable(u"XDG_DATA_HOME");
+    // Relative values are to be ignored.
+    if (!data.empty() && data[0] == u'/') {
+        while (data.size() > 1 && data.back() == u'/') data.pop_back();
+        return data;
+    }
+    std::u16string home = environment_variable(u"HOME");
+    if (home.empty()) return {};
+    while (home.size() > 1 && home.back() == u'/') home.pop_back();
+    return home + u"/.local/share";
+}

@@ -10,7 +10,9 @@
 
 #include "log/clock.h"
 #include "log/system_error.h"
+#include "tests/support/sandbox.h"
 #include "text/platform.h"
+#include "text/posix_path.h"
 #include "text/text.h"
 
 namespace fs = std::filesystem;
@@ -36,7 +38,7 @@ std::string utf16le(std::u16string_view text) {
 struct Log : ::testing::Test {
     fs::path dir;
     void SetUp() override {
-        dir = fs::temp_directory_path() / ("quorla-log-" + std::to_string(::getpid()) + "-" +
+        dir = fs::temp_directory_path() / ("quorla-log-" + std::to_string(test_support::process_id()) + "-" +
                                            ::testing::UnitTest::GetInstance()->current_test_info()->name());
         fs::remove_all(dir);
         fs::create_directories(dir);
@@ -117,7 +119,7 @@ TEST_F(Log, TwoProcessesAppendingAtOnceLoseNoLine) {
         child = ::fork();
         ASSERT_GE(child, 0);
         if (child == 0) {
-            for (int i = 0; i < kLines; ++i) LogWriter::Instance().Write(u"line %d from %d", i, ::getpid());
+            for (int i = 0; i < kLines; ++i) LogWriter::Instance().Write(u"line %d from %d", i, test_support::process_id());
             ::_exit(0);
         }
     }
@@ -161,12 +163,12 @@ TEST(SystemError, TextWithCodeOrCodeAlone) {
 TEST(DataFolder, XdgDataHomeThenHome) {
     const char* old_xdg = getenv("XDG_DATA_HOME");
     const std::string saved = old_xdg ? old_xdg : "";
-    setenv("XDG_DATA_HOME", "/data/x/", 1);
+    test_support::set_environment("XDG_DATA_HOME", "/data/x/");
     EXPECT_EQ(LocalLowFolder(), u"/data/x");
-    setenv("XDG_DATA_HOME", "relative", 1);
-    setenv("HOME", "/home/u", 1);
+    test_support::set_environment("XDG_DATA_HOME", "relative");
+    test_support::set_environment("HOME", "/home/u");
     EXPECT_EQ(LocalLowFolder(), u"/home/u/.local/share");
-    if (old_xdg) setenv("XDG_DATA_HOME", saved.c_str(), 1); else unsetenv("XDG_DATA_HOME");
+    if (old_xdg) test_support::set_environment("XDG_DATA_HOME", saved.c_str()); else test_support::unset_environment("XDG_DATA_HOME");
 }
 
 }  // namespace

@@ -3,26 +3,17 @@
 #include "log/log_writer.h"
 #include "log/system_error.h"
 #include "module/editor_module.h"
+#include "module/owner.h"
+#include "text/confine.h"
 
 namespace {
 
 // A module file name is relative to the install folder and stays inside it.
-bool module_file_is_safe(const std::u16string& name) {
-    if (name.empty() || name[0] == u'/' || name[0] == u'\\') return false;
-    if (name.size() >= 2 && name[1] == u':') return false;
-    size_t start = 0;
-    while (start <= name.size()) {
-        size_t end = name.find_first_of(u"/\\", start);
-        if (end == std::u16string::npos) end = name.size();
-        if (name.compare(start, end - start, u"..") == 0) return false;
-        start = end + 1;
-    }
-    return true;
-}
+bool module_file_is_safe(const std::u16string& name) { return !name.empty() && path_stays_inside(name); }
 
 template <class F>
-F lookup(module_library::handle* library, const char* name) {
-    return reinterpret_cast<F>(module_library::symbol(library, name));
+F lookup(dynamic_library::handle* library, const char* name) {
+    return reinterpret_cast<F>(dynamic_library::symbol(library, name));
 }
 
 void log_missing(const char16_t* export_name) {
@@ -49,7 +40,7 @@ bool run_editor_module(host::window* window, const startup_file_xml& startup,
         return false;
     }
     std::u16string detail;
-    module_library::handle* library = module_library::load(path, detail);
+    dynamic_library::handle* library = dynamic_library::load(path, detail);
     if (library == nullptr) {
         const uint32_t error = last_system_error();
         log.Write(u"* 오류: 모듈을 로딩하지 못했습니다. (path:%s, 0x%08x)", path, error);
@@ -57,11 +48,11 @@ bool run_editor_module(host::window* window, const startup_file_xml& startup,
         return false;
     }
     const bool outcome = drive_editor_module(window, library, startup, result);
-    module_library::release(library);
+    dynamic_library::release(library);
     return outcome;
 }
 
-bool drive_editor_module(host::window* window, module_library::handle* library,
+bool drive_editor_module(host::window* window, dynamic_library::handle* library,
                          const startup_file_xml& startup, std::u16string& result) {
     if (window == nullptr) return false;
     auto& log = LogWriter::Instance();
@@ -73,7 +64,7 @@ bool drive_editor_module(host::window* window, module_library::handle* library,
         return false;
     }
     const std::u16string config_host = config_host_of(startup.config_url);
-    if (initialize(window->native_id(), u"modal", startup.install_path.c_str(), u"",
+    if (initialize(module_owner(*window), u"modal", startup.install_path.c_str(), u"",
                    config_host.c_str()) == 0) {
         log.Write(u"* 오류: Initialize()함수호출에 실패 했습니다.");
         return false;

@@ -4,13 +4,13 @@
 #include <string>
 
 #include "host/window.h"
-#include "module/library.h"
+#include "log/library.h"
 #include "startup/startup_file.h"
 
 bool run_editor_module(host::window* window, const startup_file_xml& startup,
                        const std::u16string& module_file, std::u16string& result);
 
-bool drive_editor_module(host::window* window, module_library::handle* library,
+bool drive_editor_module(host::window* window, dynamic_library::handle* library,
                          const startup_file_xml& startup, std::u16string& result);
 
 // The text between the first "//" and the next "/" (or the end); empty without "//".

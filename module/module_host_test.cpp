@@ -5,6 +5,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "tests/support/sandbox.h"
 #include "tests/support/test_log.h"
 #include "text/text.h"
 
@@ -28,7 +29,7 @@ struct ModuleHost : ::testing::Test {
 
     void SetUp() override {
         trace_path = (log.folder() / "trace.txt").string();
-        setenv("QUORLA_TEST_TRACE", trace_path.c_str(), 1);
+        test_support::set_environment("QUORLA_TEST_TRACE", trace_path.c_str());
         startup.install_path = from_utf8(std::string(QUORLA_TEST_BINARY_DIR) + "/tests/modules/");
         startup.todo = u"new_work";
         startup.config_url = u"https://config.example:8443/editor/cfg";
@@ -40,7 +41,7 @@ struct ModuleHost : ::testing::Test {
         startup.count = 3;
         startup.internal_calls = {{u"a", u"1"}, {u"", u"no id"}, {u"set_key_url", u"http://h/?k=K&field=result"}};
     }
-    void TearDown() override { unsetenv("QUORLA_TEST_TRACE"); }
+    void TearDown() override { test_support::unset_environment("QUORLA_TEST_TRACE"); }
 
     std::string trace() {
         std::ifstream in(trace_path);
@@ -160,7 +161,8 @@ TEST_F(ModuleHost, LoadFailureLogsPathCodeAndLoaderText) {
 }
 
 TEST_F(ModuleHost, ModuleNamesLeadingOutOfTheInstallFolderAreNeverLoaded) {
-    for (const char16_t* name : {u"../modules/test_module_full.so", u"/tmp/x.so", u"a/../../x.so", u"a\\..\\x.so"}) {
+    for (const char16_t* name : {u"../modules/test_module_full.so", u"/tmp/x.so", u"a/../../x.so", u"a\\..\\x.so",
+                                 u"...\\x.so", u"a/. ./x.so", u"\\\\server\\x.so", u"NUL.so"}) {
         std::u16string result;
         EXPECT_FALSE(run_editor_module(&window, startup, name, result)) << to_utf8(name);
         EXPECT_TRUE(log.has_line(u"* 오류: 모듈 파일 이름이 올바르지 않습니다. (path:" + startup.install_path + name + u")"));

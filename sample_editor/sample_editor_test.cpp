@@ -8,7 +8,9 @@
 
 #include "log/log_writer.h"
 #include "module/module_host.h"
+#include "tests/support/sandbox.h"
 #include "text/platform.h"
+#include "text/posix_path.h"
 #include "text/text.h"
 
 namespace fs = std::filesystem;
@@ -34,11 +36,11 @@ struct SampleEditor : ::testing::Test {
 
     void SetUp() override {
         dir = fs::temp_directory_path() /
-              ("quorla-sample-" + std::to_string(::getpid()) + "-" +
+              ("quorla-sample-" + std::to_string(test_support::process_id()) + "-" +
                ::testing::UnitTest::GetInstance()->current_test_info()->name());
         fs::remove_all(dir);
         fs::create_directories(dir / "data");
-        ::setenv("XDG_DATA_HOME", (dir / "data").c_str(), 1);
+        test_support::set_environment("XDG_DATA_HOME", (dir / "data").c_str());
         LogWriter::Destroy();
         LogWriter::Instance().SetPath(from_native_path((dir / "test.log").string()));
         startup.install_path = from_utf8(QUORLA_SAMPLE_EDITOR_DIR);

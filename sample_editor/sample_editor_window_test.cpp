@@ -5,9 +5,6 @@
 #include <gtk/gtk.h>
 #include <gdk/gdkx.h>
 // clang-format on
-#include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
@@ -15,7 +12,10 @@
 
 #include "log/log_writer.h"
 #include "module/module_host.h"
+#include "tests/support/display.h"
+#include "tests/support/sandbox.h"
 #include "text/platform.h"
+#include "text/posix_path.h"
 #include "text/text.h"
 
 namespace fs = std::filesystem;
@@ -39,29 +39,15 @@ class owner_window : public host::window {
     void shrink_and_center() override {}
 };
 
-pid_t xvfb = 0;
+test_support::private_display* display = nullptr;
 
-// Starts Xvfb on a display of its own; -displayfd tells when it is ready.
+// An X server of the suite's own, and GTK on it.
 bool start_display() {
-    int fds[2];
-    if (::pipe(fds) != 0) return false;
-    xvfb = ::fork();
-    if (xvfb == 0) {
-        ::close(fds[0]);
-        const std::string fd = std::to_string(fds[1]);
-        ::execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "640x480x24",
-                 "-nolisten", "tcp", static_cast<char*>(nullptr));
-        ::_exit(127);
-    }
-    ::close(fds[1]);
-    std::string number;
-    char c;
-    while (::read(fds[0], &c, 1) == 1 && c != '\n') number += c;
-    ::close(fds[0]);
-    if (number.empty()) return false;
-    ::setenv("DISPLAY", (":" + number).c_str(), 1);
-    ::unsetenv("WAYLAND_DISPLAY");
-    ::setenv("GDK_BACKEND", "x11", 1);
+    display = new test_support::private_display();
+    if (display->name().empty()) return false;
+    test_support::set_environment("DISPLAY", display->name());
+    test_support::unset_environment("WAYLAND_DISPLAY");
+    test_support::set_environment("GDK_BACKEND", "x11");
     return gtk_init_check(nullptr, nullptr);
 }
 
@@ -82,10 +68,8 @@ gboolean answer_dialog(gpointer response) {
 struct SampleEditorWindow : ::testing::Test {
     static void SetUpTestSuite() { ASSERT_TRUE(start_display()) << "Xvfb did not start"; }
     static void TearDownTestSuite() {
-        if (xvfb > 0) {
-            ::kill(xvfb, SIGTERM);
-            ::waitpid(xvfb, nullptr, 0);
-        }
+        delete display;
+        display = nullptr;
     }
 
     fs::path dir;
@@ -94,11 +78,11 @@ struct SampleEditorWindow : ::testing::Test {
 
     void SetUp() override {
         dir = fs::temp_directory_path() /
-              ("quorla-sample-window-" + std::to_string(::getpid()) + "-" +
+              ("quorla-sample-window-" + std::to_string(test_support::process_id()) + "-" +
                ::testing::UnitTest::GetInstance()->current_test_info()->name());
         fs::remove_all(dir);
         fs::create_directories(dir / "data");
-        ::setenv("XDG_DATA_HOME", (dir / "data").c_str(), 1);
+        test_support::set_environment("XDG_DATA_HOME", (dir / "data").c_str());
         LogWriter::Destroy();
         LogWriter::Instance().SetPath(from_native_path((dir / "test.log").string()));
         startup.install_path = from_utf8(QUORLA_SAMPLE_EDITOR_DIR);

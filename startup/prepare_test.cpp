@@ -10,7 +10,9 @@
 #include "inet/allowed_servers.h"
 #include "log/log_writer.h"
 #include "tests/support/http_server.h"
+#include "tests/support/sandbox.h"
 #include "text/platform.h"
+#include "text/posix_path.h"
 #include "text/text.h"
 
 namespace fs = std::filesystem;
@@ -22,11 +24,11 @@ struct Prepare : ::testing::Test {
     fs::path dir;
     void SetUp() override {
         dir = fs::temp_directory_path() /
-              ("quorla-prepare-" + std::to_string(::getpid()) + "-" +
+              ("quorla-prepare-" + std::to_string(test_support::process_id()) + "-" +
                ::testing::UnitTest::GetInstance()->current_test_info()->name());
         fs::remove_all(dir);
         fs::create_directories(dir);
-        setenv("XDG_DATA_HOME", dir.c_str(), 1);
+        test_support::set_environment("XDG_DATA_HOME", dir.c_str());
         set_system_code_page("UTF-8");
         LogWriter::Destroy();
         LogWriter::Instance().SetPath(from_native_path((dir / "test.log").string()));

@@ -1,9 +1,11 @@
 #include "startup/startup_file.h"
 
+#include <algorithm>
 #include <cstring>
 #include <limits>
 
 #include "log/log_writer.h"
+#include "text/confine.h"
 #include "text/platform.h"
 #include "text/text.h"
 #include "xml/xml.h"
@@ -46,38 +48,6 @@ bool declaration_names_utf8(const char* bytes, size_t length) {
     std::string declaration(bytes + start, end - start);
     for (char& c : declaration) c = lower_ascii(c);
     return declaration.find("utf-8") != std::string::npos;
-}
-
-// A path step that walks up: ".." and, for file systems that drop trailing dots and
-// spaces from a name, any step made only of dots and spaces with at least two dots.
-bool is_parent_step(std::u16string_view step) {
-    size_t dots = 0;
-    for (char16_t c : step) {
-        if (c == u'.')
-            ++dots;
-        else if (c != u' ')
-            return false;
-    }
-    return dots >= 2;
-}
-
-bool has_parent_step(std::u16string_view path) {
-    size_t begin = 0;
-    for (size_t i = 0; i <= path.size(); ++i) {
-        if (i == path.size() || path[i] == u'/' || path[i] == u'\\') {
-            if (is_parent_step(path.substr(begin, i - begin))) return true;
-            begin = i + 1;
-        }
-    }
-    return false;
-}
-
-// Rooted ("/x", "\\x") or carrying a drive ("C:x").
-bool is_absolute_path(std::u16string_view path) {
-    if (path.empty()) return false;
-    if (path[0] == u'/' || path[0] == u'\\') return true;
-    const char16_t c = path[0];
-    return path.size() >= 2 && path[1] == u':' && ((c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z'));
 }
 
 // The install folder: separators made native, doubled ones collapsed in one pass, rooted,
@@ -220,14 +190,15 @@ bool startup_file_xml::parse(const xml::element& startup) {
         if (equals_nocase(name, u"module")) {
             std::u16string text = child->text();
             // The module is loaded from the install folder; nothing may lead it elsewhere.
-            if (is_absolute_path(text) || has_parent_step(text)) {
+            if (!path_stays_inside(text)) {
                 log.Write(u"*오류 : startup.xml의 module 경로가 올바르지 않습니다. (module:%s)", text);
                 return false;
             }
             module = std::move(text);
         } else if (equals_nocase(name, u"install_path")) {
             const std::u16string text = child->text();
-            if (has_parent_step(text)) {
+            // Rooted on purpose: it is placed under the data folder.
+            if (!path_stays_inside(std::u16string_view(text).substr(std::min(text.find_first_not_of(u"/\\"), text.size())))) {
                 log.Write(u"*오류 : startup.xml의 install_path 경로가 올바르지 않습니다. (install_path:%s)", text);
                 return false;
             }

@@ -101,6 +101,8 @@ TEST_F(Startup, DocumentShapeTable) {
         {"install_path with a parent step", doc("<install_path>shop/../../etc</install_path>"),
          false},
         {"module leading out", doc("<module>../x.so</module>"), false},
+        {"module leading out through a folded step", doc("<module>...\\x.so</module>"), false},
+        {"install_path on a drive", doc("<install_path>C:\\shop</install_path>"), false},
         {"absolute module", doc("<module>/usr/lib/x.so</module>"), false},
         {"module in a subfolder", doc("<module>bin/x.so</module>"), true},
         {"ill-formed but closed", "<startup><todo>a</todo><broken</startup>", true},

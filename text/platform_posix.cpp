@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "text/platform.h"
+#include "text/posix_path.h"
 #include "text/text.h"
 
 char16_t path_separator() { return u'/'; }
@@ -26,4 +27,9 @@ bool user_language_is_korean() {
         if (value != nullptr && *value != '\0') return std::strncmp(value, "ko", 2) == 0;
     }
     return false;
+}
+
+std::u16string environment_variable(std::u16string_view name) {
+    const char* value = std::getenv(to_utf8(name).c_str());
+    return value ? from_native_path(value) : std::u16string();
 }

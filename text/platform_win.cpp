@@ -7,15 +7,6 @@ char16_t path_separator() {
     return u'\\';
 }
 
-// Narrow paths on Windows are read in the ANSI code page by the C library and the "A" functions.
-std::string native_path(std::u16string_view path) {
-    return to_narrow_acp(path);
-}
-
-std::u16string from_native_path(std::string_view path) {
-    return to_wide_acp(path);
-}
-
 std::u16string executable_path() {
     // The buffer grows until the whole name fits: paths may be longer than MAX_PATH.
     std::u16string buffer(MAX_PATH, u'\0');
@@ -34,4 +25,19 @@ std::u16string executable_path() {
 
 bool user_language_is_korean() {
     return PRIMARYLANGID(GetUserDefaultLangID()) == LANG_KOREAN;
+}
+
+std::u16string environment_variable(std::u16string_view name) {
+    const std::u16string wide_name(name);
+    std::u16string value(256, u'\0');
+    for (;;) {
+        const DWORD n = GetEnvironmentVariableW(reinterpret_cast<const wchar_t*>(wide_name.c_str()), reinterpret_cast<wchar_t*>(value.data()),
+                                                static_cast<DWORD>(value.size()));
+        if (n == 0) return {};
+        if (n < value.size()) {
+            value.resize(n);
+            return value;
+        }
+        value.resize(n);  // n counts the terminating zero when the buffer was too small
+    }
 }

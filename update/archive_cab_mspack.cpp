@@ -7,6 +7,7 @@
 
 #include "log/system_error.h"
 #include "text/platform.h"
+#include "text/posix_path.h"
 #include "text/text.h"
 #include "update/archive.h"
 

@@ -1,5 +1,6 @@
 #include <vector>
 
+#include "text/confine.h"
 #include "text/platform.h"
 #include "text/text.h"
 #include "update/archive.h"
@@ -79,8 +80,7 @@ std::u16string apply_zip_name_rules(std::u16string name) {
 bool confine_entry_name(std::u16string_view name, std::u16string& relative) {
     relative.clear();
     if (name.empty()) return true;
-    // Absolute names: a leading separator or a drive prefix.
-    if (name[0] == u'/' || name[0] == u'\\' || (name.size() >= 2 && name[1] == u':')) return false;
+    if (path_is_absolute(name)) return false;
     std::vector<std::u16string_view> parts;
     size_t start = 0;
     for (size_t i = 0; i <= name.size(); ++i) {
@@ -99,5 +99,8 @@ bool confine_entry_name(std::u16string_view name, std::u16string& relative) {
         if (i) relative.push_back(path_separator());
         relative.append(parts[i]);
     }
-    return true;
+    // What is left must not hold a step that Windows folds or reads as a device.
+    if (path_stays_inside(relative)) return true;
+    relative.clear();
+    return false;
 }

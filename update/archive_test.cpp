@@ -7,6 +7,7 @@
 
 #include "log/system_error.h"
 #include "tests/support/archives.h"
+#include "tests/support/sandbox.h"
 #include "update/files.h"
 #include "update/update_test_util.h"
 
@@ -81,7 +82,8 @@ TEST_F(zip_test, NameRulesConfineEntriesUnderTheBaseFolder) {
 
 TEST_F(zip_test, NamesStillLeavingTheDestinationAreRefused) {
     const char* rows[] = {"dir/../../x.dll", "../x.dll",    "..\\x.dll",
-                          "a/../..\\x.dll",  "C:..\\x.dll", ".."};
+                          "a/../..\\x.dll",  "C:..\\x.dll", "..",
+                          "a/.../x.dll",     ". .\\x.dll",  "sub/con.dll"};
     for (const char* stored : rows) {
         fs::remove_all(dest());
         fs::remove(log_path);
@@ -189,7 +191,7 @@ TEST_F(zip_test, AttributesMapToPermissionBits) {
 TEST_F(zip_test, TimesFromUtFieldElseDosTimeAsLocalTime) {
     const char* old_tz = getenv("TZ");
     const std::string saved = old_tz ? old_tz : "";
-    setenv("TZ", "KST-9", 1);
+    test_support::set_environment("TZ", "KST-9");
     tzset();
     zip_entry_spec ut = file_entry("ut.dll", "u");
     ut.ut_modified = 1500000000;
@@ -208,9 +210,9 @@ TEST_F(zip_test, TimesFromUtFieldElseDosTimeAsLocalTime) {
     t.tm_sec = 44;
     EXPECT_EQ(st.st_mtime, timegm(&t));
     if (old_tz)
-        setenv("TZ", saved.c_str(), 1);
+        test_support::set_environment("TZ", saved.c_str());
     else
-        unsetenv("TZ");
+        test_support::unset_environment("TZ");
     tzset();
 }
 

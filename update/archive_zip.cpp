@@ -6,12 +6,14 @@
 #include <memory>
 #include <vector>
 
+#include "log/file_io.h"
 #include "log/log_writer.h"
 #include "log/system_error.h"
 #include "text/platform.h"
 #include "text/text.h"
 #include "update/archive.h"
 #include "update/files.h"
+#include "update/zip_io.h"
 
 namespace {
 
@@ -98,8 +100,8 @@ bool read_entry(unzFile zf, zip_entry& e) {
                (attrs & kDosDirectory);
     e.attributes.read_only = (attrs & kDosReadOnly) != 0;
     if ((info.version >> 8) == kHostUnix && (attrs >> 16) != 0) {
-        e.attributes.has_unix_mode = true;
-        e.attributes.unix_mode = (attrs >> 16) & 0777;
+        e.attributes.has_permissions = true;
+        e.attributes.permissions = (attrs >> 16) & 0777;
     }
     if (!timestamps_from_extra(extra, e.times)) e.times = timestamps_from_dos(info.dosDate);
     return true;
@@ -108,7 +110,7 @@ bool read_entry(unzFile zf, zip_entry& e) {
 // minizip cannot open an archive whose end record sits at offset 0, which is exactly the
 // archive without entries: such a file is recognised here.
 bool is_empty_zip(const std::u16string& archive) {
-    std::FILE* f = std::fopen(native_path(archive).c_str(), "rb");
+    std::FILE* f = os::open_file(archive, "rb");
     if (!f) return false;
     unsigned char head[22];
     const size_t n = std::fread(head, 1, sizeof head, f);
@@ -122,10 +124,16 @@ bool is_empty_zip(const std::u16string& archive) {
     return size == 22 + comment;
 }
 
+unzFile open_zip(const std::u16string& archive) {
+    zlib_filefunc64_def functions;
+    fill_zip_file_functions(&functions);
+    return unzOpen2_64(archive.c_str(), &functions);
+}
+
 class zip_reader {
   public:
     explicit zip_reader(const std::u16string& archive)
-        : zf(unzOpen64(native_path(archive).c_str())), empty(!zf && is_empty_zip(archive)) {}
+        : zf(open_zip(archive)), empty(!zf && is_empty_zip(archive)) {}
     ~zip_reader() {
         if (zf) unzClose(zf);
     }

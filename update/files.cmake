@@ -22,10 +22,11 @@ else()
   set(QUORLA_MD5_LANES md5_lanes_generic.cpp)
 endif()
 add_library(quorla_update_files STATIC
-  files.cpp files_posix.cpp md5.cpp ${QUORLA_MD5_LANES} pe_version.cpp
-  archive_names.cpp archive_zip.cpp archive_cab.cpp archive_cab_mspack.cpp)
+  files.cpp md5.cpp ${QUORLA_MD5_LANES} pe_version.cpp archive_names.cpp archive_zip.cpp archive_cab.cpp)
+quorla_os_sources(quorla_update_files files zip_io)
+quorla_os_sources(quorla_update_files HALF ${QUORLA_CABINET_HALF} archive_cab)
 target_link_libraries(quorla_update_files
-  PUBLIC quorla_log
+  PUBLIC quorla_log quorla_text
   PRIVATE PkgConfig::QUORLA_MINIZIP PkgConfig::QUORLA_MSPACK ZLIB::ZLIB)
 target_link_libraries(quorla_update INTERFACE quorla_update_files)
 

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "log/folders.h"
+
 // 1 when the folder exists afterwards (every missing level is created), else 0 with
 // "폴더를 생성하지 못했습니다.[win32err:%d][%s]\r\n" in the log.
 int create_folder(std::u16string path);
@@ -40,18 +42,14 @@ std::u16string with_trailing_separator(std::u16string path);
 // ---- OS seam used by the portable code of the update folder -----------------------------
 namespace files_os {
 
-enum class node { none, file, folder, link };
-
-// What is at the path; `follow` resolves symbolic links first.
-node node_at(const std::u16string& path, bool follow);
-// Creates one folder level. 0 on success, else the system error code.
-uint32_t make_folder(const std::u16string& path);
-bool error_is_already_exists(uint32_t code);
-bool error_is_path_not_found(uint32_t code);
-// A code for a refused request ("access denied"), left as the last system error.
-uint32_t error_access_denied();
-// Creates every missing level (SHCreateDirectoryExW); 0 or the error code.
-uint32_t make_folder_levels(const std::u16string& path);
+// What is at a path and folder creation are shared with the log (log/folders.h).
+using os::error_access_denied;
+using os::error_is_already_exists;
+using os::error_is_path_not_found;
+using os::make_folder;
+using os::make_folder_levels;
+using os::node;
+using os::node_at;
 
 struct folder_entry {
     std::u16string name;
@@ -69,8 +67,10 @@ bool clear_read_only(const std::u16string& path);
 struct output_file;
 struct file_attributes {
     bool read_only = false;
-    bool has_unix_mode = false;
-    uint32_t unix_mode = 0;  // permission bits only
+    // Permission bits the archive stored (rwx for owner, group, others), where it stored any;
+    // a file system without them keeps only the owner's write bit, as the read-only state.
+    bool has_permissions = false;
+    uint32_t permissions = 0;
 };
 struct file_times {
     bool has_modified = false, has_accessed = false, has_created = false;

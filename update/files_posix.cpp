@@ -9,48 +9,10 @@
 #include <ctime>
 
 #include "text/platform.h"
+#include "text/posix_path.h"
 #include "update/files.h"
 
 namespace files_os {
-
-node node_at(const std::u16string& path, bool follow) {
-    if (path.empty()) return node::none;
-    struct stat st {};
-    const std::string p = native_path(path);
-    if ((follow ? stat(p.c_str(), &st) : lstat(p.c_str(), &st)) != 0) return node::none;
-    if (S_ISLNK(st.st_mode)) return node::link;
-    return S_ISDIR(st.st_mode) ? node::folder : node::file;
-}
-
-uint32_t make_folder(const std::u16string& path) {
-    if (path.empty()) return ENOENT;
-    return mkdir(native_path(path).c_str(), 0777) == 0 ? 0 : static_cast<uint32_t>(errno);
-}
-
-bool error_is_already_exists(uint32_t code) {
-    return code == EEXIST;
-}
-bool error_is_path_not_found(uint32_t code) {
-    return code == ENOENT;
-}
-uint32_t error_access_denied() {
-    return EACCES;
-}
-
-uint32_t make_folder_levels(const std::u16string& path) {
-    const char16_t sep = path_separator();
-    uint32_t err = ENOENT;
-    for (size_t i = 1; i <= path.size(); ++i) {
-        if (i == path.size() || path[i] == sep) {
-            if (i > 0 && path[i - 1] == sep) continue;
-            err = make_folder(path.substr(0, i));
-            if (err == EEXIST && node_at(path.substr(0, i), true) != node::folder) return ENOTDIR;
-        }
-    }
-    if (err == EEXIST) err = 0;
-    if (err == 0 && node_at(path, true) != node::folder) return ENOTDIR;
-    return err;
-}
 
 bool list_folder(const std::u16string& folder, std::vector<folder_entry>& entries) {
     DIR* dir = opendir(native_path(folder).c_str());
@@ -110,7 +72,7 @@ output_file* create_output_file(const std::u16string& path, const file_attribute
     }
     // Only permission bits; an archive never makes set-user-id files. The owner can always
     // read what was unpacked, as on Windows.
-    mode_t mode = attributes.has_unix_mode ? (attributes.unix_mode & 0777) | S_IRUSR : 0666;
+    mode_t mode = attributes.has_permissions ? (attributes.permissions & 0777) | S_IRUSR : 0666;
     if (attributes.read_only) mode &= ~static_cast<mode_t>(0222);
     const int fd = open(p.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
     if (fd < 0) return nullptr;

@@ -17,7 +17,7 @@ using file_ops_test = update_files_test;
 
 TEST_F(create_folder_test, ExistingFolderSucceedsWithoutLogLine) {
     EXPECT_EQ(create_folder(w("")), 1);
-    EXPECT_EQ(create_folder(from_native_path(root + "/w")), 1);
+    EXPECT_EQ(create_folder(from_utf8(root + "/w")), 1);
     EXPECT_TRUE(log_empty());
 }
 
@@ -35,7 +35,7 @@ TEST_F(create_folder_test, DoubledSeparatorCountsAsOne) {
 TEST_F(create_folder_test, LeadingDoubleSeparatorOfLocalFolderIsCollapsed) {
     // "//tmp/..." names a local folder here, so it is no network path.
     const std::string path = "/" + at("local/one");
-    EXPECT_EQ(create_folder(from_native_path(path)), 1);
+    EXPECT_EQ(create_folder(from_utf8(path)), 1);
     EXPECT_TRUE(fs::is_directory(at("local/one")));
 }
 

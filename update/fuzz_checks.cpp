@@ -8,8 +8,10 @@
 #include <string_view>
 #include <vector>
 
+#include "log/file_io.h"
 #include "log/log_writer.h"
 #include "text/platform.h"
+#include "text/posix_path.h"
 #include "update/archive.h"
 #include "update/files.h"
 #include "update/pe_version.h"
@@ -82,7 +84,7 @@ bool check_archive_open(const uint8_t* data, size_t size) {
     } ws;
     const std::u16string& root = ws.root;
     const std::u16string archive = root + u"in.bin", dest = root + u"dest/sub/";
-    std::FILE* f = std::fopen(native_path(archive).c_str(), "wb");
+    std::FILE* f = os::open_file(archive, "wb");
     if (!f) abort();
     if (size && std::fwrite(data, 1, size, f) != size) abort();
     std::fclose(f);

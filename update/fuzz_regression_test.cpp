@@ -5,6 +5,7 @@
 #include <filesystem>
 
 #include "tests/support/archives.h"
+#include "tests/support/sandbox.h"
 #include "update/fuzz_checks.h"
 
 namespace fs = std::filesystem;
@@ -38,7 +39,7 @@ TEST(fuzz_regressions, PeVersionInputsStayInBounds) {
 }
 
 TEST(fuzz_regressions, ArchiveInputsExtractOnlyIntoTheDestination) {
-    setenv("XDG_DATA_HOME", "/tmp", 0);
+    test_support::set_environment("XDG_DATA_HOME", "/tmp", false);
     EXPECT_GT(replay("fuzz_corpus/archive_open_fuzz", check_archive_open), 0u);
     replay("fuzz_regressions/archive_open_fuzz", check_archive_open);
 }

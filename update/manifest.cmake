@@ -48,18 +48,13 @@ add_custom_command(
 add_library(quorla_update_scramble STATIC
   ${CMAKE_CURRENT_SOURCE_DIR}/seed.cpp ${CMAKE_CURRENT_SOURCE_DIR}/scramble.cpp
   ${quorla_update_key_source})
+target_link_libraries(quorla_update_scramble PUBLIC quorla_text)
 
 # Optional manifest signatures (Ed25519 through libcrypto); a key given at build time makes
 # them required.
 find_package(OpenSSL REQUIRED)
-set(QUORLA_MANIFEST_PUBLIC_KEY "" CACHE STRING
-    "Base64 raw Ed25519 public key; when set, only manifests signed with its private key are accepted")
 add_library(quorla_update_signature STATIC ${CMAKE_CURRENT_SOURCE_DIR}/signature.cpp)
-target_link_libraries(quorla_update_signature PUBLIC quorla_update_scramble PRIVATE OpenSSL::Crypto)
-if(QUORLA_MANIFEST_PUBLIC_KEY)
-  target_compile_definitions(quorla_update_signature PRIVATE
-                             QUORLA_MANIFEST_PUBLIC_KEY="${QUORLA_MANIFEST_PUBLIC_KEY}")
-endif()
+target_link_libraries(quorla_update_signature PUBLIC quorla_update_scramble PRIVATE quorla_log OpenSSL::Crypto)
 
 add_library(quorla_update_manifest STATIC ${CMAKE_CURRENT_SOURCE_DIR}/manifest.cpp)
 target_link_libraries(quorla_update_manifest PUBLIC quorla_update_scramble quorla_update_signature

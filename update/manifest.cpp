@@ -2,6 +2,7 @@
 
 #include "log/log_writer.h"
 #include "startup/startup_file.h"
+#include "text/confine.h"
 #include "text/text.h"
 #include "update/scramble.h"
 #include "update/signature.h"
@@ -11,18 +12,7 @@ namespace {
 constexpr std::u16string_view kClosingTag = u"</update>";
 }
 
-bool manifest_path_is_safe(std::u16string_view path) {
-    if (!path.empty() && (path[0] == u'/' || path[0] == u'\\')) return false;
-    if (path.size() >= 2 && path[1] == u':') return false;
-    size_t start = 0;
-    while (start <= path.size()) {
-        size_t end = path.find_first_of(u"/\\", start);
-        if (end == std::u16string_view::npos) end = path.size();
-        if (path.substr(start, end - start) == u"..") return false;
-        start = end + 1;
-    }
-    return true;
-}
+bool manifest_path_is_safe(std::u16string_view path) { return path_stays_inside(path); }
 
 bool unscramble_update_data(std::u16string& text) {
     std::string plain;

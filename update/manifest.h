@@ -36,6 +36,6 @@ class update_file_xml {
 // The value of the `data` attribute in, the inner document out (changed only on success).
 bool unscramble_update_data(std::u16string& text);
 
-// A path the manifest may name: not absolute, no drive prefix, no ".." step (either separator
-// counts). Joined to the install or download folder, it stays below that folder.
+// A path the manifest may name: it stays inside the install or download folder it is joined
+// to (text/confine.h).
 bool manifest_path_is_safe(std::u16string_view path);

@@ -11,7 +11,9 @@
 #include <vector>
 
 #include "log/log_writer.h"
+#include "tests/support/sandbox.h"
 #include "text/platform.h"
+#include "text/posix_path.h"
 #include "text/text.h"
 #include "update/scramble.h"
 
@@ -20,10 +22,8 @@ namespace {
 class manifest_test : public ::testing::Test {
   protected:
     void SetUp() override {
-        char tmpl[] = "/tmp/quorla-manifest-XXXXXX";
-        ASSERT_NE(mkdtemp(tmpl), nullptr);
-        root = tmpl;
-        setenv("XDG_DATA_HOME", root.c_str(), 1);
+        root = test_support::make_temporary_folder("quorla-manifest").string();
+        test_support::set_environment("XDG_DATA_HOME", root.c_str());
         set_system_code_page("UTF-8");
         LogWriter::Instance().SetPath(from_native_path(root + "/test.log"));
     }
@@ -240,6 +240,12 @@ TEST_F(manifest_test, InnerDocumentRules) {
         {"archive leading out",
          "<update><files name=\"../a.zip\"><file id=\"module\">m.so</file></files></update>", false,
          u"m.so", 1},
+        {"step that Windows folds into a parent step",
+         "<update><files name=\"a.zip\"><file id=\"module\">. .\\m.so</file></files></update>",
+         false, u". .\\m.so", 1},
+        {"device name",
+         "<update><files name=\"a.zip\"><file id=\"module\">lib/aux.so</file></files></update>",
+         false, u"lib/aux.so", 1},
         {"dots inside names are fine",
          "<update><files name=\"a..zip\"><file "
          "id=\"module\">lib/..m.so</file><file>./x..</file></files></update>",

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "log/file_io.h"
 #include "text/platform.h"
 #include "update/files.h"
 #include "update/md5_lanes.h"
@@ -80,7 +81,7 @@ std::u16string hex_of_state(const uint32_t* word0, size_t stride) {
 std::FILE* open_for_digest(const std::u16string& path) {
     // Opening a folder succeeds on some systems; it is no readable file.
     if (folder_exists(path)) return nullptr;
-    std::FILE* f = std::fopen(native_path(path).c_str(), "rb");
+    std::FILE* f = os::open_file(path, "rb");
     if (f != nullptr) std::setvbuf(f, nullptr, _IONBF, 0);
     return f;
 }

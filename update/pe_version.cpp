@@ -6,6 +6,7 @@
 #include <cstring>
 #include <vector>
 
+#include "log/file_io.h"
 #include "text/format.h"
 #include "text/platform.h"
 #include "update/files.h"
@@ -171,7 +172,7 @@ std::u16string pe_version_text_from_memory(const uint8_t* data, size_t size) {
 
 std::u16string file_version_text(const std::u16string& path) {
     if (!file_exists(path)) return {};
-    std::FILE* f = std::fopen(native_path(path).c_str(), "rb");
+    std::FILE* f = os::open_file(path, "rb");
     if (!f) return {};
     std::u16string text = version_text([&](uint64_t offset, void* out, size_t n) {
         if (offset > uint64_t(LONG_MAX)) return false;

@@ -35,7 +35,7 @@ TEST(pe_version, KnownVersionsOfPe32AndPe32PlusImages) {
         {"no-version-x64.dll", u""},
     };
     for (const auto& r : rows)
-        EXPECT_EQ(file_version_text(from_native_path(testdata(r.file))), r.version) << r.file;
+        EXPECT_EQ(file_version_text(from_utf8(testdata(r.file))), r.version) << r.file;
 }
 
 using pe_version_file_test = update_files_test;

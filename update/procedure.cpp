@@ -7,6 +7,7 @@
 #include "log/log_writer.h"
 #include "log/system_error.h"
 #include "startup/prepare.h"
+#include "text/confine.h"
 #include "text/platform.h"
 #include "text/text.h"
 #include "update/archive.h"
@@ -29,7 +30,7 @@ std::u16string native_relative(std::u16string path) {
 // elsewhere is refused, as for the listed paths.
 bool archive_name_is_safe(const std::u16string& name) {
     return !name.empty() && name.find(u'/') == std::u16string::npos &&
-           name.find(u'\\') == std::u16string::npos && name != u"." && name != u"..";
+           name.find(u'\\') == std::u16string::npos && name != u"." && path_stays_inside(name);
 }
 
 void send_progress(host::window* window, int total, int done) {

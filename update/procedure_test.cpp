@@ -11,6 +11,7 @@
 #include "tests/support/http_server.h"
 #include "tests/support/test_log.h"
 #include "text/platform.h"
+#include "text/posix_path.h"
 #include "text/text.h"
 #include "update/md5.h"
 #include "update/scramble.h"

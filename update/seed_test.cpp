@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/sandbox.h"
+
 namespace {
 
 struct seed_vector {
@@ -123,9 +125,7 @@ TEST(seed_cipher_test, EcbTreatsEachBlockAloneAndLeavesATailUntouched) {
 }
 
 TEST(seed_cipher_test, AgreesWithOpensslOnRandomKeysAndBlocks) {
-    char tmpl[] = "/tmp/quorla-seed-XXXXXX";
-    ASSERT_NE(mkdtemp(tmpl), nullptr);
-    const std::string dir = tmpl;
+    const std::string dir = test_support::make_temporary_folder("quorla-seed").string();
     std::mt19937 random(4269);
     bool skipped = false;
     std::string why;

@@ -1,12 +1,15 @@
 #include "update/signature.h"
 
+#include "quorla_config.h"
+
 #include <openssl/evp.h>
 #include <openssl/pem.h>
-#include <sys/stat.h>
 
 #include <cstdio>
 #include <memory>
 
+#include "log/file_io.h"
+#include "text/text.h"
 #include "update/scramble.h"
 
 namespace {
@@ -39,12 +42,9 @@ std::optional<manifest_public_key> parse_manifest_public_key(std::string_view ba
 
 std::optional<manifest_public_key> builtin_manifest_public_key() {
     if (overridden()) return override_key();
-#ifdef QUORLA_MANIFEST_PUBLIC_KEY
+    if (std::string_view(QUORLA_MANIFEST_PUBLIC_KEY).empty()) return std::nullopt;
     static const std::optional<manifest_public_key> key = parse_manifest_public_key(QUORLA_MANIFEST_PUBLIC_KEY);
     return key;
-#else
-    return std::nullopt;
-#endif
 }
 
 void set_manifest_public_key_for_tests(std::optional<manifest_public_key> key) {
@@ -68,7 +68,7 @@ signature_check check_manifest_signature(std::string_view data, std::string_view
 }
 
 std::string sign_manifest_data(std::string_view data, const std::string& private_key_pem_file, std::string& error) {
-    FILE* file = std::fopen(private_key_pem_file.c_str(), "r");
+    FILE* file = os::open_file(from_utf8(private_key_pem_file), "r");
     if (file == nullptr) {
         error = "cannot read " + private_key_pem_file;
         return {};
@@ -97,9 +97,7 @@ std::string generate_manifest_key(const std::string& private_key_pem_file, std::
         error = "cannot make an Ed25519 key";
         return {};
     }
-    const mode_t old_mask = ::umask(077);
-    FILE* file = std::fopen(private_key_pem_file.c_str(), "wx");
-    ::umask(old_mask);
+    FILE* file = os::create_private_file(from_utf8(private_key_pem_file));
     if (file == nullptr) {
         error = "cannot create " + private_key_pem_file + " (it must not exist yet)";
         return {};

@@ -7,7 +7,9 @@
 #include <fstream>
 #include <sstream>
 
+#include "tests/support/display.h"
 #include "tests/support/launcher_run.h"
+#include "tests/support/sandbox.h"
 #include "tests/support/scratch.h"
 
 namespace fs = std::filesystem;
@@ -178,22 +180,11 @@ TEST_F(EndToEnd, HttpsShopWithSelfSignedCertificate) {
 
 TEST_F(EndToEnd, WindowRunUnderXvfb) {
     // A display of our own for this run.
-    int display = 90 + (::getpid() % 50);
-    std::string ignored;
-    const std::string xvfb = "/usr/bin/Xvfb";
-    if (!fs::exists(xvfb)) GTEST_SKIP() << "Xvfb is not installed";
-    while (fs::exists("/tmp/.X" + std::to_string(display) + "-lock")) ++display;
-    std::vector<std::string> xvfb_args = {"sh", "-c",
-                                          "echo started; exec " + xvfb + " :" +
-                                              std::to_string(display) +
-                                              " -screen 0 800x600x24 -nolisten tcp 2>/dev/null"};
-    background_program server(xvfb_args, ignored);
-    for (int i = 0; i < 100 && !fs::exists("/tmp/.X11-unix/X" + std::to_string(display)); ++i)
-        usleep(50000);
+    test_support::private_display display;
+    if (display.name().empty()) GTEST_SKIP() << "Xvfb is not installed";
     std::string base;
     background_program shop(shop_args(), base);
-    std::map<std::string, std::string> env = {{"DISPLAY", ":" + std::to_string(display)},
-                                              {"QUORLA_HEADLESS", ""}};
+    std::map<std::string, std::string> env = {{"DISPLAY", display.name()}, {"QUORLA_HEADLESS", ""}};
     const auto run = launch(link_to(base), env);
     ASSERT_FALSE(run.timed_out) << run.output;
     EXPECT_EQ(run.exit_code, 0) << run.output;

@@ -15,6 +15,7 @@
 #include "startup/prepare.h"
 #include "tests/support/http_server.h"
 #include "tests/support/launcher_run.h"
+#include "tests/support/sandbox.h"
 #include "tests/support/scratch.h"
 #include "text/text.h"
 
@@ -104,7 +105,7 @@ TEST(ShopGuide, FullExampleReadsAndComposesAsTheGuideSays) {
     const std::string here = percent_encode(shop.base_url()) + "%2Feditor";
     const std::string link = replace_all(line_of("full-link"), guide_server, here);
 
-    setenv("XDG_DATA_HOME", "/data", 1);
+    test_support::set_environment("XDG_DATA_HOME", "/data");
     startup_file_xml startup;
     std::u16string key;
     const std::u16string arguments = from_utf8(link.substr(link.find("://") + 3));

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "tests/support/launcher_run.h"
+#include "tests/support/sandbox.h"
 
 namespace fs = std::filesystem;
 using test_support::background_program;
@@ -48,8 +49,8 @@ fs::path binary_dir() {
 }
 
 fs::path scratch_folder(const std::string& what) {
-    fs::path dir =
-        fs::temp_directory_path() / ("quorla-install-" + what + "-" + std::to_string(::getpid()));
+    fs::path dir = fs::temp_directory_path() /
+                   ("quorla-install-" + what + "-" + std::to_string(test_support::process_id()));
     fs::remove_all(dir);
     fs::create_directories(dir);
     return dir;

@@ -11,6 +11,8 @@
 #include <fstream>
 #include <sstream>
 
+#include "tests/support/sandbox.h"
+
 namespace {
 
 std::string le16(uint16_t v) {
@@ -92,9 +94,7 @@ bool make_zip(const std::string& path, const std::vector<zip_entry_spec>& entrie
 }
 
 bool make_cab(const std::string& path, const std::vector<cab_entry_spec>& files, bool compressed) {
-    char tmpl[] = "/tmp/quorla-cab-XXXXXX";
-    if (!mkdtemp(tmpl)) return false;
-    const std::filesystem::path dir = tmpl;
+    const std::filesystem::path dir = test_support::make_temporary_folder("quorla-cab");
     // gcab stores file system names; each entry gets a flat placeholder of the stored
     // name's length, replaced by the real bytes afterwards.
     std::vector<std::string> placeholders;

@@ -18,6 +18,8 @@
 #include <stdexcept>
 #include <thread>
 
+#include "tests/support/sandbox.h"
+
 namespace test_support {
 
 namespace {
@@ -73,10 +75,8 @@ struct certificate_files {
 
 const certificate_files& certificates() {
     static const certificate_files files = [] {
-        char tmpl[] = "/tmp/quorla-tls-XXXXXX";
-        if (!mkdtemp(tmpl)) throw std::runtime_error("mkdtemp failed");
-        certificate_files f{tmpl, std::filesystem::path(tmpl) / "cert.pem",
-                            std::filesystem::path(tmpl) / "key.pem"};
+        const std::filesystem::path dir = make_temporary_folder("quorla-tls");
+        certificate_files f{dir, dir / "cert.pem", dir / "key.pem"};
         // Self-signed, issued for another host and expired long ago: every way a shop's
         // certificate can be "wrong" at once.
         {
@@ -110,11 +110,11 @@ const certificate_files& certificates() {
 
 void bypass_proxies_for_loopback() {
     for (const char* name : {"no_proxy", "NO_PROXY"}) {
-        const char* old = std::getenv(name);
+        const std::string old = environment(name);
         std::string value = "127.0.0.1,localhost,::1";
-        if (old && std::string_view(old).find(value) != std::string_view::npos) continue;
-        if (old && *old) value = std::string(old) + "," + value;
-        setenv(name, value.c_str(), 1);
+        if (old.find(value) != std::string::npos) continue;
+        if (!old.empty()) value = old + "," + value;
+        set_environment(name, value);
     }
 }
 

@@ -14,6 +14,7 @@
 #include <fstream>
 
 #include "inet/rest.h"
+#include "tests/support/sandbox.h"
 
 namespace {
 
@@ -58,8 +59,7 @@ TEST(test_http_server, sequence_answers_in_order_then_repeats_the_last) {
 }
 
 TEST(test_http_server, folder_serves_files_and_refuses_escapes) {
-    char t[] = "/tmp/quorla-srv-XXXXXX";
-    std::filesystem::path dir = mkdtemp(t);
+    std::filesystem::path dir = test_support::make_temporary_folder("quorla-srv");
     std::filesystem::create_directories(dir / "pub" / "sub");
     std::ofstream(dir / "pub" / "sub" / "a.zip", std::ios::binary) << "zipbytes";
     std::ofstream(dir / "secret") << "secret";

@@ -1,7 +1,8 @@
 #include "tests/support/scratch.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
+
+#include "tests/support/sandbox.h"
 
 namespace test_support {
 
@@ -9,7 +10,7 @@ std::filesystem::path fresh_test_folder(const std::string& prefix) {
     const auto* test = ::testing::UnitTest::GetInstance()->current_test_info();
     const std::filesystem::path dir =
         std::filesystem::temp_directory_path() /
-        (prefix + "-" + std::to_string(::getpid()) + "-" + (test ? test->name() : "none"));
+        (prefix + "-" + std::to_string(process_id()) + "-" + (test ? test->name() : "none"));
     std::filesystem::remove_all(dir);
     std::filesystem::create_directories(dir);
     return dir;

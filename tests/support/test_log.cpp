@@ -1,13 +1,11 @@
 #include "tests/support/test_log.h"
 
-#include <unistd.h>
-
 #include <atomic>
 #include <fstream>
 #include <sstream>
 
 #include "log/log_writer.h"
-#include "text/platform.h"
+#include "tests/support/sandbox.h"
 #include "text/text.h"
 
 namespace test_support {
@@ -15,13 +13,13 @@ namespace test_support {
 log_capture::log_capture() {
     static std::atomic<int> serial{0};
     folder_ = std::filesystem::temp_directory_path() /
-              ("quorla-test-" + std::to_string(::getpid()) + "-" + std::to_string(serial++));
+              ("quorla-test-" + std::to_string(process_id()) + "-" + std::to_string(serial++));
     std::filesystem::remove_all(folder_);
     std::filesystem::create_directories(folder_);
-    ::setenv("XDG_DATA_HOME", folder_.c_str(), 1);
+    set_environment("XDG_DATA_HOME", folder_.string());
     set_system_code_page("UTF-8");
     LogWriter::Destroy();
-    LogWriter::Instance().SetPath(from_native_path((folder_ / "test.log").string()));
+    LogWriter::Instance().SetPath(from_utf8((folder_ / "test.log").string()));
 }
 
 log_capture::~log_capture() {
@@ -31,7 +29,7 @@ log_capture::~log_capture() {
     std::filesystem::remove_all(folder_, ec);
 }
 
-std::u16string log_capture::folder16() const { return from_native_path(folder_.string()); }
+std::u16string log_capture::folder16() const { return from_utf8(folder_.string()); }
 
 std::u16string log_capture::lines() const {
     std::ifstream in(folder_ / "test.log", std::ios::binary);

@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "text/platform.h"
+#include "text/posix_path.h"
 #include "text/text.h"
 #include "update/md5.h"
 #include "update/pe_version.h"

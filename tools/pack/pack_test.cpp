@@ -12,7 +12,9 @@
 
 #include "log/log_writer.h"
 #include "tests/support/archives.h"
+#include "tests/support/sandbox.h"
 #include "text/platform.h"
+#include "text/posix_path.h"
 #include "text/text.h"
 #include "update/archive.h"
 #include "update/manifest.h"
@@ -25,10 +27,8 @@ namespace {
 class pack_test : public ::testing::Test {
   protected:
     void SetUp() override {
-        char tmpl[] = "/tmp/quorla-pack-XXXXXX";
-        ASSERT_NE(mkdtemp(tmpl), nullptr);
-        root = tmpl;
-        setenv("XDG_DATA_HOME", root.c_str(), 1);
+        root = test_support::make_temporary_folder("quorla-pack").string();
+        test_support::set_environment("XDG_DATA_HOME", root.c_str());
         LogWriter::Instance().SetPath(from_native_path(root + "/test.log"));
         src = root + "/src";
         out = root + "/out";

@@ -2,11 +2,12 @@
 
 #include <cerrno>
 
-#include "module/library.h"
+#include "log/library.h"
 #include "text/platform.h"
+#include "text/posix_path.h"
 #include "text/text.h"
 
-namespace module_library {
+namespace dynamic_library {
 
 handle* load(const std::u16string& path, std::u16string& detail) {
     errno = 0;
@@ -31,4 +32,4 @@ void release(handle* library) {
     if (library != nullptr) ::dlclose(library);
 }
 
-}  // namespace module_library
+}  // namespace dynamic_library

@@ -1,8 +1,8 @@
 #pragma once
-// Loading a dynamic library (dlopen now, LoadLibraryExW later). The handle stays opaque.
+// Loading a dynamic library (dlopen; LoadLibraryExW in library_win.cpp). The handle stays opaque.
 #include <string>
 
-namespace module_library {
+namespace dynamic_library {
 
 struct handle;
 
@@ -13,4 +13,4 @@ handle* load(const std::u16string& path, std::u16string& detail);
 void* symbol(handle* library, const char* name);
 void release(handle* library);
 
-}  // namespace module_library
+}  // namespace dynamic_library

@@ -1,5 +1,3 @@
-#include "tests/support/process.h"
-
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -10,6 +8,8 @@
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
+
+#include "tests/support/process.h"
 
 namespace test_support {
 
