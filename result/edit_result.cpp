@@ -5,7 +5,8 @@
 #include <memory>
 
 #include "log/log_writer.h"
-#include "startup/prepare.h"
+#include "startup/arguments.h"
+#include "startup/startup_file.h"
 #include "text/text.h"
 #include "text/url.h"
 

@@ -13,7 +13,6 @@
 #include "log/log_writer.h"
 #include "tests/support/sandbox.h"
 #include "text/platform.h"
-#include "text/posix_path.h"
 #include "text/text.h"
 #include "update/scramble.h"
 
@@ -25,7 +24,7 @@ class manifest_test : public ::testing::Test {
         root = test_support::make_temporary_folder("quorla-manifest").string();
         test_support::set_environment("XDG_DATA_HOME", root.c_str());
         set_system_code_page("UTF-8");
-        LogWriter::Instance().SetPath(from_native_path(root + "/test.log"));
+        LogWriter::Instance().SetPath((std::filesystem::path(root) / "test.log").u16string());
     }
     void TearDown() override {
         set_system_code_page("");
