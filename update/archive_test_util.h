@@ -30,7 +30,7 @@ inline std::vector<std::string> files_under(const std::string& folder) {
     std::vector<std::string> out;
     namespace fs = std::filesystem;
     for (const auto& e : fs::recursive_directory_iterator(folder))
-        if (e.is_regular_file()) out.push_back(fs::relative(e.path(), folder).string());
+        if (e.is_regular_file()) out.push_back(fs::relative(e.path(), folder).generic_string());
     std::sort(out.begin(), out.end());
     return out;
 }

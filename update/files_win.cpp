@@ -84,9 +84,12 @@ output_file* create_output_file(const std::u16string& path, const file_attribute
             SetFileAttributesW(wide(path), old & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY));
         if (!remove_file(path)) return nullptr;
     }
-    // A new read-only file is still written through the handle that created it.
+    // Without owner write permission the file is read-only; the other permission bits have
+    // no counterpart here. A new read-only file is still written through the handle that
+    // created it.
+    const bool read_only = attributes.read_only || (attributes.has_permissions && (attributes.permissions & 0200) == 0);
     const HANDLE handle = CreateFileW(wide(path), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                                      attributes.read_only ? FILE_ATTRIBUTE_READONLY : FILE_ATTRIBUTE_NORMAL, nullptr);
+                                      read_only ? FILE_ATTRIBUTE_READONLY : FILE_ATTRIBUTE_NORMAL, nullptr);
     if (handle == INVALID_HANDLE_VALUE) return nullptr;
     return new output_file{handle};
 }
