@@ -70,3 +70,27 @@ TEST_F(zip_test, TimesFromUtFieldElseDosTimeAsLocalTime) {
         test_support::unset_environment("TZ");
     tzset();
 }
+
+// Names decoded in a code page the test picks (the system decodes them on Windows).
+TEST_F(cab_test, NamesDecodedByUtf8FlagOrCodePage) {
+    code_page_guard cp("CP949");
+    ASSERT_TRUE(make_cab(
+        at("m.cab"),
+        {{"\xC7\xD1\xB1\xDB.dll", "cp"}, {"\xED\x95\x9C\xEA\xB8\x80_u.dll", "u", true}}, false));
+    EXPECT_EQ(extract_cab(w("m.cab"), w("dest"), u"", u""), 1);
+    EXPECT_EQ(read_file_bytes(dest("한글.dll")), "cp");
+    EXPECT_EQ(read_file_bytes(dest("한글_u.dll")), "u");
+}
+
+// libmspack checks the data; the cabinet library under wine does not.
+TEST_F(cab_test, DamagedDataAbortsWithDecompressLine) {
+    std::string data(50000, '\0');
+    for (size_t i = 0; i < data.size(); ++i) data[i] = char((i * 7919) >> 5);
+    ASSERT_TRUE(make_cab(at("m.cab"), {{"d.bin", data}}, true));
+    std::string bytes = read_file_bytes(at("m.cab"));
+    for (size_t i = bytes.size() / 2; i < bytes.size() / 2 + 64; ++i) bytes[i] = char(~bytes[i]);
+    write_file_bytes(at("m.cab"), bytes);
+    EXPECT_EQ(extract_cab(w("m.cab"), w("dest"), u"", u""), 0);
+    EXPECT_TRUE(logged(u"error : Decompress is failed(" + w("dest/d.bin") + u")\n"))
+        << narrow(log_text());
+}

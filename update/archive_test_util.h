@@ -51,3 +51,12 @@ class zip_test : public update_files_test {
     }
     std::string dest(const std::string& rel = "") const { return at("dest/" + rel); }
 };
+
+class cab_test : public update_files_test {
+  protected:
+    std::string dest(const std::string& rel = "") const { return at("dest/" + rel); }
+    void SetUp() override {
+        update_files_test::SetUp();
+        std::filesystem::create_directories(dest());
+    }
+};

@@ -28,8 +28,10 @@ class update_files_test : public ::testing::Test {
     }
     // Path under the work folder ("/" separates), and the same as wide text, with native
     // separators.
-    static std::string native(const std::string& path) {
-        return std::filesystem::path(path).make_preferred().string();
+    static std::string native(std::string path) {
+        for (char& c : path)
+            if (c == '/') c = static_cast<char>(std::filesystem::path::preferred_separator);
+        return path;
     }
     std::string at(const std::string& relative) const { return native(base + relative); }
     std::u16string w(const std::string& relative) const { return from_utf8(at(relative)); }
