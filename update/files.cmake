@@ -37,7 +37,7 @@ target_link_libraries(quorla_update INTERFACE quorla_update_files)
 
 if(QUORLA_BUILD_TESTS)
   quorla_test(update_files_test
-    SOURCES files_test.cpp md5_test.cpp pe_version_test.cpp archive_test.cpp archive_${QUORLA_PLATFORM}_test.cpp
+    SOURCES files_test.cpp files_${QUORLA_PLATFORM}_test.cpp md5_test.cpp pe_version_test.cpp archive_test.cpp archive_${QUORLA_PLATFORM}_test.cpp
       fuzz_regression_test.cpp fuzz_checks.cpp
     LIBS quorla_update_files quorla_test_support)
 endif()
