@@ -37,9 +37,15 @@ target_link_libraries(quorla_update INTERFACE quorla_update_files)
 
 if(QUORLA_BUILD_TESTS)
   quorla_test(update_files_test
-    SOURCES files_test.cpp files_${QUORLA_PLATFORM}_test.cpp md5_test.cpp pe_version_test.cpp archive_test.cpp archive_${QUORLA_PLATFORM}_test.cpp
-      fuzz_regression_test.cpp fuzz_checks.cpp
+    SOURCES files_test.cpp files_${QUORLA_PLATFORM}_test.cpp md5_test.cpp pe_version_test.cpp archive_test.cpp
+      archive_${QUORLA_PLATFORM}_test.cpp fuzz_regression_test.cpp fuzz_checks.cpp
     LIBS quorla_update_files quorla_test_support)
+  if(WIN32)
+    # The portable version reader is checked against the system's own, on the test images
+    # and the test modules.
+    target_sources(update_files_test PRIVATE pe_version_win_test.cpp)
+    target_link_libraries(update_files_test PRIVATE version)
+  endif()
 endif()
 
 quorla_fuzz(zip_name_fuzz SOURCES zip_name_fuzz.cpp fuzz_checks.cpp LIBS quorla_update_files)
