@@ -599,7 +599,7 @@ TEST(inet_get_to_file, file_size_limit_fails_the_request_instead_of_keeping_a_cu
     struct Case {
         size_t body;
         rlim_t limit;
-    } cases[] = {{200000, 65536}, {3000, 1000}};
+    } cases[] = {{200000, 65536}, {800, 500}};
     for (const auto& c : cases) {
         http_server shop;
         shop.serve_bytes("/big.zip", pattern(c.body));
