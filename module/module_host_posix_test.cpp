@@ -1,7 +1,6 @@
 #include "module/module_host_test_os.h"
 
 const char* const kModuleSuffix = ".so";
-const std::string kUnloadedLine = "unloaded\n";
 const std::u16string kMissingExportCode = u"0x00000002";  // ENOENT
 const std::u16string kMissingModuleCode = u"0x00000002";
 

@@ -4,9 +4,6 @@
 
 // File name ending of a module library.
 extern const char* const kModuleSuffix;
-// The test module's trace line when its library is unmapped on release; empty where released
-// modules stay mapped until the process ends.
-extern const std::string kUnloadedLine;
 // The logged system error codes of a missing export and of a missing library.
 extern const std::u16string kMissingExportCode;
 extern const std::u16string kMissingModuleCode;

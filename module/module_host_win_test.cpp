@@ -4,8 +4,6 @@
 #include "module/module_host_test_os.h"
 
 const char* const kModuleSuffix = ".dll";
-// A released module stays mapped: code it left running (threads, callbacks) cannot fault.
-const std::string kUnloadedLine;
 const std::u16string kMissingExportCode = u"0x0000007f";  // ERROR_PROC_NOT_FOUND
 const std::u16string kMissingModuleCode = u"0x0000007e";  // ERROR_MOD_NOT_FOUND
 

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <thread>
 
 #include "module/editor_module.h"
 #include "text/text.h"
@@ -35,8 +36,6 @@ int32_t finish(const char16_t** result) {
 #endif
 }
 
-__attribute__((destructor)) void unloaded() { trace("unloaded"); }
-
 }  // namespace
 
 extern "C" {
@@ -46,6 +45,13 @@ int32_t QUORLA_MODULE_CALL Initialize(quorla_owner_window owner, const char16_t*
                    const char16_t* reserved, const char16_t* config_host) {
     trace("Initialize " + std::to_string(reinterpret_cast<uintptr_t>(owner)) + " " + s(mode) + " " +
           s(install_path) + " " + s(reserved) + " " + s(config_host));
+#if defined(TEST_MODULE_THREAD_OUTLIVES)
+    // Like a library that keeps a worker thread: it runs module code after Uninitialize.
+    std::thread([] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        trace("thread still running");
+    }).detach();
+#endif
 #if defined(TEST_MODULE_INITIALIZE_FAILS)
     return 0;
 #else

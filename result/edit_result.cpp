@@ -13,8 +13,12 @@
 namespace {
 
 bool parse_json(const std::string& text, Json::Value& root) {
-    // The reader's default mode: comments allowed, any value as the root.
+    // The reader's default mode: comments allowed, any value as the root. The builder's
+    // defaults go further (trailing commas, a leading byte-order mark); the default mode
+    // refuses both.
     Json::CharReaderBuilder builder;
+    builder["allowTrailingCommas"] = false;
+    builder["skipBom"] = false;
     std::unique_ptr<Json::CharReader> reader(builder.newCharReader());
     std::string errors;
     try {

@@ -136,6 +136,43 @@ void abandon_output_file(output_file* file) {
     SetLastError(error);
 }
 
+}  // namespace files_os
+
+struct files_os_lock {
+    HANDLE handle;
+};
+
+namespace files_os {
+
+files_os_lock* try_lock_file(const std::u16string& path, bool& busy) {
+    busy = false;
+    // Never through a link: a reparse point is opened as itself and refused.
+    const HANDLE file = CreateFileW(wide(path), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                    nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return nullptr;
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (!GetFileInformationByHandle(file, &info) || (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+        CloseHandle(file);
+        SetLastError(ERROR_ACCESS_DENIED);
+        return nullptr;
+    }
+    OVERLAPPED whole{};
+    if (!LockFileEx(file, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, MAXDWORD, MAXDWORD, &whole)) {
+        const DWORD error = GetLastError();
+        busy = error == ERROR_LOCK_VIOLATION || error == ERROR_IO_PENDING;
+        CloseHandle(file);
+        SetLastError(error);
+        return nullptr;
+    }
+    return new files_os_lock{file};
+}
+
+void unlock_file(files_os_lock* lock) {
+    if (lock == nullptr) return;
+    CloseHandle(lock->handle);  // releases the lock
+    delete lock;
+}
+
 int64_t local_time_to_utc(int year, int month, int day, int hour, int minute, int second) {
     SYSTEMTIME local{};
     local.wYear = static_cast<WORD>(year);
@@ -159,5 +196,10 @@ bool move_file_no_replace(const std::u16string& from, const std::u16string& to) 
 }
 
 bool copy_file_replace(const std::u16string& from, const std::u16string& to) {
+    // A link at the target is removed first, so the copy never writes through it.
+    const DWORD target = GetFileAttributesW(wide(to));
+    if (target != INVALID_FILE_ATTRIBUTES && (target & FILE_ATTRIBUTE_REPARSE_POINT) != 0 &&
+        !files_os::remove_file(to))
+        return false;
     return CopyFileW(wide(from), wide(to), FALSE) != 0;
 }
