@@ -137,6 +137,7 @@ std::unique_ptr<CMyInternetSession> open_session(const request_options& options)
     session->set_option(session_option::receive_timeout_ms, ms(options.transfer_timeout));
     session->set_option(session_option::max_conns_per_server, 10);
     session->set_option(session_option::max_conns_per_1_0_server, 10);
+    session->set_option(session_option::total_timeout_ms, ms(options.total_timeout));
     return session;
 }
 
@@ -245,7 +246,10 @@ std::shared_ptr<_response> get_to_file(const std::u16string& url, const request_
     std::shared_ptr<_response> response = make_response();
     // The file comes first: even a request that fails at once leaves an empty file.
     std::FILE* file = os::open_file(path, "wb");
-    if (!response->error[0]) run_guarded(url, options, file_sink, file, *response);
+    // Archives are large and limited by the no-progress time-out alone.
+    request_options file_options = options;
+    file_options.total_timeout = 0;
+    if (!response->error[0]) run_guarded(url, file_options, file_sink, file, *response);
     // The last piece sits in the stream's buffer until the close: a full disk shows only there.
     if (file != nullptr && std::fclose(file) != 0 && response->status != -1) {
         response->status = -1;

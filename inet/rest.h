@@ -23,12 +23,17 @@ std::string compose_user_agent(std::string platform_text);
 struct timeouts {
     int32_t connect = 60;    // seconds
     int32_t transfer = 600;  // seconds without progress, sending and receiving each
+    // Seconds for a whole request whose body is kept in memory (documents of a few
+    // kilobytes), counted from the connection on; a trickling server cannot hold the run.
+    int32_t memory_total = 60;
 };
 timeouts& default_timeouts();
 
 struct request_options {
     int32_t connect_timeout = default_timeouts().connect;    // seconds
     int32_t transfer_timeout = default_timeouts().transfer;  // seconds without progress
+    // Seconds for the whole exchange once connected, 0 without limit; get() only.
+    int32_t total_timeout = default_timeouts().memory_total;
     std::u16string user_agent = default_user_agent();
 };
 
