@@ -1,5 +1,6 @@
 #include "inet/rest.h"
 
+#include <algorithm>
 #include <climits>
 #include <cstdint>
 #include <cstring>
@@ -164,6 +165,16 @@ void execute_request(http_request& request, const request_options&, const cracke
 
     // Without a positive length or chunked coding the body is left unread.
     if (!(response.content_length > 0 || response.chunked)) return;
+    // Room for the announced length at once, not grown and copied piece by piece; only the
+    // pages the body fills are ever touched, so an announced length never read costs nothing.
+    if (sink == memory_sink && response.content_length > 0) {
+        try {
+            auto* r = static_cast<_response*>(target);
+            r->body.reserve(static_cast<size_t>(
+                std::min<double>(response.content_length, double(max_memory_body))));
+        } catch (...) {
+        }
+    }
 
     uint8_t buffer[read_buffer_size];
     for (;;) {

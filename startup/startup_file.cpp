@@ -86,6 +86,24 @@ int32_t parse_count(std::u16string_view text) {
                                                                               : value);
 }
 
+// Longest value an element of the document may carry. Addresses and named values are far
+// shorter; a server that sends more wants memory (an address is copied several times over).
+constexpr size_t kMaxValueChars = 65536;
+
+// Length of the element's text (as text() gives it) or of its longest attribute value,
+// without copying either.
+size_t longest_value(const xml::element& e) {
+    size_t longest = 0;
+    for (const xml::element* child : e.children()) {
+        if (!child->is_text()) continue;
+        longest = xml::trim_xml_space(child->value()).size();
+        break;
+    }
+    for (const char16_t* name : {u"id", u"type", u"ssl"})
+        longest = std::max(longest, e.attribute(name).size());
+    return longest;
+}
+
 bool is_install_page(std::u16string_view text) {
     return (text.size() > 8 && starts_with_nocase(text, u"http://")) || starts_with_nocase(text, u"https://");
 }
@@ -124,11 +142,13 @@ bool startup_file_xml::load(const char* bytes, int32_t length) {
     log.Write(u">%s", text);
 
     // Ill-formed input is not refused by the reader; the two checks below decide.
+    if (text.find(u"</startup>") == std::u16string::npos) return false;
     xml::document document;
     document.parse(text);
+    // The tree holds what the fields need; the whole text need not stay beside it.
+    std::u16string().swap(text);
     const xml::element* startup = document.find_first(u"startup");
     if (startup == nullptr) return false;
-    if (text.find(u"</startup>") == std::u16string::npos) return false;
     // A document that failed (or was refused) part way must not leave the fields it had
     // already set: the job sequence would go on with half of it.
     if (parse(*startup)) return true;
@@ -176,6 +196,11 @@ bool startup_file_xml::parse(const xml::element& startup) {
     for (const xml::element* child : startup.children()) {
         if (!child->is_element()) continue;
         const std::u16string& name = child->name();
+        if (const size_t length = longest_value(*child); length > kMaxValueChars) {
+            log.Write(u"*오류 : startup.xml의 값이 너무 깁니다. (element:%s, length:%u, limit:%u)", name,
+                      static_cast<uint64_t>(length), static_cast<uint64_t>(kMaxValueChars));
+            return false;
+        }
 
         bool done = false;
         for (const auto& [key, field] : plain) {

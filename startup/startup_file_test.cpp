@@ -106,11 +106,19 @@ TEST_F(Startup, DocumentShapeTable) {
         {"absolute module", doc("<module>/usr/lib/x.so</module>"), false},
         {"module in a subfolder", doc("<module>bin/x.so</module>"), true},
         {"ill-formed but closed", "<startup><todo>a</todo><broken</startup>", true},
+        // A value longer than 64 Ki characters only wants memory (an address is copied over and over).
+        {"return_url of 65536 characters", doc("<return_url>" + std::string(65536, 'r') + "</return_url>"), true},
+        {"return_url of 65537 characters", doc("<return_url>" + std::string(65537, 'r') + "</return_url>"), false},
+        {"internal_call id of 65537 characters",
+         doc("<internal_call id=\"" + std::string(65537, 'i') + "\">v</internal_call>"), false},
     };
     for (const auto& c : cases) {
         startup_file_xml one;
         EXPECT_EQ(load(one, c.bytes), c.ok) << c.name;
     }
+    EXPECT_TRUE(log.has_line(
+        u"*오류 : startup.xml의 값이 너무 깁니다. (element:return_url, length:65537, limit:65536)"))
+        << log.lines_utf8();
 }
 
 TEST_F(Startup, UpdateUrlSchemeComesFromTheSslAttribute) {
