@@ -784,6 +784,17 @@ void bench_hostile(const settings& s) {
         cases.push_back(c);
     }
 
+    {
+        // One click where every document is valid but padded to 16 MiB, and the cart answer
+        // never confirms: each is quoted in the log on every attempt.
+        hostile_case c{"one click: padded startup, manifest, cart", files};
+        c.served["/startup"] = filled(good_startup + "<!--", "x", "-->", size);
+        c.served["/update/activeupdate.xml"] =
+            filled(files["/update/activeupdate.xml"] + "<!--", "x", "-->", size);
+        c.served["/cart"] = filled("<response><result code=\"9\"/></response><!--", "x", "-->", size);
+        cases.push_back(c);
+    }
+
     const std::string link = "quorla://key=BENCH&svr=" + percent_encode(base + "/startup");
     double worst_rss = 0, worst_secs = 0;
     std::string worst_rss_case, worst_secs_case;
