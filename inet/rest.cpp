@@ -142,7 +142,7 @@ std::unique_ptr<CMyInternetSession> open_session(const request_options& options)
     return session;
 }
 
-void execute_request(http_request& request, const request_options&, const cracked_url&,
+void execute_request(http_request& request, const request_options& options, const cracked_url&,
                      body_sink sink, void* target, _response& response) {
     // Shops rely on self-signed certificates; a QUORLA_VERIFY_TLS build checks them. The
     // policy is set on plain http requests too, because a redirect may lead to https.
@@ -165,6 +165,12 @@ void execute_request(http_request& request, const request_options&, const cracke
 
     // Without a positive length or chunked coding the body is left unread.
     if (!(response.content_length > 0 || response.chunked)) return;
+    const int64_t allowed = options.max_body_bytes;
+    auto refuse_size = [&] {
+        response.status = -1;
+        set_error(response, std::string(body_over_limit) + " (" + std::to_string(allowed) + ")");
+    };
+    if (allowed >= 0 && response.content_length > double(allowed)) return refuse_size();
     // Room for the announced length at once, not grown and copied piece by piece; only the
     // pages the body fills are ever touched, so an announced length never read costs nothing.
     if (sink == memory_sink && response.content_length > 0) {
@@ -177,6 +183,7 @@ void execute_request(http_request& request, const request_options&, const cracke
     }
 
     uint8_t buffer[read_buffer_size];
+    int64_t delivered = 0;
     for (;;) {
         int32_t n = request.read(buffer, read_buffer_size);
         if (n < 0) {
@@ -185,6 +192,8 @@ void execute_request(http_request& request, const request_options&, const cracke
             return;
         }
         if (n == 0) break;
+        delivered += n;
+        if (allowed >= 0 && delivered > allowed) return refuse_size();
         // A piece the sink could not keep makes the body incomplete: an answer with a hole in
         // it must not pass for a good one, and reading on would only waste time.
         if (sink(buffer, 1, n, target) != n) {

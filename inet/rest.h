@@ -34,6 +34,9 @@ struct request_options {
     int32_t transfer_timeout = default_timeouts().transfer;  // seconds without progress
     // Seconds for the whole exchange once connected, 0 without limit; get() only.
     int32_t total_timeout = default_timeouts().memory_total;
+    // Most body bytes the sink may take (-1: no limit of its own). A larger announced length
+    // fails the request before the body is read; a body that grows past it fails as it does.
+    int64_t max_body_bytes = -1;
     std::u16string user_agent = default_user_agent();
 };
 
@@ -56,6 +59,9 @@ constexpr int32_t max_memory_body = 16 * 1024 * 1024;
 int64_t memory_sink(const void* data, int64_t size, int64_t count, void* target);
 // Target: a std::FILE* opened for binary writing; 0 when it is null or the write fails.
 int64_t file_sink(const void* data, int64_t size, int64_t count, void* target);
+
+// How the error text of a request stopped by max_body_bytes begins.
+constexpr char body_over_limit[] = "response body larger than the bytes allowed here";
 
 // Largest piece handed to a sink.
 constexpr int32_t read_buffer_size = 8096;
