@@ -37,6 +37,7 @@ bool confine_entry_name(std::u16string_view name, std::u16string& relative);
 // unpacked; `target` is the full target name the callback fills in.
 struct cab_notification {
     std::u16string stored_name;
+    uint64_t size = 0;  // unpacked size the cabinet declares
     uint32_t error = 0;
     std::u16string target;
 };

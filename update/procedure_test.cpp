@@ -332,11 +332,15 @@ TEST_F(Update, HostileArchivesAreRefusedBeforeTheDiskFills) {
     many[end + 8] = many[end + 10] = static_cast<char>((kMaxArchiveEntries + 1) & 0xFF);
     many[end + 9] = many[end + 11] = static_cast<char>((kMaxArchiveEntries + 1) >> 8);
     const std::string huge = zip_bytes({{"a.dat", std::string(64 << 20, '\0')}});
+    const std::string cab_file = (log.folder() / "built.cab").string();
+    ASSERT_TRUE(make_cab(cab_file, {{"a.dat", std::string(64 << 20, '\0')}}, true));
+    const std::string huge_cab = read_file_bytes(cab_file);
     const std::string disk_line = "*오류 : 디스크 여유 공간이 부족합니다. (url:";
     struct row {
         const char* name;
         test_support::reply answer;
         std::string line;
+        std::string archive = "a.zip";
     } rows[] = {
         {"announces 10^12 bytes",
          test_support::reply::raw("HTTP/1.1 200 OK\r\nContent-Length: 1000000000000\r\n\r\n",
@@ -350,11 +354,13 @@ TEST_F(Update, HostileArchivesAreRefusedBeforeTheDiskFills) {
          "Extract Zip refused an archive of 16385 entries (limit 16384)"},
         {"unpacks to 64 MiB", test_support::reply::text(huge),
          "Extract Zip refused an archive of 67108864 bytes unpacked"},
+        {"cabinet unpacks to 64 MiB", test_support::reply::text(huge_cab),
+         "Extract Cab refused entry a.dat of 67108864 bytes", "a.cab"},
     };
-    publish({{"a.dat", "a.zip", "x", true}, {"b.dat", "a.zip", "y"}}, false);
     for (const row& r : rows) {
         SCOPED_TRACE(r.name);
-        shop.serve("/files/a.zip", r.answer);
+        publish({{"a.dat", r.archive, "x", true}, {"b.dat", r.archive, "y"}}, false);
+        shop.serve("/files/" + r.archive, r.answer);
         fs::create_directories(install);
         uint64_t free = 0;
         ASSERT_TRUE(files_os::free_bytes(from_native_path(install.string()), free));
@@ -365,6 +371,7 @@ TEST_F(Update, HostileArchivesAreRefusedBeforeTheDiskFills) {
         EXPECT_FALSE(fs::exists(install / "download"));
     }
     EXPECT_EQ(shop.request_count("/files/a.zip"), 5);  // a disk that is full is not asked again
+    EXPECT_EQ(shop.request_count("/files/a.cab"), 1);
 }
 
 TEST_F(Update, ManifestFailures) {
