@@ -22,8 +22,8 @@
 #include <fstream>
 #include <functional>
 #include <map>
-#include <random>
 #include <mutex>
+#include <random>
 #include <string>
 #include <thread>
 #include <vector>
@@ -126,7 +126,7 @@ std::string openssl_md5_file(const fs::path& path) {
 struct child_result {
     int status = -1;
     double seconds = 0;
-    long max_rss_kib = 0;  // the child and every descendant it waited for
+    long max_rss_kib = 0;    // the child and every descendant it waited for
     double cpu_seconds = 0;  // user and system time, from the peak-memory helper only
 };
 
@@ -691,8 +691,9 @@ std::string filled(const std::string& head, const std::string& piece, const std:
 // answer a server may send (the 16 MiB memory bound), built to make the reader's tree, the
 // decoded text and the log as large as they can be.
 void bench_hostile(const settings& s) {
-    std::printf("7. Hostile documents: peak memory and run time of the real launcher on 16 MiB "
-                "startup documents, manifests and cart answers\n");
+    std::printf(
+        "7. Hostile documents: peak memory and run time of the real launcher on 16 MiB "
+        "startup documents, manifests and cart answers\n");
     const size_t size = size_t(inet::rest::max_memory_body);
     document_server server;
     const std::string& base = server.base();
@@ -718,10 +719,11 @@ void bench_hostile(const settings& s) {
     const std::string fields =
         "<install_path>QuorlaBench/editor</install_path><update_url>" + base +
         "/update/</update_url><todo>new_work</todo><editor_id>e</editor_id><rsid>R</rsid>"
-        "<count>1</count><return_url>" + base + "/return</return_url><return2_url>" + base + "/cart</return2_url><setkey_url>" +
+        "<count>1</count><return_url>" +
+        base + "/return</return_url><return2_url>" + base + "/cart</return2_url><setkey_url>" +
         base + "/setkey</setkey_url><agent type=\"file\">" + browser.string() + "</agent>";
-    const std::string good_startup = "<?xml version=\"1.0\" encoding=\"utf-8\"?><startup>" +
-                                     fields + "</startup>";
+    const std::string good_startup =
+        "<?xml version=\"1.0\" encoding=\"utf-8\"?><startup>" + fields + "</startup>";
     const std::string xml_head = "<?xml version=\"1.0\" encoding=\"utf-8\"?>";
     // Hostile trees: every kind of node the reader makes, as many as the bytes allow.
     const std::vector<std::pair<std::string, std::string>> trees = {
@@ -744,10 +746,10 @@ void bench_hostile(const settings& s) {
                      {{"/startup", filled(xml_head + "<startup>" + fields + "<update_url>http://" +
                                               base.substr(7) + "/",
                                           "x", "</update_url></startup>", size)}}});
-    cases.push_back({"startup: 16 MiB return_url",
-                     {{"/startup", filled(xml_head + "<startup>" + fields + "<return_url>" + base +
-                                              "/return?",
-                                          "x", "</return_url></startup>", size)}}});
+    cases.push_back(
+        {"startup: 16 MiB return_url",
+         {{"/startup", filled(xml_head + "<startup>" + fields + "<return_url>" + base + "/return?",
+                              "x", "</return_url></startup>", size)}}});
     cases.push_back({"startup: 16 MiB UTF-16 text",
                      {{"/startup", [&] {
                            std::string t = "\xFF\xFE";
@@ -792,7 +794,8 @@ void bench_hostile(const settings& s) {
         c.served["/startup"] = filled(good_startup + "<!--", "x", "-->", size);
         c.served["/update/activeupdate.xml"] =
             filled(files["/update/activeupdate.xml"] + "<!--", "x", "-->", size);
-        c.served["/cart"] = filled("<response><result code=\"9\"/></response><!--", "x", "-->", size);
+        c.served["/cart"] =
+            filled("<response><result code=\"9\"/></response><!--", "x", "-->", size);
         cases.push_back(c);
     }
 
@@ -820,7 +823,8 @@ void bench_hostile(const settings& s) {
                 std::ifstream in(e.path(), std::ios::binary);
                 const std::string text((std::istreambuf_iterator<char>(in)),
                                        std::istreambuf_iterator<char>());
-                error_line = error_line || text.find("\x24\xC6\x58\xB9") != std::string::npos;  // "오류"
+                error_line =
+                    error_line || text.find("\x24\xC6\x58\xB9") != std::string::npos;  // "오류"
             }
             if (r.status != 0 || !error_line)
                 die(c.name + ": the run did not end with an error line (exit status " +
@@ -843,8 +847,9 @@ void bench_hostile(const settings& s) {
     std::printf("  worst memory: %s; slowest: %s\n", worst_rss_case.c_str(),
                 worst_secs_case.c_str());
     std::printf("  largest CPU time of a case: %.0f ms\n", worst_cpu * 1000);
-    report({"7 Hostile 16 MiB documents", fmt("%.1f MiB", worst_rss) + fmt(", %.0f ms", worst_secs * 1000),
-            "-", "-", "<= 128 MiB, < 2 s", worst_rss <= 128 && worst_secs < 2});
+    report({"7 Hostile 16 MiB documents",
+            fmt("%.1f MiB", worst_rss) + fmt(", %.0f ms", worst_secs * 1000), "-", "-",
+            "<= 128 MiB, < 2 s", worst_rss <= 128 && worst_secs < 2});
 }
 
 std::string first_line_of(const char* file, const char* key) {

@@ -321,7 +321,8 @@ class curl_request final : public http_request {
     // Milliseconds left of the limit on the whole exchange, -1 without one (or before the
     // connection stands). At 0 the exchange is ended here, as a time-out of libcurl would.
     long total_left_ms() {
-        const uint32_t total = session_.options[static_cast<size_t>(session_option::total_timeout_ms)];
+        const uint32_t total =
+            session_.options[static_cast<size_t>(session_option::total_timeout_ms)];
         if (total == 0) return -1;
         const auto now = std::chrono::steady_clock::now();
         if (!connected_) {
@@ -368,7 +369,8 @@ class curl_request final : public http_request {
             }
             if (done_ || ready()) break;
             const long remaining = total_left_ms();
-            curl_multi_poll(multi_, nullptr, 0, remaining >= 0 && remaining < 1000 ? static_cast<int>(remaining) : 1000,
+            curl_multi_poll(multi_, nullptr, 0,
+                            remaining >= 0 && remaining < 1000 ? static_cast<int>(remaining) : 1000,
                             nullptr);
         }
     }
@@ -377,7 +379,8 @@ class curl_request final : public http_request {
         if (total_expired_) {
             curl_off_t received = 0;
             curl_easy_getinfo(easy_, CURLINFO_SIZE_DOWNLOAD_T, &received);
-            const uint32_t total = session_.options[static_cast<size_t>(session_option::total_timeout_ms)];
+            const uint32_t total =
+                session_.options[static_cast<size_t>(session_option::total_timeout_ms)];
             error_ = "overall time limit reached (" + std::to_string(total) +
                      " ms after the connection, " + std::to_string(received) +
                      " body bytes received)";

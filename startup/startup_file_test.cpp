@@ -111,9 +111,12 @@ TEST_F(Startup, DocumentShapeTable) {
         {"install_path .", doc("<install_path>.</install_path>"), false},
         {"install_path /", doc("<install_path>/</install_path>"), false},
         {"install_path ./. \\", doc("<install_path>./. \\</install_path>"), false},
-        // A value longer than 64 Ki characters only wants memory (an address is copied over and over).
-        {"return_url of 65536 characters", doc("<return_url>" + std::string(65536, 'r') + "</return_url>"), true},
-        {"return_url of 65537 characters", doc("<return_url>" + std::string(65537, 'r') + "</return_url>"), false},
+        // A value longer than 64 Ki characters only wants memory (an address is copied over and
+        // over).
+        {"return_url of 65536 characters",
+         doc("<return_url>" + std::string(65536, 'r') + "</return_url>"), true},
+        {"return_url of 65537 characters",
+         doc("<return_url>" + std::string(65537, 'r') + "</return_url>"), false},
         {"internal_call id of 65537 characters",
          doc("<internal_call id=\"" + std::string(65537, 'i') + "\">v</internal_call>"), false},
     };

@@ -46,11 +46,13 @@ cab_reply on_file_in_cabinet(cab_context& ctx, cab_notification& n) {
         return {cab_reply::action::abort, files_os::error_access_denied()};
     }
     // The declared size bounds what is unpacked; the volume keeps its free-space floor.
-    const int64_t blocks = static_cast<int64_t>((std::max<uint64_t>(n.size, 1) + 4095) / 4096 * 4096);
+    const int64_t blocks =
+        static_cast<int64_t>((std::max<uint64_t>(n.size, 1) + 4095) / 4096 * 4096);
     if (ctx.room >= 0 && blocks > ctx.room) {
-        log.Write(u"Extract Cab refused entry %s of %s bytes: the volume has %s bytes above its "
-                  u"free-space floor",
-                  n.stored_name, from_utf8(std::to_string(n.size)), from_utf8(std::to_string(ctx.room)));
+        log.Write(
+            u"Extract Cab refused entry %s of %s bytes: the volume has %s bytes above its "
+            u"free-space floor",
+            n.stored_name, from_utf8(std::to_string(n.size)), from_utf8(std::to_string(ctx.room)));
         return {cab_reply::action::abort, files_os::error_access_denied()};
     }
     if (ctx.room >= 0) ctx.room -= blocks;

@@ -229,10 +229,11 @@ bool archive_is_acceptable(zip_reader& zip, uint64_t entries, const std::u16stri
     }
     const int64_t room = space_above_floor(dest);
     if (room >= 0 && unpacked > static_cast<uint64_t>(room)) {
-        log.Write(u"Extract Zip refused an archive of %s bytes unpacked: the volume has %s bytes "
-                  u"above its free-space floor of %s",
-                  number_text(unpacked), number_text(static_cast<uint64_t>(room)),
-                  number_text(free_space_floor()));
+        log.Write(
+            u"Extract Zip refused an archive of %s bytes unpacked: the volume has %s bytes "
+            u"above its free-space floor of %s",
+            number_text(unpacked), number_text(static_cast<uint64_t>(room)),
+            number_text(free_space_floor()));
         return false;
     }
     return true;

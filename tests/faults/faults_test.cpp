@@ -309,7 +309,10 @@ TEST_F(StalledServer, StartupDocumentAndManifestAreGivenUpAfterFiveAttempts) {
     } rows[] = {
         {"silent", raw_end::stall, {1, 1, 60}, "Operation too slow"},
         // A byte every 200 ms is progress: only the limit on the whole request ends it.
-        {"trickling", raw_end::trickle, {1, 60, 1}, "overall time limit reached (1000 ms after the connection"},
+        {"trickling",
+         raw_end::trickle,
+         {1, 60, 1},
+         "overall time limit reached (1000 ms after the connection"},
     };
     for (const row& r : rows) {
         SCOPED_TRACE(r.name);
