@@ -105,13 +105,15 @@ const element* element::find_first(std::u16string_view name) const {
 }
 
 document::document(limits bounds) : limits_(bounds) {
-    root_ = &nodes_.emplace_back(element::key());
+    nodes_.emplace_back(element::key());
+    root_ = &nodes_.back();
 }
 
 document::~document() = default;
 
 element* document::add_node(element* parent) {
-    element* node = &nodes_.emplace_back(element::key());
+    nodes_.emplace_back(element::key());
+    element* node = &nodes_.back();
     parent->children_.push_back(node);
     return node;
 }
