@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "inet/session.h"
 #include "tests/support/test_log.h"
 #include "text/text.h"
 
@@ -162,6 +163,14 @@ TEST_F(Startup, UpdateUrlSchemeComesFromTheSslAttribute) {
         EXPECT_EQ(update, r.update) << to_utf8(r.text) << " " << r.verifying;
         EXPECT_EQ(files, r.files) << to_utf8(r.text) << " " << r.verifying;
     }
+    // The document takes the build's policy.
+    const bool saved = inet::verifies_certificates();
+    inet::set_verifies_certificates(true);
+    const bool loaded = load(s, doc("<update_url>https://h/p</update_url>"));
+    inet::set_verifies_certificates(saved);
+    ASSERT_TRUE(loaded);
+    EXPECT_EQ(s.update_url, u"https://h/p/");
+    EXPECT_EQ(s.update_file_url, u"https://h/p/");
 }
 
 TEST_F(Startup, InstallPathVariants) {
