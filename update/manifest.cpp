@@ -53,9 +53,12 @@ bool update_file_xml::load_text(std::u16string text) {
     }
     // A list scrambled with another key comes out as noise that no step below accepts; the
     // shop's usual mistake is packing with a quorla-pack of another build, so say so.
-    const auto not_unscrambled = [&log] {
-        log.Write(u"*오류 : activeupdate.xml의 데이터를 풀지 못했습니다. quorla-pack과 런처의 업데이트 키가 다를 수 있습니다."
-                  u" (data could not be unscrambled: the update key of quorla-pack and of the launcher may differ)");
+    // (A manifest without data is simply not one.)
+    const bool has_data = !inner.empty();
+    const auto not_unscrambled = [&log, has_data] {
+        if (has_data)
+            log.Write(u"*오류 : activeupdate.xml의 데이터를 풀지 못했습니다. quorla-pack과 런처의 업데이트 키가 다를 수 있습니다."
+                      u" (data could not be unscrambled: the update key of quorla-pack and of the launcher may differ)");
         return false;
     };
     if (!unscramble_update_data(inner)) return not_unscrambled();

@@ -391,6 +391,7 @@ TEST_F(manifest_test, DataThatDoesNotUnscrambleNamesTheKey) {
          scrambled("<update><files name=\"a.zip\"><file id=\"module\">../m.so</file></files></update>"),
          false},
         {"the build's key", scrambled(inner), false},
+        {"no data at all", "", false},
     };
     const std::u16string line = u"*오류 : activeupdate.xml의 데이터를 풀지 못했습니다. quorla-pack과 런처의 "
                                 u"업데이트 키가 다를 수 있습니다. (data could not be unscrambled: the update "
