@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "app/launcher_app.h"
+#include "quorla_config.h"
 
 namespace {
 
