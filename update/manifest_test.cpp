@@ -23,7 +23,7 @@ class manifest_test : public ::testing::Test {
   protected:
     void SetUp() override {
         root = test_support::make_temporary_folder("quorla-manifest").string();
-        test_support::set_environment("XDG_DATA_HOME", root.c_str());
+        test_support::set_environment("XDG_DATA_HOME", root);
         set_system_code_page("UTF-8");
         LogWriter::Instance().SetPath(from_native_path(root + "/test.log"));
     }

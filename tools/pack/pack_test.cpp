@@ -29,7 +29,7 @@ class pack_test : public ::testing::Test {
   protected:
     void SetUp() override {
         root = test_support::make_temporary_folder("quorla-pack").string();
-        test_support::set_environment("XDG_DATA_HOME", root.c_str());
+        test_support::set_environment("XDG_DATA_HOME", root);
         LogWriter::Instance().SetPath(from_native_path(root + "/test.log"));
         src = root + "/src";
         out = root + "/out";
