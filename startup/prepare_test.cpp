@@ -28,7 +28,7 @@ struct Prepare : ::testing::Test {
                ::testing::UnitTest::GetInstance()->current_test_info()->name());
         fs::remove_all(dir);
         fs::create_directories(dir);
-        test_support::set_environment("XDG_DATA_HOME", dir.c_str());
+        test_support::set_environment("XDG_DATA_HOME", dir.string());
         set_system_code_page("UTF-8");
         LogWriter::Destroy();
         LogWriter::Instance().SetPath(from_native_path((dir / "test.log").string()));
