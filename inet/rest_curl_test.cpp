@@ -1,0 +1,70 @@
+// What only the libcurl client on POSIX can show: no browser of the platform to take a user
+// agent from, and a file size limit imposed on a child process.
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <filesystem>
+
+#include "inet/rest.h"
+#include "tests/support/http_server.h"
+#include "tests/support/sandbox.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using inet::rest::request_options;
+using test_support::http_server;
+
+std::string pattern(size_t n) {
+    std::string s(n, '\0');
+    for (size_t i = 0; i < n; ++i) s[i] = static_cast<char>('a' + (i * 7 + i / 26) % 26);
+    return s;
+}
+
+std::u16string wide(const std::string& s) {
+    return std::u16string(s.begin(), s.end());
+}
+
+class temp_dir {
+  public:
+    temp_dir() { path = test_support::make_temporary_folder("quorla-inet"); }
+    ~temp_dir() {
+        std::error_code ec;
+        fs::remove_all(path, ec);
+    }
+    fs::path path;
+};
+
+TEST(inet_user_agent, posix_has_no_browser_text_so_the_fallback_applies) {
+    EXPECT_EQ(inet::rest::default_user_agent(),
+              u"Mozilla/4.0 (compatible; Windows NT) WinInetRest/1.0");
+}
+
+TEST(inet_get_to_file, file_size_limit_fails_the_request_instead_of_keeping_a_cut_file) {
+    // The disk refusing writes (here a file size limit in a child process) must not give a
+    // 200 for a file that holds only the first part of the body.
+    http_server shop;
+    shop.serve_bytes("/big.zip", pattern(200000));
+    temp_dir dir;
+    const std::string out = (dir.path / "big.zip").string();
+    const std::u16string url = shop.url16("/big.zip");
+    pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        signal(SIGXFSZ, SIG_IGN);
+        rlimit limit{65536, 65536};
+        setrlimit(RLIMIT_FSIZE, &limit);
+        auto r = inet::rest::get_to_file(url, request_options(), wide(out));
+        _exit(r->status == -1 && r->error[0] != '\0' ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status)) << "child died with signal " << WTERMSIG(status);
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    EXPECT_LE(fs::file_size(out), 65536u);
+}
+
+}  // namespace
