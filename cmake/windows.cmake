@@ -2,6 +2,6 @@
 # the layers that have their Win32 halves so far are built; the rest join as theirs are written.
 add_compile_definitions(UNICODE _UNICODE WIN32_LEAN_AND_MEAN NOMINMAX)
 
-foreach(dir text)
+foreach(dir text log inet tests/support)
   add_subdirectory(${dir})
 endforeach()

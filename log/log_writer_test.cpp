@@ -1,8 +1,6 @@
 #include "log/log_writer.h"
 
 #include <gtest/gtest.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
@@ -10,9 +8,9 @@
 
 #include "log/clock.h"
 #include "log/system_error.h"
+#include "log/log_writer_test_os.h"
 #include "tests/support/sandbox.h"
 #include "text/platform.h"
-#include "text/posix_path.h"
 #include "text/text.h"
 
 namespace fs = std::filesystem;
@@ -50,7 +48,7 @@ struct Log : ::testing::Test {
         set_local_time_source(nullptr);
         fs::remove_all(dir);
     }
-    std::u16string path(const char* name) { return from_native_path((dir / name).string()); }
+    std::u16string path(const char* name) { return (dir / name).make_preferred().u16string(); }
 };
 
 TEST_F(Log, ByteOrderMarkOnlyOnEmptyFileAndLineFormat) {
@@ -73,14 +71,14 @@ TEST_F(Log, NonEmptyFileNeverGetsAMark) {
 
 TEST_F(Log, UnopenableFileDropsTheLineQuietly) {
     LogWriter::Instance().SetPath(path("missing-folder/c.log"));
-    errno = 42;
+    set_last_system_error(42);
     LogWriter::Instance().Write(u"lost");
-    EXPECT_EQ(errno, 42) << "logging must not change the caller's error code";
+    EXPECT_EQ(last_system_error(), 42u) << "logging must not change the caller's error code";
     EXPECT_FALSE(fs::exists(dir / "missing-folder"));
 }
 
 TEST_F(Log, FallbackFileBesideExecutableWithAndWithoutName) {
-    const fs::path exe_dir = fs::path(native_path(executable_path())).parent_path();
+    const fs::path exe_dir = fs::path(executable_path()).parent_path();
     const fs::path unnamed = exe_dir / "log" / "_20261209.log";
     const fs::path named = exe_dir / "log" / "QuorlaLauncher_20261209.log";
     fs::remove(unnamed);
@@ -99,7 +97,7 @@ TEST_F(Log, FallbackFileBesideExecutableWithAndWithoutName) {
 
 TEST_F(Log, RunPastMidnightKeepsTheStartFile) {
     set_local_time_source([] { return local_time{2026, 12, 9, 23, 59, 59}; });
-    const fs::path exe_dir = fs::path(native_path(executable_path())).parent_path();
+    const fs::path exe_dir = fs::path(executable_path()).parent_path();
     LogWriter::Instance().SetName(u"midnight");
     LogWriter::Instance().Write(u"before");
     set_local_time_source([] { return local_time{2026, 12, 10, 0, 0, 1}; });
@@ -114,20 +112,7 @@ TEST_F(Log, RunPastMidnightKeepsTheStartFile) {
 TEST_F(Log, TwoProcessesAppendingAtOnceLoseNoLine) {
     LogWriter::Instance().SetPath(path("shared.log"));
     constexpr int kLines = 400;
-    pid_t children[2];
-    for (pid_t& child : children) {
-        child = ::fork();
-        ASSERT_GE(child, 0);
-        if (child == 0) {
-            for (int i = 0; i < kLines; ++i) LogWriter::Instance().Write(u"line %d from %d", i, test_support::process_id());
-            ::_exit(0);
-        }
-    }
-    for (pid_t child : children) {
-        int status = 0;
-        ::waitpid(child, &status, 0);
-        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
-    }
+    run_appenders(path("shared.log"), 2, kLines);
     const std::string bytes = read_bytes(dir / "shared.log");
     ASSERT_GE(bytes.size(), 2u);
     EXPECT_EQ(bytes.substr(0, 2), "\xFF\xFE");
@@ -146,29 +131,9 @@ TEST_F(Log, EnsureDirectoryCreatesLevelsAndReportsFailure) {
     { std::ofstream(dir / "plain-file") << "x"; }
     EXPECT_FALSE(EnsureDirectory(path("plain-file/sub")));
     const std::string log = read_bytes(dir / "e.log");
-    const std::string expected = utf16le(u"Failed to SHCreateDirectory (err:Not a directory (0x0014) path:" +
+    const std::string expected = utf16le(u"Failed to SHCreateDirectory (err:" + not_a_folder_text() + u" path:" +
                                          path("plain-file/sub") + u")");
-    EXPECT_NE(log.find(expected), std::string::npos);
-}
-
-TEST(SystemError, TextWithCodeOrCodeAlone) {
-    set_last_system_error(5);
-    EXPECT_EQ(SystemErrorText(), u"Input/output error (0x0005)");
-    set_last_system_error(0x12345);
-    EXPECT_EQ(SystemErrorText(), u"0x12345");
-    set_last_system_error(9999);
-    EXPECT_EQ(SystemErrorText(), u"0x270F");
-}
-
-TEST(DataFolder, XdgDataHomeThenHome) {
-    const char* old_xdg = getenv("XDG_DATA_HOME");
-    const std::string saved = old_xdg ? old_xdg : "";
-    test_support::set_environment("XDG_DATA_HOME", "/data/x/");
-    EXPECT_EQ(LocalLowFolder(), u"/data/x");
-    test_support::set_environment("XDG_DATA_HOME", "relative");
-    test_support::set_environment("HOME", "/home/u");
-    EXPECT_EQ(LocalLowFolder(), u"/home/u/.local/share");
-    if (old_xdg) test_support::set_environment("XDG_DATA_HOME", saved.c_str()); else test_support::unset_environment("XDG_DATA_HOME");
+    EXPECT_NE(log.find(expected), std::string::npos) << to_utf8(std::u16string(reinterpret_cast<const char16_t*>(log.data()), log.size() / 2));
 }
 
 }  // namespace
