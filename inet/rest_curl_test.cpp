@@ -6,17 +6,26 @@
 #include <unistd.h>
 
 #include <csignal>
+#include <algorithm>
+#include <cstdlib>
 #include <filesystem>
 
 #include "inet/rest.h"
 #include "tests/support/http_server.h"
 #include "tests/support/sandbox.h"
 
+// libcurl reports a cut chunk, a head cut by a time-out and a missing status line as errors.
+extern const bool client_sees_broken_framing = true;
+
 namespace {
 
 namespace fs = std::filesystem;
 using inet::rest::request_options;
 using test_support::http_server;
+
+std::string body_of(const inet::rest::_response& r) {
+    return std::string(r.body.begin(), r.body.begin() + std::max(0, r.body_size));
+}
 
 std::string pattern(size_t n) {
     std::string s(n, '\0');
@@ -65,6 +74,25 @@ TEST(inet_get_to_file, file_size_limit_fails_the_request_instead_of_keeping_a_cu
     ASSERT_TRUE(WIFEXITED(status)) << "child died with signal " << WTERMSIG(status);
     EXPECT_EQ(WEXITSTATUS(status), 0);
     EXPECT_LE(fs::file_size(out), 65536u);
+}
+
+TEST(inet_get, proxy_from_the_environment_is_honoured) {
+    http_server proxy;
+    proxy.serve_bytes("http://shop.invalid/startup", "via proxy");
+    const char* no = std::getenv("no_proxy");
+    const char* NO = std::getenv("NO_PROXY");
+    std::string saved_no = no ? no : "";
+    std::string saved_NO = NO ? NO : "";
+    test_support::set_environment("http_proxy", proxy.base_url().c_str());
+    test_support::unset_environment("no_proxy");
+    test_support::unset_environment("NO_PROXY");
+    auto r = inet::rest::get(u"http://shop.invalid/startup?key=1", request_options());
+    test_support::unset_environment("http_proxy");
+    test_support::set_environment("no_proxy", saved_no.c_str());
+    test_support::set_environment("NO_PROXY", saved_NO.c_str());
+    EXPECT_EQ(r->status, 200) << r->error;
+    EXPECT_EQ(body_of(*r), "via proxy");
+    EXPECT_EQ(proxy.last_request().request_line, "GET http://shop.invalid/startup?key=1 HTTP/1.0");
 }
 
 }  // namespace

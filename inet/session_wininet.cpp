@@ -7,7 +7,13 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
 #include <string>
+#include <thread>
+#include <utility>
 #include <vector>
 
 #include "inet/allowed_servers.h"
@@ -74,6 +80,7 @@ class handle {
         h_ = h;
     }
     HINTERNET get() const { return h_; }
+    HINTERNET release() { return std::exchange(h_, nullptr); }
     explicit operator bool() const { return h_ != nullptr; }
 
   private:
@@ -98,16 +105,45 @@ DWORD platform_option(session_option option) {
     return 0;
 }
 
-// Whether the connection of the request being sent on this thread was made: a failure after
-// that point (a server that accepts and then says nothing) is no connect failure to retry.
-thread_local bool* connection_made = nullptr;
+// One HttpSendRequestW, run on a thread of its own: WinInet does not always keep to its
+// connect time-out (a server whose accept queue is full holds the connect for minutes), so the
+// caller waits for the connection itself and closes the handles when it is late, which ends
+// the blocked call.
+struct send_call {
+    std::mutex lock;
+    std::condition_variable changed;
+    bool done = false;
+    BOOL sent = FALSE;
+    DWORD code = ERROR_SUCCESS;
+    std::atomic<bool> connected{false};  // a failure after this is no connect failure
+};
+
+// The send running on this thread, for the status callback.
+thread_local send_call* current_send = nullptr;
 
 void CALLBACK on_status(HINTERNET, DWORD_PTR, DWORD status, LPVOID, DWORD) {
-    if (connection_made == nullptr) return;
+    if (current_send == nullptr) return;
     if (status == INTERNET_STATUS_CONNECTED_TO_SERVER ||
         status == INTERNET_STATUS_SENDING_REQUEST || status == INTERNET_STATUS_REQUEST_SENT ||
-        status == INTERNET_STATUS_RECEIVING_RESPONSE)
-        *connection_made = true;
+        status == INTERNET_STATUS_RECEIVING_RESPONSE) {
+        current_send->connected = true;
+        current_send->changed.notify_all();
+    }
+}
+
+// Closes handles, children first, away from the caller: WinInet reads what is left of a body
+// before it lets a connection go, and a server that never stops sending would hold the caller
+// for ever.
+void close_in_background(std::vector<HINTERNET> handles) {
+    try {
+        std::thread([handles] {
+            for (HINTERNET h : handles)
+                if (h) InternetCloseHandle(h);
+        }).detach();
+    } catch (...) {
+        for (HINTERNET h : handles)
+            if (h) InternetCloseHandle(h);
+    }
 }
 
 bool is_redirect(DWORD status) {
@@ -137,7 +173,16 @@ class wininet_request final : public http_request {
         : session_(session), url_(url) {}
 
     // Request before connection: the order WinInet's handle tree wants.
-    ~wininet_request() override { close_hop(); }
+    ~wininet_request() override {
+        if (reading_ && !body_over_) {
+            // A body left in the middle (too large, or the sink refused it): the session goes
+            // with it, as nothing else may use it any more.
+            close_in_background(
+                {request_.release(), connection_.release(), session_.internet.release()});
+            return;
+        }
+        close_hop();
+    }
 
     void accept_any_certificate(bool accept) override { accept_any_ = accept; }
 
@@ -205,11 +250,24 @@ class wininet_request final : public http_request {
     int32_t read(uint8_t* buffer, int32_t size) override {
         if (size <= 0 || !request_) return 0;
         DWORD n = 0;
-        if (!InternetReadFile(request_.get(), buffer, static_cast<DWORD>(size), &n)) {
+        reading_ = true;
+        // Only what has arrived: a read for more waits for all of it, and a time-out then
+        // loses the bytes that did arrive.
+        DWORD available = 0;
+        if (!InternetQueryDataAvailable(request_.get(), &available, 0, 0)) {
+            body_over_ = true;
+            fail(GetLastError());
+            return -1;
+        }
+        if (available == 0) available = 1;  // the end, or WinInet does not know: a read tells
+        if (!InternetReadFile(request_.get(), buffer,
+                              std::min(available, static_cast<DWORD>(size)), &n)) {
+            body_over_ = true;
             fail(GetLastError());
             return -1;
         }
         received_ += n;
+        if (n == 0) body_over_ = true;
         // WinInet ends a body quietly when the server closes the connection early; fewer bytes
         // than announced is a cut connection, as on every other platform.
         if (n == 0 && !chunked_ && announced_ >= 0 && received_ < announced_) {
@@ -282,31 +340,72 @@ class wininet_request final : public http_request {
             close_hop();
             ++attempts_;
             connection_.reset(InternetConnectW(session_.internet.get(), wide(url_.host), url_.port,
-                                               nullptr, nullptr, INTERNET_SERVICE_HTTP,
-                                               INTERNET_FLAG_KEEP_CONNECTION, request_context));
+                                               nullptr, nullptr, INTERNET_SERVICE_HTTP, 0,
+                                               request_context));
             if (!connection_) return fail(GetLastError());
             // No cookies and no dialogs: the request carries nothing WinInet kept from another.
+            // No keep-connection flag either: it would add a "Connection: Keep-Alive" header,
+            // and a session lives for one request, so there is nothing to keep a connection for.
             DWORD flags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_DONT_CACHE |
-                          INTERNET_FLAG_KEEP_CONNECTION | INTERNET_FLAG_NO_AUTO_REDIRECT |
-                          INTERNET_FLAG_NO_COOKIES | INTERNET_FLAG_NO_UI;
+                          INTERNET_FLAG_NO_AUTO_REDIRECT | INTERNET_FLAG_NO_COOKIES |
+                          INTERNET_FLAG_NO_UI;
             if (url_.service == service_type::https) flags |= INTERNET_FLAG_SECURE;
             request_.reset(HttpOpenRequestW(connection_.get(), L"GET", wide(url_.object),
                                             L"HTTP/1.0", nullptr, nullptr, flags,
                                             request_context));
             if (!request_) return fail(GetLastError());
+            // WinInet does not hand every limit of the session down to the handles below it.
+            for (HINTERNET h : {connection_.get(), request_.get()})
+                for (session_option o : {session_option::connect_timeout_ms,
+                                         session_option::send_timeout_ms,
+                                         session_option::receive_timeout_ms}) {
+                    DWORD value = session_value(o);
+                    if (value != 0)
+                        InternetSetOptionW(h, platform_option(o), &value, sizeof(value));
+                }
             if (url_.service == service_type::https && accept_any_) {
                 DWORD security = accept_any_security_flags;
                 InternetSetOptionW(request_.get(), INTERNET_OPTION_SECURITY_FLAGS, &security,
                                    sizeof(security));
             }
-            bool made = false;
-            connection_made = &made;
-            const BOOL sent = HttpSendRequestW(request_.get(), nullptr, 0, nullptr, 0);
-            const DWORD code = sent ? ERROR_SUCCESS : GetLastError();
-            connection_made = nullptr;
-            if (sent) return true;
+            auto call = std::make_shared<send_call>();
+            HINTERNET request = request_.get();
+            std::thread([call, request] {
+                current_send = call.get();
+                const BOOL sent = HttpSendRequestW(request, nullptr, 0, nullptr, 0);
+                const DWORD code = sent ? ERROR_SUCCESS : GetLastError();
+                current_send = nullptr;
+                std::lock_guard<std::mutex> g(call->lock);
+                call->sent = sent;
+                call->code = code;
+                call->done = true;
+                call->changed.notify_all();
+            }).detach();
+            const DWORD connect_ms = session_value(session_option::connect_timeout_ms);
+            const auto deadline =
+                std::chrono::steady_clock::now() + std::chrono::milliseconds(connect_ms);
+            std::unique_lock<std::mutex> g(call->lock);
+            bool late = false;
+            while (!call->done) {
+                if (connect_ms == 0 || call->connected) {
+                    call->changed.wait(g);
+                } else if (call->changed.wait_until(g, deadline) == std::cv_status::timeout &&
+                           !call->done && !call->connected) {
+                    late = true;
+                    break;
+                }
+            }
+            g.unlock();
+            if (late) {
+                close_hop();  // the blocked call ends with the handles
+                if (static_cast<DWORD>(attempt) >= retries) return fail(ERROR_INTERNET_TIMEOUT);
+                continue;
+            }
+            if (call->sent) return true;
+            const DWORD code = call->code;
             const bool connect_failure =
-                !made && (code == ERROR_INTERNET_CANNOT_CONNECT || code == ERROR_INTERNET_TIMEOUT);
+                !call->connected &&
+                (code == ERROR_INTERNET_CANNOT_CONNECT || code == ERROR_INTERNET_TIMEOUT);
             if (!connect_failure || static_cast<DWORD>(attempt) >= retries) return fail(code);
         }
     }
@@ -316,6 +415,7 @@ class wininet_request final : public http_request {
     handle connection_, request_;
     std::string error_;
     bool accept_any_ = false, started_ = false, head_done_ = false, chunked_ = false;
+    bool reading_ = false, body_over_ = false;
     int32_t attempts_ = 0;
     long long announced_ = -1, received_ = 0;
 };
