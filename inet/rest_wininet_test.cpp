@@ -1,9 +1,8 @@
 // What only the WinInet client can show: the browser's user agent of the platform, and error
 // texts taken from WinInet's own messages.
+#include <gtest/gtest.h>
 #include <windows.h>
 #include <wininet.h>
-
-#include <gtest/gtest.h>
 
 #include "inet/rest.h"
 #include "tests/support/http_server.h"
@@ -38,40 +37,6 @@ TEST(inet_error_text, a_refused_connection_reports_wininets_own_message) {
     EXPECT_EQ(r->status, -1);
     if (text.empty()) text = u"WinInet error 12029";  // a wininet.dll without message texts
     EXPECT_EQ(std::string(r->error), to_narrow_acp(text));
-}
-
-// The system's proxy settings are the user's Internet Settings in the registry.
-TEST(inet_get, proxy_of_the_system_settings_is_honoured) {
-    test_support::http_server proxy;
-    // The absolute address may carry the default port (wine's WinInet writes it).
-    proxy.serve_bytes("http://shop.invalid/startup", "via proxy");
-    proxy.serve_bytes("http://shop.invalid:80/startup", "via proxy");
-    HKEY key = nullptr;
-    ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER,
-                              L"Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings", 0,
-                              nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr),
-              ERROR_SUCCESS);
-    const DWORD on = 1, off = 0;
-    const std::wstring server = L"127.0.0.1:" + std::to_wstring(proxy.port());
-    RegSetValueExW(key, L"ProxyServer", 0, REG_SZ, reinterpret_cast<const BYTE*>(server.c_str()),
-                   static_cast<DWORD>((server.size() + 1) * sizeof(wchar_t)));
-    RegSetValueExW(key, L"ProxyEnable", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&on),
-                   sizeof(on));
-    InternetSetOptionW(nullptr, INTERNET_OPTION_SETTINGS_CHANGED, nullptr, 0);
-    auto r = inet::rest::get(u"http://shop.invalid/startup?key=1", inet::rest::request_options());
-    RegSetValueExW(key, L"ProxyEnable", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&off),
-                   sizeof(off));
-    RegDeleteValueW(key, L"ProxyServer");
-    RegCloseKey(key);
-    InternetSetOptionW(nullptr, INTERNET_OPTION_SETTINGS_CHANGED, nullptr, 0);
-    EXPECT_EQ(r->status, 200) << r->error;
-    EXPECT_EQ(std::string(r->body.begin(), r->body.begin() + r->body_size), "via proxy");
-    const std::string line = proxy.last_request().request_line;
-    EXPECT_TRUE(line == "GET http://shop.invalid/startup?key=1 HTTP/1.0" ||
-                line == "GET http://shop.invalid:80/startup?key=1 HTTP/1.0")
-        << line;
-    EXPECT_EQ(proxy.last_request().header("User-Agent"),
-              to_narrow_acp(inet::rest::default_user_agent()));
 }
 
 }  // namespace

@@ -60,8 +60,7 @@ std::string wininet_message(DWORD code) {
                                code, 0, buffer, 256, nullptr);
         text = from_wide(buffer, std::min<DWORD>(n, 255));
     }
-    while (!text.empty() &&
-           (text.back() == u'\r' || text.back() == u'\n' || text.back() == u' '))
+    while (!text.empty() && (text.back() == u'\r' || text.back() == u'\n' || text.back() == u' '))
         text.pop_back();
     if (text.empty()) text = from_utf8("WinInet error " + std::to_string(code));
     return to_narrow_acp(text);
@@ -260,8 +259,8 @@ class wininet_request final : public http_request {
             return -1;
         }
         if (available == 0) available = 1;  // the end, or WinInet does not know: a read tells
-        if (!InternetReadFile(request_.get(), buffer,
-                              std::min(available, static_cast<DWORD>(size)), &n)) {
+        if (!InternetReadFile(request_.get(), buffer, std::min(available, static_cast<DWORD>(size)),
+                              &n)) {
             body_over_ = true;
             fail(GetLastError());
             return -1;
@@ -292,8 +291,8 @@ class wininet_request final : public http_request {
 
     bool query_number(DWORD what, DWORD& value) {
         DWORD size = sizeof(value), index = 0;
-        return request_ && HttpQueryInfoW(request_.get(), what | HTTP_QUERY_FLAG_NUMBER, &value,
-                                          &size, &index);
+        return request_ &&
+               HttpQueryInfoW(request_.get(), what | HTTP_QUERY_FLAG_NUMBER, &value, &size, &index);
     }
 
     // WinInet takes an answer that does not begin with a status line for an old-style
@@ -314,8 +313,7 @@ class wininet_request final : public http_request {
         std::u16string relative = to_wide_acp(location);
         std::vector<wchar_t> buffer(4096);
         DWORD size = static_cast<DWORD>(buffer.size());
-        if (!InternetCombineUrlW(wide(base), wide(relative), buffer.data(), &size,
-                                 ICU_NO_ENCODE)) {
+        if (!InternetCombineUrlW(wide(base), wide(relative), buffer.data(), &size, ICU_NO_ENCODE)) {
             if (GetLastError() != ERROR_INSUFFICIENT_BUFFER) return false;
             buffer.resize(size + 1);
             size = static_cast<DWORD>(buffer.size());
@@ -351,14 +349,13 @@ class wininet_request final : public http_request {
                           INTERNET_FLAG_NO_UI;
             if (url_.service == service_type::https) flags |= INTERNET_FLAG_SECURE;
             request_.reset(HttpOpenRequestW(connection_.get(), L"GET", wide(url_.object),
-                                            L"HTTP/1.0", nullptr, nullptr, flags,
-                                            request_context));
+                                            L"HTTP/1.0", nullptr, nullptr, flags, request_context));
             if (!request_) return fail(GetLastError());
             // WinInet does not hand every limit of the session down to the handles below it.
             for (HINTERNET h : {connection_.get(), request_.get()})
-                for (session_option o : {session_option::connect_timeout_ms,
-                                         session_option::send_timeout_ms,
-                                         session_option::receive_timeout_ms}) {
+                for (session_option o :
+                     {session_option::connect_timeout_ms, session_option::send_timeout_ms,
+                      session_option::receive_timeout_ms}) {
                     DWORD value = session_value(o);
                     if (value != 0)
                         InternetSetOptionW(h, platform_option(o), &value, sizeof(value));

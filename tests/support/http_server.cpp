@@ -94,21 +94,20 @@ const certificate_files& certificates() {
         // certificate can be "wrong" at once.
         EVP_PKEY* key = EVP_RSA_gen(2048);
         X509* cert = X509_new();
-        bool ok = key && cert && X509_set_version(cert, 2) &&
-                  ASN1_INTEGER_set(X509_get_serialNumber(cert), 1) &&
-                  ASN1_TIME_set_string(X509_getm_notBefore(cert), "20200101000000Z") &&
-                  ASN1_TIME_set_string(X509_getm_notAfter(cert), "20200102000000Z") &&
-                  X509_NAME_add_entry_by_txt(X509_get_subject_name(cert), "CN", MBSTRING_ASC,
-                                             reinterpret_cast<const unsigned char*>(
-                                                 "quorla-test.invalid"),
-                                             -1, -1, 0) &&
-                  X509_set_issuer_name(cert, X509_get_subject_name(cert)) &&
-                  X509_set_pubkey(cert, key) && X509_sign(cert, key, EVP_sha256()) > 0 &&
-                  write_pem(f.cert, [cert](BIO* b) { return PEM_write_bio_X509(b, cert); }) &&
-                  write_pem(f.key, [key](BIO* b) {
-                      return PEM_write_bio_PrivateKey(b, key, nullptr, nullptr, 0, nullptr,
-                                                      nullptr);
-                  });
+        bool ok =
+            key && cert && X509_set_version(cert, 2) &&
+            ASN1_INTEGER_set(X509_get_serialNumber(cert), 1) &&
+            ASN1_TIME_set_string(X509_getm_notBefore(cert), "20200101000000Z") &&
+            ASN1_TIME_set_string(X509_getm_notAfter(cert), "20200102000000Z") &&
+            X509_NAME_add_entry_by_txt(
+                X509_get_subject_name(cert), "CN", MBSTRING_ASC,
+                reinterpret_cast<const unsigned char*>("quorla-test.invalid"), -1, -1, 0) &&
+            X509_set_issuer_name(cert, X509_get_subject_name(cert)) && X509_set_pubkey(cert, key) &&
+            X509_sign(cert, key, EVP_sha256()) > 0 &&
+            write_pem(f.cert, [cert](BIO* b) { return PEM_write_bio_X509(b, cert); }) &&
+            write_pem(f.key, [key](BIO* b) {
+                return PEM_write_bio_PrivateKey(b, key, nullptr, nullptr, 0, nullptr, nullptr);
+            });
         X509_free(cert);
         EVP_PKEY_free(key);
         if (!ok) throw std::runtime_error("could not make a test certificate");
@@ -302,9 +301,9 @@ struct http_server::impl {
             const std::string filler(65536, 'x');
             loopback::set_timeouts(fd, 50, 0);
             while (!server.stopping) {
-                int n = ssl ? SSL_write(ssl, filler.data(), static_cast<int>(filler.size()))
-                            : static_cast<int>(
-                                  loopback::send_some(fd, filler.data(), filler.size()));
+                int n =
+                    ssl ? SSL_write(ssl, filler.data(), static_cast<int>(filler.size()))
+                        : static_cast<int>(loopback::send_some(fd, filler.data(), filler.size()));
                 if (n <= 0 && !loopback::try_again()) return;
             }
         }

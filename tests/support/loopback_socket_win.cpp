@@ -34,7 +34,8 @@ socket_id listen_on_loopback(int backlog, uint16_t& port) {
     if (s == INVALID_SOCKET) return no_socket;
     // Only this socket may use the port, even if another one left it in TIME_WAIT.
     BOOL one = TRUE;
-    setsockopt(s, SOL_SOCKET, SO_EXCLUSIVEADDRUSE, reinterpret_cast<const char*>(&one), sizeof(one));
+    setsockopt(s, SOL_SOCKET, SO_EXCLUSIVEADDRUSE, reinterpret_cast<const char*>(&one),
+               sizeof(one));
     sockaddr_in a = loopback_address(0);
     int len = sizeof(a);
     if (::bind(s, reinterpret_cast<sockaddr*>(&a), sizeof(a)) != 0 || ::listen(s, backlog) != 0 ||
