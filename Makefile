@@ -14,10 +14,12 @@ configure: deps
 build: configure
 	@cmake --build $(BUILD) -j $(JOBS)
 
-# Every test, then the same tests once more under AddressSanitizer and UndefinedBehaviorSanitizer.
+# Every test, then the same tests once more under AddressSanitizer and UndefinedBehaviorSanitizer,
+# then the Windows build's tests under wine.
 test: build
 	@cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
 	@$(MAKE) --no-print-directory test-sanitize
+	@$(MAKE) --no-print-directory test-windows
 
 SANITIZE_BUILD ?= build-asan
 test-sanitize: deps

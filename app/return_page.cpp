@@ -1,5 +1,7 @@
 #include "app/return_page.h"
 
+#include "inet/allowed_servers.h"
+#include "log/log_writer.h"
 #include "text/text.h"
 
 namespace {
@@ -43,6 +45,10 @@ launch_plan choose_launch(const std::u16string& url, const std::u16string& agent
 
 void open_return_page(const std::u16string& return_url, const std::u16string& agent,
                       const std::u16string& agent_type) {
+    if (!return_url.empty() && !inet::server_allowed(return_url)) {
+        LogWriter::Instance().Write(u"* 오류: 허용되지 않은 서버입니다. (url:%s)", return_url);
+        return;
+    }
     const launch_plan plan = choose_launch(return_url, agent, agent_type);
     switch (plan.what) {
         case launch_plan::kind::nothing:

@@ -1,4 +1,5 @@
 #include <spawn.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -49,18 +50,31 @@ bool program_available(const std::u16string& program) {
 bool start_detached(const std::u16string& program, const std::u16string& argument) {
     const std::string file = native_path(program);
     const std::string arg = native_path(argument);
+    // A launcher started with SIGCHLD ignored would have its child reaped by the kernel, and
+    // the wait below would fail although the browser started: wait with the default action.
+    struct sigaction default_action {}, inherited {};
+    default_action.sa_handler = SIG_DFL;
+    ::sigemptyset(&default_action.sa_mask);
+    ::sigaction(SIGCHLD, &default_action, &inherited);
     const pid_t child = ::fork();
-    if (child < 0) return false;
+    if (child < 0) {
+        ::sigaction(SIGCHLD, &inherited, nullptr);
+        return false;
+    }
     if (child == 0) {
         ::setsid();
+        // The browser gets its standard streams and nothing else of ours (log, sockets).
+        ::close_range(3, ~0U, 0);
+        ::signal(SIGCHLD, SIG_DFL);
         char* argv[] = {const_cast<char*>(file.c_str()), const_cast<char*>(arg.c_str()), nullptr};
         pid_t grandchild = 0;
         const int spawned = ::posix_spawnp(&grandchild, file.c_str(), nullptr, nullptr, argv, environ);
         ::_exit(spawned == 0 ? 0 : 127);
     }
     int status = 0;
-    while (::waitpid(child, &status, 0) < 0) {
-        if (errno != EINTR) return false;
+    pid_t waited = 0;
+    while ((waited = ::waitpid(child, &status, 0)) < 0 && errno == EINTR) {
     }
-    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    ::sigaction(SIGCHLD, &inherited, nullptr);
+    return waited == child && WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }

@@ -4,11 +4,13 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <csignal>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <thread>
 
+#include "inet/allowed_servers.h"
 #include "tests/support/sandbox.h"
 #include "text/platform.h"
 #include "text/posix_path.h"
@@ -70,6 +72,11 @@ TEST(ReturnPage, MissingNamedBrowserFallsBackToTheDefaultHandler) {
     launched.clear();
     open_return_page(u"http://shop/r", u"x", u"other");
     open_return_page(u"", u"firefox", u"");
+    // A build that names its servers opens no other address.
+    const std::vector<std::u16string> saved = inet::allowed_servers();
+    inet::set_allowed_servers({u"shop.example"});
+    open_return_page(u"http://elsewhere.example/r", u"", u"");
+    inet::set_allowed_servers(saved);
     EXPECT_TRUE(launched.empty());
     set_launcher_for_tests(nullptr);
 }
@@ -79,14 +86,21 @@ TEST(ReturnPage, FileAgentIsStartedDetachedWithTheAddress) {
     fs::create_directories(dir);
     const fs::path script = dir / "browser.EXE";
     const fs::path out = dir / "opened.txt";
+    const int leaked = ::dup(2);  // not close-on-exec, like a log or socket a library might open
     {
         std::ofstream s(script);
-        s << "#!/bin/sh\nprintf '%s' \"$1\" > '" << out.string() << ".tmp' && mv '" << out.string() << ".tmp' '"
+        s << "#!/bin/sh\n[ -e /proc/$$/fd/" << leaked << " ] && set -- \"$1 (inherited a descriptor)\"\n"
+          << "printf '%s' \"$1\" > '" << out.string() << ".tmp' && mv '" << out.string() << ".tmp' '"
           << out.string() << "'\n";
     }
     fs::permissions(script, fs::perms::owner_all);
     const std::u16string url = u"http://shop/return?exit_code=0&keyresult=a%20b";
+    // A launcher may inherit SIGCHLD ignored; the start must still count as a success.
+    const auto inherited = std::signal(SIGCHLD, SIG_IGN);
+    EXPECT_TRUE(start_detached(u"true", u""));
     open_return_page(url, from_native_path(script.string()), u"file");
+    std::signal(SIGCHLD, inherited);
+    ::close(leaked);
     std::string opened;
     for (int i = 0; i < 500 && opened.empty(); ++i) {
         std::ifstream in(out);

@@ -1,4 +1,5 @@
 // The dialog host on GTK 3: an undecorated, app-painted top-level window.
+#include <algorithm>
 #include <gdk/gdk.h>
 #include <gdk/gdkkeysyms.h>
 #include <gtk/gtk.h>
@@ -27,6 +28,12 @@ public:
         cairo_surface_t* surface = cairo_image_surface_create(CAIRO_FORMAT_RGB24, source.width(), source.height());
         cairo_surface_flush(surface);
         unsigned char* data = cairo_image_surface_get_data(surface);
+        if (cairo_surface_status(surface) != CAIRO_STATUS_SUCCESS || data == nullptr) {
+            // Out of memory for the surface: slower, but the window still gets its picture.
+            cairo_surface_destroy(surface);
+            paint_pixels(source, sx, sy, w, h, dx, dy);
+            return;
+        }
         const int stride = cairo_image_surface_get_stride(surface);
         for (int y = 0; y < source.height(); ++y) {
             const uint8_t* in = source.row(y);
@@ -46,6 +53,18 @@ public:
     }
 
 private:
+    void paint_pixels(const image& source, int sx, int sy, int w, int h, int dx, int dy) {
+        for (int y = std::max(0, -sy); y < h && sy + y < source.height(); ++y) {
+            const uint8_t* in = source.row(sy + y);
+            for (int x = std::max(0, -sx); x < w && sx + x < source.width(); ++x) {
+                const uint8_t* p = in + (sx + x) * 3;
+                cairo_set_source_rgb(cr_, p[0] / 255.0, p[1] / 255.0, p[2] / 255.0);
+                cairo_rectangle(cr_, dx + x, dy + y, 1, 1);
+                cairo_fill(cr_);
+            }
+        }
+    }
+
     cairo_t* cr_;
     int width_, height_;
 };

@@ -246,7 +246,11 @@ std::shared_ptr<_response> get_to_file(const std::u16string& url, const request_
     // The file comes first: even a request that fails at once leaves an empty file.
     std::FILE* file = os::open_file(path, "wb");
     if (!response->error[0]) run_guarded(url, options, file_sink, file, *response);
-    if (file != nullptr) std::fclose(file);
+    // The last piece sits in the stream's buffer until the close: a full disk shows only there.
+    if (file != nullptr && std::fclose(file) != 0 && response->status != -1) {
+        response->status = -1;
+        set_error(*response, "response body could not be stored (the file could not be completed)");
+    }
     return response;
 }
 

@@ -33,7 +33,11 @@ node node_at(const std::u16string& path, bool follow) {
 
 uint32_t make_folder(const std::u16string& path) {
     if (path.empty()) return ERROR_PATH_NOT_FOUND;
-    return CreateDirectoryW(wide(path), nullptr) ? 0 : GetLastError();
+    if (CreateDirectoryW(wide(path), nullptr)) return 0;
+    // A failure must carry a code: below a file some systems report none, where Windows
+    // reports the path as not found.
+    const DWORD error = GetLastError();
+    return error != 0 ? error : ERROR_PATH_NOT_FOUND;
 }
 
 uint32_t make_folder_levels(const std::u16string& path) {

@@ -11,6 +11,8 @@ struct handle;
 handle* load(const std::u16string& path, std::u16string& detail);
 // The export's address, or null with the system error set.
 void* symbol(handle* library, const char* name);
+// Gives the handle back; the code stays mapped until the process ends (threads the library
+// started may outlive the release).
 void release(handle* library);
 
 }  // namespace dynamic_library

@@ -11,7 +11,7 @@ namespace dynamic_library {
 
 handle* load(const std::u16string& path, std::u16string& detail) {
     errno = 0;
-    void* library = ::dlopen(native_path(path).c_str(), RTLD_NOW | RTLD_LOCAL);
+    void* library = ::dlopen(native_path(path).c_str(), RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE);
     if (library == nullptr) {
         const int error = errno != 0 ? errno : ENOENT;
         const char* text = ::dlerror();

@@ -8,7 +8,11 @@
  * exported); then the one work export the startup document's work mode selects; then
  * Uninitialize. A work export may store in *result a zero-terminated UTF-16 JSON text, the
  * edit result. The text stays the module's: the launcher copies it after Uninitialize has
- * returned and before it unloads the library, and never frees it.
+ * returned and before it releases the library, and never frees it.
+ *
+ * The library stays mapped until the launcher's process ends, even after it is released:
+ * threads that a module (or a library it uses) starts in Initialize and that outlive
+ * Uninitialize keep running code that is still there. Module destructors run at process exit.
  *
  * On Linux, link the module with an $ORIGIN run path so that its own folder is searched first
  * for the libraries it depends on.

@@ -31,6 +31,10 @@ std::u16string config_host_of(const std::u16string& config_url) {
     return config_url.substr(start, end == std::u16string::npos ? std::u16string::npos : end - start);
 }
 
+namespace {
+int held_libraries = 0;
+}  // namespace
+
 bool run_editor_module(host::window* window, const startup_file_xml& startup,
                        const std::u16string& module_file, std::u16string& result) {
     auto& log = LogWriter::Instance();
@@ -47,10 +51,14 @@ bool run_editor_module(host::window* window, const startup_file_xml& startup,
         if (!detail.empty()) log.Write(u"     %s", detail);
         return false;
     }
+    ++held_libraries;
     const bool outcome = drive_editor_module(window, library, startup, result);
     dynamic_library::release(library);
+    --held_libraries;
     return outcome;
 }
+
+int held_module_libraries() { return held_libraries; }
 
 bool drive_editor_module(host::window* window, dynamic_library::handle* library,
                          const startup_file_xml& startup, std::u16string& result) {

@@ -13,5 +13,9 @@ bool run_editor_module(host::window* window, const startup_file_xml& startup,
 bool drive_editor_module(host::window* window, dynamic_library::handle* library,
                          const startup_file_xml& startup, std::u16string& result);
 
+// Module libraries loaded and not yet released by this process (for the tests: every run
+// releases its library, whatever the outcome).
+int held_module_libraries();
+
 // The text between the first "//" and the next "/" (or the end); empty without "//".
 std::u16string config_host_of(const std::u16string& config_url);

@@ -2,9 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <thread>
+
 #include <fstream>
 #include <sstream>
 
+#include "module/module_host_test_os.h"
 #include "tests/support/sandbox.h"
 #include "tests/support/test_log.h"
 #include "text/text.h"
@@ -50,7 +54,7 @@ struct ModuleHost : ::testing::Test {
         return s.str();
     }
     bool run(const char* variant, std::u16string& result) {
-        return run_editor_module(&window, startup, from_utf8(std::string("test_module_") + variant + ".so"), result);
+        return run_editor_module(&window, startup, from_utf8(std::string("test_module_") + variant + kModuleSuffix), result);
     }
 };
 
@@ -65,8 +69,16 @@ TEST_F(ModuleHost, EveryArgumentReachesTheModuleInOrderAndTheLibraryIsReleased) 
                        "InternalCall [] [no id] []\n"
                        "InternalCall [set_key_url] [http://h/?k=K&field=result] []\n"
                        "NewWork [https://config.example:8443/editor/cfg] [ed1] [rs1] 3 null\n"
-                       "Uninitialize\n"
-                       "unloaded\n");
+                       "Uninitialize\n");
+    EXPECT_EQ(held_module_libraries(), 0);
+}
+
+TEST_F(ModuleHost, ThreadThatOutlivesUninitializeStillFindsItsCode) {
+    std::u16string result;
+    EXPECT_TRUE(run("thread_outlives", result));
+    for (int i = 0; i < 100 && trace().find("thread still running") == std::string::npos; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    EXPECT_NE(trace().find("Uninitialize\nthread still running\n"), std::string::npos) << trace();
 }
 
 TEST_F(ModuleHost, WorkModesSelectTheirExportWithTheirArguments) {
@@ -85,7 +97,8 @@ TEST_F(ModuleHost, WorkModesSelectTheirExportWithTheirArguments) {
         std::u16string result;
         EXPECT_TRUE(run("full", result)) << c.line;
         EXPECT_NE(trace().find(c.line), std::string::npos) << trace();
-        EXPECT_NE(trace().find("Uninitialize\nunloaded\n"), std::string::npos);
+        EXPECT_EQ(trace().substr(trace().rfind('\n', trace().size() - 2) + 1), "Uninitialize\n");
+        EXPECT_EQ(held_module_libraries(), 0);
     }
 }
 
@@ -97,7 +110,8 @@ TEST_F(ModuleHost, UnknownWorkModeRunsNoExportButUninitializes) {
         EXPECT_FALSE(run("full", result));
         EXPECT_EQ(result, u"kept");
         EXPECT_EQ(trace().find("Work"), std::string::npos) << trace();
-        EXPECT_NE(trace().find("Uninitialize\nunloaded\n"), std::string::npos);
+        EXPECT_EQ(trace().substr(trace().rfind('\n', trace().size() - 2) + 1), "Uninitialize\n");
+        EXPECT_EQ(held_module_libraries(), 0);
     }
     EXPECT_EQ(log.lines(), u"") << "an unknown mode is not logged";
 }
@@ -110,14 +124,14 @@ TEST_F(ModuleHost, BrokenModulesTable) {
         std::u16string line;  // expected log line, empty for none
         bool uninitialized;
     } cases[] = {
-        {"no_initialize", u"new_work", false, u"* 오류: Initialize()함수가 존재하지 않습니다. (0x00000002)", false},
+        {"no_initialize", u"new_work", false, u"* 오류: Initialize()함수가 존재하지 않습니다. (" + kMissingExportCode + u")", false},
         {"initialize_fails", u"new_work", false, u"* 오류: Initialize()함수호출에 실패 했습니다.", false},
-        {"no_new_work", u"new_work", false, u"* 오류: NewWork()함수가 존재하지 않습니다. (0x00000002)", false},
-        {"no_open_work", u"open_work", false, u"* 오류: OpenWork()함수가 존재하지 않습니다. (0x00000002)", false},
-        {"no_open_local_work", u"open_local_work", false, u"* 오류: OpenLocalWork()함수가 존재하지 않습니다. (0x00000002)", false},
-        {"no_open_storage", u"open_storage", false, u"* 오류: OpenStorage()함수가 존재하지 않습니다. (0x00000002)", false},
-        {"no_download_works", u"download_work", false, u"* 오류: DownloadWorks()함수가 존재하지 않습니다. (0x00000002)", false},
-        {"no_uninitialize", u"new_work", false, u"* 오류: Uninitialize()함수가 존재하지 않습니다. (0x00000002)", false},
+        {"no_new_work", u"new_work", false, u"* 오류: NewWork()함수가 존재하지 않습니다. (" + kMissingExportCode + u")", false},
+        {"no_open_work", u"open_work", false, u"* 오류: OpenWork()함수가 존재하지 않습니다. (" + kMissingExportCode + u")", false},
+        {"no_open_local_work", u"open_local_work", false, u"* 오류: OpenLocalWork()함수가 존재하지 않습니다. (" + kMissingExportCode + u")", false},
+        {"no_open_storage", u"open_storage", false, u"* 오류: OpenStorage()함수가 존재하지 않습니다. (" + kMissingExportCode + u")", false},
+        {"no_download_works", u"download_work", false, u"* 오류: DownloadWorks()함수가 존재하지 않습니다. (" + kMissingExportCode + u")", false},
+        {"no_uninitialize", u"new_work", false, u"* 오류: Uninitialize()함수가 존재하지 않습니다. (" + kMissingExportCode + u")", false},
         {"no_internal_call", u"new_work", true, u"", true},
     };
     for (const auto& c : cases) {
@@ -129,7 +143,7 @@ TEST_F(ModuleHost, BrokenModulesTable) {
             EXPECT_TRUE(log.has_line(c.line)) << c.variant << "\n" << log.lines_utf8();
         }
         EXPECT_EQ(trace().find("Uninitialize") != std::string::npos, c.uninitialized) << c.variant;
-        EXPECT_NE(trace().find("unloaded"), std::string::npos) << c.variant << " must be released";
+        EXPECT_EQ(held_module_libraries(), 0) << c.variant << " must be released";
     }
 }
 
@@ -155,9 +169,10 @@ TEST_F(ModuleHost, NoTextLeavesTheOutputAlone) {
 TEST_F(ModuleHost, LoadFailureLogsPathCodeAndLoaderText) {
     std::u16string result;
     EXPECT_FALSE(run("missing", result));
-    const std::u16string path = startup.install_path + u"test_module_missing.so";
-    EXPECT_TRUE(log.has_line(u"* 오류: 모듈을 로딩하지 못했습니다. (path:" + path + u", 0x00000002)")) << log.lines_utf8();
-    EXPECT_NE(log.lines().find(u"     " + path), std::u16string::npos) << "the loader's own text follows";
+    const std::u16string path = startup.install_path + u"test_module_missing" + from_utf8(kModuleSuffix);
+    EXPECT_TRUE(log.has_line(u"* 오류: 모듈을 로딩하지 못했습니다. (path:" + path + u", " + kMissingModuleCode + u")"))
+        << log.lines_utf8();
+    EXPECT_NE(log.lines().find(u"     " + missing_module_text(path)), std::u16string::npos) << "the loader's own text follows";
 }
 
 TEST_F(ModuleHost, ModuleNamesLeadingOutOfTheInstallFolderAreNeverLoaded) {
@@ -172,8 +187,9 @@ TEST_F(ModuleHost, ModuleNamesLeadingOutOfTheInstallFolderAreNeverLoaded) {
 
 TEST_F(ModuleHost, NoWindowMeansNoRunButRelease) {
     std::u16string result;
-    EXPECT_FALSE(run_editor_module(nullptr, startup, u"test_module_full.so", result));
-    EXPECT_EQ(trace(), "unloaded\n");
+    EXPECT_FALSE(run_editor_module(nullptr, startup, u"test_module_full" + from_utf8(kModuleSuffix), result));
+    EXPECT_EQ(trace(), "");
+    EXPECT_EQ(held_module_libraries(), 0);
 }
 
 TEST(ConfigHost, HostPartOfTheConfigurationAddress) {

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <climits>
 
+#include "inet/allowed_servers.h"
 #include "inet/rest.h"
 #include "log/log_writer.h"
 #include "startup/startup_file.h"
@@ -29,7 +30,7 @@ bool answer_confirms(const inet::rest::_response& response) {
     if (answer == nullptr || text.find(u"</response>") == std::u16string::npos) return false;
     for (const xml::element* child : answer->children()) {
         if (!child->is_element() || !equals_nocase(child->name(), u"result")) continue;
-        const std::u16string code = child->attribute(u"code");
+        const std::u16string code = child->raw_attribute(u"code");  // the whole value, exactly
         if (code == u"0" || code == u"0000") return true;
     }
     return false;
@@ -39,6 +40,10 @@ bool answer_confirms(const inet::rest::_response& response) {
 
 bool deliver_cart_key(const std::u16string& cart_key_url, host::window* window) {
     if (cart_key_url.empty()) return false;
+    if (!inet::server_allowed(cart_key_url)) {
+        LogWriter::Instance().Write(u"* 오류: 허용되지 않은 서버입니다. (url:%s)", cart_key_url);
+        return false;
+    }
     const inet::rest::request_options options;
     std::shared_ptr<inet::rest::_response> response;
     for (int32_t failed = 0;;) {

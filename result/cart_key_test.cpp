@@ -4,6 +4,7 @@
 
 #include <deque>
 
+#include "inet/allowed_servers.h"
 #include "tests/support/http_server.h"
 #include "tests/support/test_log.h"
 
@@ -51,6 +52,17 @@ TEST_F(CartKey, ElevenSilentFailuresThenNoEndsWithOneQuestion) {
               1u);
 }
 
+TEST_F(CartKey, ServerOutsideTheAllowedListIsNeverAsked) {
+    shop.serve("/cart", reply::text(kSuccess));
+    const std::vector<std::u16string> saved = inet::allowed_servers();
+    inet::set_allowed_servers({u"shop.example"});
+    EXPECT_FALSE(deliver_cart_key(shop.url16("/cart"), &window));
+    inet::set_allowed_servers(saved);
+    EXPECT_EQ(shop.request_count("/cart"), 0);
+    EXPECT_EQ(window.questions, 0);
+    EXPECT_EQ(log.count_line(u"* 오류: 허용되지 않은 서버입니다. (url:" + shop.url16("/cart") + u")"), 1u);
+}
+
 TEST_F(CartKey, YesBuysOneMoreAttempt) {
     std::vector<reply> answers(11, reply::text("busy", 500));
     answers.push_back(reply::text(kSuccess));
@@ -78,7 +90,8 @@ TEST_F(CartKey, AnswerShapes) {
         {"<response><result code=\"0\"></result></response>", true},
         {"<response><result code=\"00\"/></response>", false},
         {"<response><result code=\" 0000x\"/></response>", false},
-        {"<response><result code=\"0000 \"/></response>", true},  // the reader trims attribute values
+        {"<response><result code=\"0000 \"/></response>", false},
+        {"<response><result code=\" 0\"/></response>", false},
         {"<response><x><result code=\"0000\"/></x></response>", false},
         {"<response><Result code=\"0000\"/></response>", true},
         {"<response><RESULT code=\"0\"/></response>", true},

@@ -5,15 +5,20 @@
 #include <memory>
 
 #include "log/log_writer.h"
-#include "startup/prepare.h"
+#include "startup/arguments.h"
+#include "startup/startup_file.h"
 #include "text/text.h"
 #include "text/url.h"
 
 namespace {
 
 bool parse_json(const std::string& text, Json::Value& root) {
-    // The reader's default mode: comments allowed, any value as the root.
+    // The reader's default mode: comments allowed, any value as the root. The builder's
+    // defaults go further (trailing commas, a leading byte-order mark); the default mode
+    // refuses both.
     Json::CharReaderBuilder builder;
+    builder["allowTrailingCommas"] = false;
+    builder["skipBom"] = false;
     std::unique_ptr<Json::CharReader> reader(builder.newCharReader());
     std::string errors;
     try {

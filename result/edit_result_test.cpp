@@ -64,6 +64,8 @@ TEST_F(EditResult, DocumentsThatEndTheProcessing) {
     } cases[] = {
         {u"", u"*오류 : 편집 결과에 JSON정보가 없습니다."},
         {u"{not json", u"*오류 : 편집 결과 JSON파싱에 실패 했습니다. (json:{not json)"},
+        {u"{\"uploaded_list\":[1,],}", u"*오류 : 편집 결과 JSON파싱에 실패 했습니다. (json:{\"uploaded_list\":[1,],})"},
+        {u"\uFEFF{\"uploaded_list\":[1]}", u"*오류 : 편집 결과 JSON파싱에 실패 했습니다. (json:\uFEFF{\"uploaded_list\":[1]})"},
         {u"{\"exit_code\":\"0\"}", u"*알림 : 편집결과 JSON정보에 업로드 목록이 없습니다."},
         {u"{\"uploaded_list\":[]}", u"*알림 : 편집결과 JSON정보에 업로드 목록이 없습니다."},
         {u"{\"uploaded_list\":{}}", u"*알림 : 편집결과 JSON정보에 업로드 목록이 없습니다."},

@@ -4,7 +4,7 @@
 #include <string>
 
 #include "log/log_writer.h"
-#include "startup/prepare.h"
+#include "startup/arguments.h"
 #include "text/text.h"
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {

@@ -4,7 +4,9 @@
 
 #include <string>
 
+#include "log/log_writer.h"
 #include "tests/support/test_log.h"
+#include "text/platform.h"
 #include "text/text.h"
 
 namespace {
@@ -20,7 +22,14 @@ std::string doc(const std::string& children) {
 struct Startup : ::testing::Test {
     test_support::log_capture log;
     startup_file_xml s;
-    std::u16string base() { return log.folder16(); }
+    // The data folder the install folder goes under (the log capture's own on POSIX).
+    std::u16string base() { return LocalLowFolder(); }
+    // "/" in an expected path as the native separator.
+    static std::u16string native(std::u16string path) {
+        for (char16_t& c : path)
+            if (c == u'/') c = path_separator();
+        return path;
+    }
 };
 
 TEST_F(Startup, DecodingByMarkOrDeclaration) {
@@ -68,7 +77,7 @@ TEST_F(Startup, EveryFieldAndTheListInDocumentOrder) {
                "<agent type=\"id\">chrome</agent><title>T</title><app_icon>I</app_icon>"
                "<unknown>ignored</unknown>")));
     EXPECT_EQ(s.module, u"ed.so");
-    EXPECT_EQ(s.install_path, base() + u"/shop/editor/");
+    EXPECT_EQ(s.install_path, base() + native(u"/shop/editor/"));
     EXPECT_EQ(s.update_url, u"http://u.example/up/");
     EXPECT_EQ(s.update_file_url, u"http://u.example/up/");
     EXPECT_EQ(s.todo, u"new_work");
@@ -143,7 +152,7 @@ TEST_F(Startup, InstallPathVariants) {
     };
     for (const auto& c : cases) {
         ASSERT_TRUE(load(s, doc("<install_path>" + c.text + "</install_path>"))) << c.text;
-        EXPECT_EQ(s.install_path, base() + c.path) << c.text;
+        EXPECT_EQ(s.install_path, base() + native(c.path)) << to_utf8(c.path);
     }
 }
 

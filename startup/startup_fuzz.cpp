@@ -10,7 +10,9 @@
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
     // Every load logs the whole document; the lines go nowhere. The install folder is only
     // computed, never created.
+#ifndef _WIN32  // the data folder on Windows is LocalLow, only computed here too
     setenv("XDG_DATA_HOME", "/tmp/quorla-startup-fuzz", 1);
+#endif
     LogWriter::Instance().SetPath(u"/dev/null");
     set_system_code_page("WINDOWS-1252");
     return 0;

@@ -1,6 +1,11 @@
 # Folder and file helpers, MD5, PE file version, zip and cabinet extraction.
 pkg_check_modules(QUORLA_MINIZIP REQUIRED IMPORTED_TARGET minizip)
-pkg_check_modules(QUORLA_MSPACK REQUIRED IMPORTED_TARGET libmspack)
+if(QUORLA_CABINET_HALF STREQUAL "mspack")
+  pkg_check_modules(QUORLA_MSPACK REQUIRED IMPORTED_TARGET libmspack)
+  set(quorla_cabinet_libs PkgConfig::QUORLA_MSPACK)
+else()
+  set(quorla_cabinet_libs setupapi)
+endif()
 find_package(ZLIB REQUIRED)
 
 # The vector MD5 cores exist for x86; other processors digest one file after another.
@@ -27,14 +32,20 @@ quorla_os_sources(quorla_update_files files zip_io)
 quorla_os_sources(quorla_update_files HALF ${QUORLA_CABINET_HALF} archive_cab)
 target_link_libraries(quorla_update_files
   PUBLIC quorla_log quorla_text
-  PRIVATE PkgConfig::QUORLA_MINIZIP PkgConfig::QUORLA_MSPACK ZLIB::ZLIB)
+  PRIVATE PkgConfig::QUORLA_MINIZIP ${quorla_cabinet_libs} ZLIB::ZLIB)
 target_link_libraries(quorla_update INTERFACE quorla_update_files)
 
 if(QUORLA_BUILD_TESTS)
   quorla_test(update_files_test
-    SOURCES files_test.cpp md5_test.cpp pe_version_test.cpp archive_test.cpp
-      fuzz_regression_test.cpp fuzz_checks.cpp
+    SOURCES files_test.cpp files_${QUORLA_PLATFORM}_test.cpp md5_test.cpp pe_version_test.cpp archive_test.cpp
+      archive_${QUORLA_PLATFORM}_test.cpp fuzz_regression_test.cpp fuzz_checks.cpp
     LIBS quorla_update_files quorla_test_support)
+  if(WIN32)
+    # The portable version reader is checked against the system's own, on the test images
+    # and the test modules.
+    target_sources(update_files_test PRIVATE pe_version_win_test.cpp)
+    target_link_libraries(update_files_test PRIVATE version)
+  endif()
 endif()
 
 quorla_fuzz(zip_name_fuzz SOURCES zip_name_fuzz.cpp fuzz_checks.cpp LIBS quorla_update_files)

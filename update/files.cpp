@@ -73,7 +73,19 @@ bool delete_file(const std::u16string& path) {
     return files_os::remove_file(path);
 }
 
+namespace {
+
+std::u16string without_trailing_separators(std::u16string path) {
+    while (path.size() > 1 && path.back() == path_separator()) path.pop_back();
+    return path;
+}
+
+}  // namespace
+
 int delete_folder_tree(std::u16string path, bool recurse) {
+    // A link where the folder should be is removed itself: what it points to is not ours.
+    const std::u16string bare = without_trailing_separators(path);
+    if (files_os::node_at(bare, false) == files_os::node::link) return files_os::remove_file(bare) ? 1 : 0;
     if (!folder_exists(path)) return 0;
     path = with_trailing_separator(path);
     std::vector<files_os::folder_entry> entries;
@@ -100,4 +112,28 @@ int delete_folder_tree(std::u16string path, bool recurse) {
         set_last_system_error(err);
     }
     return 1;
+}
+
+bool remove_any(const std::u16string& path) {
+    const std::u16string bare = without_trailing_separators(path);
+    switch (files_os::node_at(bare, false)) {
+        case files_os::node::none:
+            return true;
+        case files_os::node::link:
+            return files_os::remove_file(bare);
+        case files_os::node::folder:
+            delete_folder_tree(bare, true);
+            return files_os::node_at(bare, false) == files_os::node::none;
+        default:
+            return delete_file_forced(bare) != 0;
+    }
+}
+
+void remove_links_on_the_way(const std::u16string& folder, const std::u16string& relative) {
+    const char16_t sep = path_separator();
+    for (size_t end = 0; end != std::u16string::npos && end < relative.size();) {
+        end = relative.find(sep, end + 1);
+        const std::u16string step = folder + relative.substr(0, end);
+        if (files_os::node_at(step, false) == files_os::node::link) files_os::remove_file(step);
+    }
 }

@@ -30,7 +30,16 @@ bool delete_file(const std::u16string& path);
 // Renames or moves; fails when the target exists (MoveFileW). Works across file systems.
 bool move_file_no_replace(const std::u16string& from, const std::u16string& to);
 // Copies a file over the target, replacing it when it exists (CopyFileW with overwrite).
+// A link at the target is replaced, never written through.
 bool copy_file_replace(const std::u16string& from, const std::u16string& to);
+
+// Removes whatever stands at the path (file, link or folder tree), never following a link.
+// True when nothing is there afterwards.
+bool remove_any(const std::u16string& path);
+// Removes every link met on the way from `folder` down to `folder + relative` (the last step
+// included), so that what the update writes or deletes there stays inside the folder.
+void remove_links_on_the_way(const std::u16string& folder, const std::u16string& relative);
+
 
 // The path create_folder makes: doubled separators collapsed (a network path keeps its two
 // leading ones) and a trailing separator added. An empty path stays empty.
@@ -40,6 +49,8 @@ std::u16string normalise_folder_path(std::u16string path);
 std::u16string with_trailing_separator(std::u16string path);
 
 // ---- OS seam used by the portable code of the update folder -----------------------------
+struct files_os_lock;
+
 namespace files_os {
 
 // What is at a path and folder creation are shared with the log (log/folders.h).
@@ -83,6 +94,12 @@ bool write_output_file(output_file* file, const void* data, size_t size);
 bool finish_output_file(output_file* file, const file_times& times);
 // Closes and frees the handle without setting anything (after a failure).
 void abandon_output_file(output_file* file);
+// An exclusive lock on a file that every launcher takes (created when missing, never through
+// a link). Null when it cannot be had; `busy` then tells whether another process holds it.
+// Two launchers started at once (a double click) would otherwise share the temporary names.
+files_os_lock* try_lock_file(const std::u16string& path, bool& busy);
+void unlock_file(files_os_lock* lock);
+
 // Seconds since 1970 UTC of a local calendar time (DOS time stamps are local time).
 int64_t local_time_to_utc(int year, int month, int day, int hour, int minute, int second);
 

@@ -1,6 +1,7 @@
 // POSIX side of the file services: stat, mkdir, opendir, rmdir, unlink, renameat2.
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -122,6 +123,33 @@ void abandon_output_file(output_file* file) {
     errno = saved;
 }
 
+}  // namespace files_os
+
+struct files_os_lock {
+    int fd;
+};
+
+namespace files_os {
+
+files_os_lock* try_lock_file(const std::u16string& path, bool& busy) {
+    busy = false;
+    const int fd = open(native_path(path).c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd < 0) return nullptr;
+    while (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        if (errno == EINTR) continue;
+        busy = errno == EWOULDBLOCK;
+        close(fd);
+        return nullptr;
+    }
+    return new files_os_lock{fd};
+}
+
+void unlock_file(files_os_lock* lock) {
+    if (lock == nullptr) return;
+    close(lock->fd);  // releases the lock
+    delete lock;
+}
+
 int64_t local_time_to_utc(int year, int month, int day, int hour, int minute, int second) {
     struct tm t {};
     t.tm_year = year - 1900;
@@ -219,5 +247,9 @@ bool move_file_no_replace(const std::u16string& from, const std::u16string& to) 
 }
 
 bool copy_file_replace(const std::u16string& from, const std::u16string& to) {
-    return copy_contents(native_path(from), native_path(to), O_TRUNC);
+    const std::string t = native_path(to);
+    struct stat st {};
+    // A link at the target is replaced, not written through.
+    if (lstat(t.c_str(), &st) == 0 && S_ISLNK(st.st_mode) && unlink(t.c_str()) != 0) return false;
+    return copy_contents(native_path(from), t, O_TRUNC | O_NOFOLLOW);
 }

@@ -4,6 +4,8 @@
 
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
+#include <random>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -11,7 +13,6 @@
 #include "log/file_io.h"
 #include "log/log_writer.h"
 #include "text/platform.h"
-#include "text/posix_path.h"
 #include "update/archive.h"
 #include "update/files.h"
 #include "update/pe_version.h"
@@ -74,16 +75,25 @@ bool only_names(const std::u16string& folder, std::vector<std::u16string> allowe
 bool check_archive_open(const uint8_t* data, size_t size) {
     static const struct workspace {
         workspace() {
-            char tmpl[] = "/tmp/quorla-archive-fuzz-XXXXXX";
-            if (!mkdtemp(tmpl)) abort();
-            LogWriter::Instance().SetPath(u"/dev/null");
-            root = from_native_path(tmpl) + u"/";
+            // A new folder of this process's own under the temporary folder.
+            std::random_device random;
+            std::filesystem::path folder;
+            do {
+                folder = std::filesystem::temp_directory_path() /
+                         ("quorla-archive-fuzz-" + std::to_string(random()));
+            } while (!std::filesystem::create_directory(folder));
+            // The log beside the work folder, whose names the checks count.
+            base = folder.u16string() + path_separator();
+            LogWriter::Instance().SetPath(base + u"fuzz.log");
+            root = base + u"work" + path_separator();
+            create_folder(root);
         }
-        ~workspace() { delete_folder_tree(root, true); }
-        std::u16string root;
+        ~workspace() { delete_folder_tree(base, true); }
+        std::u16string base, root;
     } ws;
     const std::u16string& root = ws.root;
-    const std::u16string archive = root + u"in.bin", dest = root + u"dest/sub/";
+    const char16_t sep = path_separator();
+    const std::u16string archive = root + u"in.bin", dest = root + u"dest" + sep + u"sub" + sep;
     std::FILE* f = os::open_file(archive, "wb");
     if (!f) abort();
     if (size && std::fwrite(data, 1, size, f) != size) abort();

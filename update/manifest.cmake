@@ -58,15 +58,16 @@ target_link_libraries(quorla_update_signature PUBLIC quorla_update_scramble PRIV
 
 add_library(quorla_update_manifest STATIC ${CMAKE_CURRENT_SOURCE_DIR}/manifest.cpp)
 target_link_libraries(quorla_update_manifest PUBLIC quorla_update_scramble quorla_update_signature
-                      quorla_startup quorla_xml quorla_log quorla_text)
+                      quorla_startup_file quorla_xml quorla_log quorla_text)
 target_link_libraries(quorla_update INTERFACE quorla_update_manifest)
 
 quorla_test(update_manifest_test
   SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/seed_test.cpp ${CMAKE_CURRENT_SOURCE_DIR}/manifest_test.cpp
           ${CMAKE_CURRENT_SOURCE_DIR}/signature_test.cpp
   LIBS quorla_update_manifest quorla_test_support)
-if(TARGET update_manifest_test)
+if(TARGET update_manifest_test AND NOT WIN32)
   add_dependencies(update_manifest_test quorla-pack)
+  target_compile_definitions(update_manifest_test PRIVATE QUORLA_TEST_PACK_TOOL="$<TARGET_FILE:quorla-pack>")
 endif()
 quorla_fuzz(manifest_fuzz SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/manifest_fuzz.cpp
             LIBS quorla_update_manifest)

@@ -73,8 +73,10 @@ bool update_file_xml::parse(const xml::element& update) {
             if (!file->is_element() || !equals_nocase(file->name(), u"file")) continue;
             const std::u16string path = file->text();
             if (equals_nocase(file->attribute(u"id"), u"module")) module = path;
-            // Nothing the manifest names may lead out of the install or download folder.
-            if (!manifest_path_is_safe(path) || !manifest_path_is_safe(archive)) {
+            // No listed path may lead out of the install or download folder. The archive name
+            // is checked where an archive is to be fetched: one that no stale file needs
+            // does not make the whole manifest invalid.
+            if (!manifest_path_is_safe(path)) {
                 LogWriter::Instance().Write(
                     u"*오류 : 업데이트 목록의 경로가 올바르지 않습니다. (path:%s, archive:%s)",
                     path, archive);

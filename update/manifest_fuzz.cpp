@@ -9,7 +9,9 @@
 
 // The loader logs every document it reads; keep that away from the real data folder.
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
+#ifndef _WIN32  // the data folder on Windows is LocalLow, only computed here too
     setenv("XDG_DATA_HOME", "/tmp/quorla-manifest-fuzz", 1);
+#endif
     return 0;
 }
 

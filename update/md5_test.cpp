@@ -5,6 +5,7 @@
 #include <random>
 
 #include "tests/support/archives.h"
+#include "tests/support/sandbox.h"
 #include "update/update_test_util.h"
 
 namespace {
@@ -15,13 +16,9 @@ std::u16string digest_of(const std::string& s) {
 }
 
 std::string md5sum_of(const std::string& path) {
-    const std::string cmd = "md5sum '" + path + "'";
-    FILE* p = popen(cmd.c_str(), "r");
-    if (!p) return {};
-    char buf[64] = {};
-    const size_t n = fread(buf, 1, 32, p);
-    pclose(p);
-    return std::string(buf, n);
+    std::string out;
+    test_support::run_build_machine_command("md5sum '" + test_support::build_machine_path(path) + "'", &out);
+    return out.substr(0, std::min<size_t>(out.size(), 32));
 }
 }  // namespace
 
@@ -99,7 +96,7 @@ TEST_F(md5_file_test, EveryLaneCoreMatchesOneFileDigestAndMd5sum) {
         for (auto& c : data) c = char(rng());
         write_file_bytes(at(name), data);
         paths.push_back(w(name));
-        names += " '" + at(name) + "'";
+        names += " '" + name + "'";  // relative: Windows command lines are short
     };
     const size_t read = 64 * 1024;
     for (size_t size : {3 * read + 65, read - 1, read, read + 1})
@@ -114,11 +111,14 @@ TEST_F(md5_file_test, EveryLaneCoreMatchesOneFileDigestAndMd5sum) {
     paths.insert(paths.begin() + 51, u"/proc/self/mem");  // opens, but reading fails
 
     std::vector<std::u16string> expected;
-    FILE* p = popen(("md5sum" + names).c_str(), "r");
-    ASSERT_NE(p, nullptr);
-    char line[4096];
-    while (fgets(line, sizeof line, p)) expected.push_back(from_utf8(std::string(line, 32)));
-    pclose(p);
+    std::string listing;
+    ASSERT_EQ(test_support::run_build_machine_command(
+                  "cd '" + test_support::build_machine_path(at("")) + "' && md5sum" + names, &listing),
+              0);
+    for (size_t at = 0; at + 32 <= listing.size(); at = listing.find('\n', at) + 1) {
+        expected.push_back(from_utf8(listing.substr(at, 32)));
+        if (listing.find('\n', at) == std::string::npos) break;
+    }
     for (size_t i : {5u, 50u, 51u}) expected.insert(expected.begin() + long(i), u"-1");
     ASSERT_EQ(expected.size(), paths.size());
     for (size_t i = 0; i < paths.size(); ++i)

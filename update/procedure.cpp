@@ -1,6 +1,8 @@
 #include "update/procedure.h"
 
 #include <algorithm>
+#include <chrono>
+#include <thread>
 
 #include "inet/allowed_servers.h"
 #include "inet/rest.h"
@@ -47,6 +49,26 @@ std::u16string extension_of(const std::u16string& path) {
         return {};
     return path.substr(dot);
 }
+
+// Held while this launcher updates an install folder: a second launcher started at the same
+// time waits here, keeping its window alive, and then finds everything current.
+class update_lock {
+public:
+    explicit update_lock(const std::u16string& install_folder) {
+        const std::u16string path = install_folder + u"update.lock";
+        bool busy = false;
+        while ((lock_ = files_os::try_lock_file(path, busy)) == nullptr && busy) {
+            drain_window_messages();
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+    }
+    ~update_lock() { files_os::unlock_file(lock_); }
+    update_lock(const update_lock&) = delete;
+    update_lock& operator=(const update_lock&) = delete;
+
+private:
+    files_os_lock* lock_ = nullptr;
+};
 
 }  // namespace
 
@@ -98,12 +120,7 @@ bool collect_updates(const std::u16string& install_folder, std::vector<update_fi
     const bool loaded = buffer.empty()
                             ? manifest.load(nullptr, 0)
                             : manifest.load(buffer.data(), static_cast<int32_t>(buffer.size()));
-    const bool archives_safe = loaded && std::all_of(manifest.files.begin(), manifest.files.end(),
-                                                     [](const update_file_entry& e) {
-                                                         return archive_name_is_safe(e.archive);
-                                                     });
-    if (!loaded || !archives_safe) {
-        if (loaded) log.Write(u"* 오류: activeupdate.xml의 압축 파일 이름이 올바르지 않습니다.");
+    if (!loaded) {
         log.Write(u"* 오류: activeupdate.xml의 포멧이 올바르지 않습니다. (url:%s)", address);
         return false;
     }
@@ -120,18 +137,32 @@ bool collect_updates(const std::u16string& install_folder, std::vector<update_fi
     size_t next_digest = 0;
 
     for (const update_file_entry& entry : manifest.files) {
-        const std::u16string target = install_folder + native_relative(entry.path);
+        const std::u16string relative = native_relative(entry.path);
+        const std::u16string target = install_folder + relative;
         const std::u16string* digest = entry.hash.empty() ? nullptr : &digests[next_digest++];
+        // Nothing in the install folder is followed: a link on the way or at the listed path
+        // is removed, so the file counts as missing and is installed as a plain file.
+        remove_links_on_the_way(install_folder, relative);
+        // Whatever stands at a stale path (a file, or a folder an archive put there) goes, so
+        // that the next good update can always repair the install.
         if (!path_exists(target)) {
             updates.push_back(entry);
         } else if (digest != nullptr) {
             if (!equals_nocase(*digest, entry.hash)) {
-                delete_file(target);
+                remove_any(target);
                 updates.push_back(entry);
             }
         } else if (!equals_nocase(file_version_text(target), entry.version)) {
-            delete_file(target);
+            remove_any(target);
             updates.push_back(entry);
+        }
+    }
+    // An archive name matters only where an archive is to be fetched.
+    for (const update_file_entry& entry : updates) {
+        if (!archive_name_is_safe(entry.archive)) {
+            log.Write(u"* 오류: activeupdate.xml의 압축 파일 이름이 올바르지 않습니다.");
+            log.Write(u"* 오류: activeupdate.xml의 포멧이 올바르지 않습니다. (url:%s)", address);
+            return false;
         }
     }
     return true;
@@ -157,6 +188,10 @@ bool update_module(host::window* window, const startup_file_xml& startup,
                   last_system_error());
         return false;
     }
+    const update_lock serialised(with_trailing_separator(install));
+    // The download folder is ours: a link or file in its place goes, never followed.
+    if (files_os::node_at(install + u"download", false) != files_os::node::folder)
+        remove_any(install + u"download");
     if (!create_folder(download)) {
         log.Write(u"* 오류: 설치 임시폴더를 생성할 수 없습니다. (path:%s, err:0x%08x)", download,
                   last_system_error());
@@ -215,6 +250,7 @@ bool update_module(host::window* window, const startup_file_xml& startup,
                 return false;
             }
         }
+        remove_links_on_the_way(install, native_relative(entry.path));
         if (!move_file_no_replace(extracted, target)) {
             log.Write(u"* 오류: 파일을 복사할수 없습니다. (src:%s, dest:%s, 0x%08x)", extracted,
                       target, last_system_error());

@@ -3,9 +3,9 @@
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
-#include <unistd.h>
 
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <random>
 #include <sstream>
@@ -77,10 +77,11 @@ std::string read_all(const std::string& path) {
 // Runs openssl's SEED-ECB over a file; empty when the command fails.
 std::string openssl_seed(const std::string& key_hex, const std::string& in, bool decrypt,
                          std::string* error) {
+    const std::string file = test_support::build_machine_path(in);
     const std::string cmd = std::string("openssl enc ") + (decrypt ? "-d " : "") +
                             "-seed-ecb -provider legacy -provider default -nopad -K " + key_hex +
-                            " -in " + in + " -out " + in + ".out 2>" + in + ".err";
-    const int rc = std::system(cmd.c_str());
+                            " -in " + file + " -out " + file + ".out 2>" + file + ".err";
+    const int rc = test_support::run_build_machine_command(cmd);
     if (rc != 0) {
         *error = read_all(in + ".err");
         return {};
@@ -156,6 +157,6 @@ TEST(seed_cipher_test, AgreesWithOpensslOnRandomKeysAndBlocks) {
         cipher.decrypt_ecb(ours.data(), ours.size());
         EXPECT_EQ(ours, plain);
     }
-    std::system(("rm -rf " + dir).c_str());
+    std::filesystem::remove_all(dir);
     if (skipped) GTEST_SKIP() << "openssl has no legacy SEED cipher here: " << why;
 }

@@ -15,9 +15,9 @@ class update_files_test : public ::testing::Test {
     void SetUp() override {
         capture = std::make_unique<test_support::log_capture>();
         root = capture->folder().string();
-        log_path = root + "/test.log";
+        log_path = native(root + "/test.log");
         std::filesystem::create_directory(root + "/w");
-        base = root + "/w/";
+        base = native(root + "/w/");
     }
     void TearDown() override {
         // Tests may leave read-only folders behind.
@@ -26,9 +26,15 @@ class update_files_test : public ::testing::Test {
                                      std::filesystem::perm_options::add, ec);
         capture.reset();
     }
-    // Path under the work folder, and the same as wide text.
-    std::string at(const std::string& relative) const { return base + relative; }
-    std::u16string w(const std::string& relative) const { return from_utf8(base + relative); }
+    // Path under the work folder ("/" separates), and the same as wide text, with native
+    // separators.
+    static std::string native(std::string path) {
+        for (char& c : path)
+            if (c == '/') c = static_cast<char>(std::filesystem::path::preferred_separator);
+        return path;
+    }
+    std::string at(const std::string& relative) const { return native(base + relative); }
+    std::u16string w(const std::string& relative) const { return from_utf8(at(relative)); }
 
     // The log's lines written so far, without time stamps, each ending in "\n".
     std::u16string log_text() const { return capture->lines(); }

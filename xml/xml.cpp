@@ -80,8 +80,12 @@ std::u16string element::text() const {
 }
 
 std::u16string element::attribute(std::u16string_view name) const {
+    return std::u16string(trim_xml_space(raw_attribute(name)));
+}
+
+std::u16string element::raw_attribute(std::u16string_view name) const {
     for (const auto& [key, value] : attributes_)
-        if (key == name) return std::u16string(trim_xml_space(value));
+        if (key == name) return value;
     return {};
 }
 

@@ -40,6 +40,9 @@ public:
     std::u16string text() const;
     // Value of the first attribute with exactly this name, trimmed; empty when absent.
     std::u16string attribute(std::u16string_view name) const;
+    // The same value exactly as written, for answers compared whole (a cart code " 0000" is
+    // not "0000").
+    std::u16string raw_attribute(std::u16string_view name) const;
     // First element with exactly this name, depth first in document order, this one included.
     const element* find_first(std::u16string_view name) const;
 

@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <thread>
 
 #include "tests/support/display.h"
 #include "tests/support/launcher_run.h"
@@ -116,6 +117,47 @@ TEST_F(EndToEnd, SecondRunDownloadsNothing) {
     EXPECT_EQ(count_of(requests, "/update/module.zip"), 1u) << requests;
     EXPECT_EQ(count_of(requests, "/update/activeupdate.xml"), 2u) << requests;
     EXPECT_NE(read_text(state / "cart.txt").find("key=E2E-2"), std::string::npos);
+}
+
+TEST_F(EndToEnd, TwoLaunchersAtOnceBothSucceedAndDownloadOnce) {
+    std::string base;
+    background_program shop(shop_args(), base);
+    test_support::run_result second;
+    std::thread other([&] { second = launch(link_to(base, "E2E-B")); });
+    const auto first = launch(link_to(base, "E2E-A"));
+    other.join();
+    EXPECT_EQ(first.exit_code, 0) << first.output;
+    EXPECT_EQ(second.exit_code, 0) << second.output;
+    const std::string requests = read_text(state / "requests.txt");
+    EXPECT_EQ(count_of(requests, "/update/module.zip"), 1u) << requests;
+    EXPECT_EQ(log_text().find("오류"), std::string::npos) << log_text();
+    const std::string cart = read_text(state / "cart.txt");
+    EXPECT_NE(cart.find("key=E2E-A"), std::string::npos) << cart;
+    EXPECT_NE(cart.find("key=E2E-B"), std::string::npos) << cart;
+}
+
+TEST_F(EndToEnd, BrokenInstallIsRepairedWithoutFollowingLinks) {
+    // A folder at the module's path (left by an archive), the download folder a link to
+    // another folder and a listed file a link to a file outside: the next good update replaces
+    // each inside the install folder and touches nothing the links point to.
+    const fs::path install = data / "QuorlaDemo" / "editor";
+    fs::create_directories(install / "libquorla_sample_editor.so");
+    std::ofstream(install / "libquorla_sample_editor.so" / "x") << "x";
+    fs::create_directories(dir / "elsewhere");
+    std::ofstream(dir / "elsewhere" / "keep.txt") << "keep";
+    fs::create_directory_symlink(dir / "elsewhere", install / "download");
+    std::ofstream(dir / "outside.txt") << "outside";
+    fs::create_symlink(dir / "outside.txt", install / "readme.txt");
+    std::string base;
+    background_program shop(shop_args(), base);
+    const auto run = launch(link_to(base));
+    EXPECT_EQ(run.exit_code, 0) << run.output << log_text();
+    EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(install / "libquorla_sample_editor.so")));
+    EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(install / "readme.txt")));
+    EXPECT_EQ(read_text(install / "readme.txt"), "Sample editor module\n");
+    EXPECT_EQ(read_text(dir / "outside.txt"), "outside");
+    EXPECT_EQ(read_text(dir / "elsewhere" / "keep.txt"), "keep");
+    EXPECT_NE(read_text(dir / "trace.txt").find("NewWork"), std::string::npos) << log_text();
 }
 
 TEST_F(EndToEnd, LinkWithoutProtocolMarkerIsMetTwice) {

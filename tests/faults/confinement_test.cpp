@@ -148,6 +148,13 @@ TEST_F(Confinement, ManifestPathsLeadingOutAreRefused) {
         EXPECT_EQ(shop.request_count("/update/module.zip"), 0);
         expect_nothing_outside();
     }
+    // ...where an archive is to be fetched: a group of current files may name none.
+    fs::remove_all(data);
+    serve_manifest("payload.so", "module.zip");
+    run();
+    serve_manifest("payload.so", "");
+    const std::string log = run();
+    EXPECT_EQ(log.find(kUpdateFailed), std::string::npos) << log;
 }
 
 TEST_F(Confinement, StartupDocumentLeadingOutIsRefused) {

@@ -1,8 +1,6 @@
 #include "tests/support/archives.h"
 
 #include <gtest/gtest.h>
-#include <sys/stat.h>
-#include <unistd.h>
 #include <zip.h>
 
 #include <cstdlib>
@@ -35,15 +33,19 @@ std::string shell_quote(const std::string& s) {
 
 }  // namespace
 
+std::filesystem::path utf8_path(const std::string& path) {
+    return std::filesystem::path(std::u8string(path.begin(), path.end()));
+}
+
 std::string read_file_bytes(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
+    std::ifstream in(utf8_path(path), std::ios::binary);
     std::ostringstream s;
     s << in.rdbuf();
     return s.str();
 }
 
 bool write_file_bytes(const std::string& path, const std::string& bytes) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    std::ofstream out(utf8_path(path), std::ios::binary | std::ios::trunc);
     out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
     return static_cast<bool>(out);
 }
@@ -98,9 +100,9 @@ bool make_cab(const std::string& path, const std::vector<cab_entry_spec>& files,
     // gcab stores file system names; each entry gets a flat placeholder of the stored
     // name's length, replaced by the real bytes afterwards.
     std::vector<std::string> placeholders;
-    std::string command = "cd " + shell_quote(dir.string()) + " && gcab -c -n";
+    std::string command = "cd " + shell_quote(test_support::build_machine_path(dir)) + " && gcab -c -n";
     if (compressed) command += " -z";
-    command += " " + shell_quote(std::filesystem::absolute(path).string());
+    command += " " + shell_quote(test_support::build_machine_path(std::filesystem::absolute(path)));
     for (size_t i = 0; i < files.size(); ++i) {
         const size_t len = files[i].name.size();
         std::string p = "Q" + std::to_string(i) + "~";
@@ -118,7 +120,7 @@ bool make_cab(const std::string& path, const std::vector<cab_entry_spec>& files,
         command += " " + shell_quote(p);
     }
     command += " >/dev/null 2>&1";
-    const int rc = std::system(command.c_str());
+    const int rc = test_support::run_build_machine_command(command);
     std::filesystem::remove_all(dir);
     if (rc != 0) {
         ADD_FAILURE() << "gcab failed: " << command;

@@ -2,6 +2,7 @@
 // Archives built at test time: zip archives with raw stored names (any bytes), folder entries,
 // attributes and "UT" time stamps, and cabinets made by the gcab command with any stored names.
 #include <cstdint>
+#include <filesystem>
 #include <optional>
 #include <string>
 #include <vector>
@@ -35,6 +36,8 @@ struct cab_entry_spec {
 // can be tested. False when gcab fails.
 bool make_cab(const std::string& path, const std::vector<cab_entry_spec>& files, bool compressed);
 
-// Reads a whole file; empty when it cannot be read.
+// A UTF-8 path as a file system path (a narrow path on Windows is read in the ANSI code page).
+std::filesystem::path utf8_path(const std::string& path);
+// Reads a whole file; empty when it cannot be read. Paths are UTF-8.
 std::string read_file_bytes(const std::string& path);
 bool write_file_bytes(const std::string& path, const std::string& bytes);

@@ -20,4 +20,12 @@ std::string environment(const std::string& name);
 // This process's id, for names that must not meet those of a parallel test.
 long process_id();
 
+// Runs a command line of the build machine's shell (sh -c): the Linux tools some tests build
+// their data with or compare against (gcab, md5sum, openssl). Returns the exit status (-1
+// when it could not run); standard output goes to `output` when given. The Windows tests run
+// under wine, which starts the build machine's programs itself.
+int run_build_machine_command(const std::string& command, std::string* output = nullptr);
+// A path as that shell sees it.
+std::string build_machine_path(const std::filesystem::path& path);
+
 }  // namespace test_support

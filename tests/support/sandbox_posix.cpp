@@ -1,5 +1,6 @@
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <stdexcept>
 
@@ -29,6 +30,19 @@ std::string environment(const std::string& name) {
 
 long process_id() {
     return static_cast<long>(::getpid());
+}
+
+int run_build_machine_command(const std::string& command, std::string* output) {
+    if (output == nullptr) return std::system(command.c_str());
+    FILE* pipe = ::popen(command.c_str(), "r");
+    if (pipe == nullptr) return -1;
+    char buffer[4096];
+    for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) output->append(buffer, n);
+    return ::pclose(pipe);
+}
+
+std::string build_machine_path(const std::filesystem::path& path) {
+    return path.string();
 }
 
 }  // namespace test_support

@@ -10,11 +10,25 @@
 
 namespace test_support {
 
+namespace {
+// Removes a scratch folder, read-only files and folders included (tests make them, and on
+// Windows they cannot be deleted as they are).
+void remove_tree(const std::filesystem::path& folder) {
+    std::error_code ec;
+    if (!std::filesystem::exists(folder, ec)) return;
+    for (auto it = std::filesystem::recursive_directory_iterator(folder, ec);
+         !ec && it != std::filesystem::recursive_directory_iterator(); it.increment(ec))
+        std::filesystem::permissions(it->path(), std::filesystem::perms::owner_write,
+                                     std::filesystem::perm_options::add | std::filesystem::perm_options::nofollow, ec);
+    std::filesystem::remove_all(folder, ec);
+}
+}  // namespace
+
 log_capture::log_capture() {
     static std::atomic<int> serial{0};
     folder_ = std::filesystem::temp_directory_path() /
               ("quorla-test-" + std::to_string(process_id()) + "-" + std::to_string(serial++));
-    std::filesystem::remove_all(folder_);
+    remove_tree(folder_);
     std::filesystem::create_directories(folder_);
     set_environment("XDG_DATA_HOME", folder_.string());
     set_system_code_page("UTF-8");
@@ -25,8 +39,7 @@ log_capture::log_capture() {
 log_capture::~log_capture() {
     LogWriter::Destroy();
     set_system_code_page("");
-    std::error_code ec;
-    std::filesystem::remove_all(folder_, ec);
+    remove_tree(folder_);
 }
 
 std::u16string log_capture::folder16() const { return from_utf8(folder_.string()); }
