@@ -8,8 +8,9 @@ CMAKE_FLAGS ?=
 deps:
 	@scripts/install-deps
 
+# Our own builds treat warnings as errors; a packager's (`make package`, README) does not.
 configure: deps
-	@cmake -S . -B $(BUILD) $(CMAKE_FLAGS) >/dev/null
+	@cmake -S . -B $(BUILD) -DQUORLA_WERROR=ON $(CMAKE_FLAGS) >/dev/null
 
 build: configure
 	@cmake --build $(BUILD) -j $(JOBS)
@@ -23,13 +24,14 @@ test: build
 
 SANITIZE_BUILD ?= build-asan
 test-sanitize: deps
-	@cmake -S . -B $(SANITIZE_BUILD) -DQUORLA_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug $(CMAKE_FLAGS) >/dev/null
+	@cmake -S . -B $(SANITIZE_BUILD) -DQUORLA_SANITIZE=ON -DQUORLA_WERROR=ON -DCMAKE_BUILD_TYPE=Debug $(CMAKE_FLAGS) >/dev/null
 	@cmake --build $(SANITIZE_BUILD) -j $(JOBS)
 	@cd $(SANITIZE_BUILD) && ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \
 	  LSAN_OPTIONS=suppressions=$(CURDIR)/.lsan-suppressions:print_suppressions=0 \
 	  UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
 	  ctest --output-on-failure -j $(JOBS) -LE install
 
+<<<<<<< HEAD
 # The Windows build: cross-built with mingw-w64 against third-party libraries built from Debian's
 # source packages (scripts/windows-deps, cached under ~/.cache), its tests run under wine.
 # A new third-party prefix (other versions, another recipe) starts the build folder afresh.
@@ -49,6 +51,13 @@ test-windows: windows
 	@cd $(WINDOWS_BUILD) && ctest --output-on-failure -j $(JOBS)
 
 demo: build
+=======
+# Only what the demo runs: the launcher (with its window module), quorla-pack, the demo shop and
+# the sample editor module; no tests.
+DEMO_TARGETS = quorla-launcher quorla_host_gtk quorla-pack quorla-demo-shop quorla_sample_editor
+demo: configure
+	@cmake --build $(BUILD) -j $(JOBS) --target $(DEMO_TARGETS)
+>>>>>>> main
 	@scripts/demo
 
 # Every fuzz target for FUZZ_SECONDS each (default 60).
@@ -57,8 +66,10 @@ fuzz: deps
 	@scripts/run-fuzz $(FUZZ_SECONDS)
 
 # cppcheck and clang-tidy over the project's sources, with .cppcheck-suppressions and .clang-tidy.
+# LINT_FILES="a.cpp b.cpp" analyses only those (a quick check of what you touched).
+LINT_FILES ?=
 lint: build
-	@scripts/lint $(BUILD)
+	@scripts/lint $(BUILD) $(LINT_FILES)
 
 # The benchmarks against curl, unzip, md5sum and OpenSSL (bench/README.md). Release build at the
 # shipped -O2; data goes to a temporary folder that is removed afterwards.

@@ -1,9 +1,13 @@
 #include "app/launcher_app.h"
 
+#include <cstdio>
+
 #include "app/launcher_dlg.h"
 #include "log/clock.h"
 #include "log/log_writer.h"
 #include "text/platform.h"
+#include "text/text.h"
+#include "update/files.h"
 
 bool CQuorlaLauncherApp::InitInstance() {
     // There is no COM to start on this platform, so the start-up has no failure of its own
@@ -21,14 +25,26 @@ bool CQuorlaLauncherApp::InitInstance() {
     log.Write(u"* 런처 시작 ********************");
 
     auto host = host::make_dialog_host();
+    int end_code = host::dialog_cancel;
     {
         CQuorlaLauncherDlg dialog(*host, m_commandLine);
-        dialog.DoModal();
+        end_code = dialog.DoModal();
+    }
+    // The browser ignores the status; scripts and shop developers running the launcher rely
+    // on it, and without a window the log is the only place that says what went wrong.
+    m_exitCode = end_code == host::dialog_ok ? 0 : 1;
+    if (m_exitCode != 0 && host->headless()) {
+        const std::u16string log_path = log.Path();
+        const bool logged = file_exists(log_path);
+        std::fprintf(stderr, "quorla-launcher: the run failed; %s: %s\n",
+                     logged ? "the log says why" : "its log could not be written", to_utf8(log_path).c_str());
+        if (m_commandLine.find(u"://") == std::u16string::npos)
+            std::fputs("quorla-launcher: no link on the command line; see quorla-launcher --help\n", stderr);
     }
     return false;
 }
 
 int CQuorlaLauncherApp::ExitInstance() {
     LogWriter::Destroy();
-    return 0;
+    return m_exitCode;
 }

@@ -8,10 +8,12 @@ public:
     explicit CQuorlaLauncherApp(std::u16string command_line) : m_commandLine(std::move(command_line)) {}
     // The whole life of the launcher; always false, so that the process ends afterwards.
     bool InitInstance();
+    // The process exit status: 0 after a successful run, 1 after a failed one.
     int ExitInstance();
 
 private:
     std::u16string m_commandLine;
+    int m_exitCode = 1;
 };
 
 // The OS half (process_posix.cpp, process_win.cpp) -----------------------------------------

@@ -61,7 +61,7 @@ TEST(GtkWindow, RealWindowLooksLikeTheComposedFrame) {
     test_support::private_display display;
     if (display.name().empty()) GTEST_SKIP() << "Xvfb is not installed";
     test_support::log_capture log;
-    test_support::set_environment("DISPLAY", display.name().c_str());
+    test_support::set_environment("DISPLAY", display.name());
     test_support::unset_environment("QUORLA_HEADLESS");
     test_support::set_environment("LANG", "en_US.UTF-8");
     auto host = host::make_gtk_host();

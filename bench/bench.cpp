@@ -22,14 +22,18 @@
 #include <fstream>
 #include <functional>
 #include <map>
+#include <mutex>
 #include <random>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "inet/rest.h"
 #include "text/text.h"
 #include "update/archive.h"
 #include "update/md5.h"
 #include "update/procedure.h"
+#include "update/scramble.h"
 
 extern char** environ;
 namespace fs = std::filesystem;
@@ -122,7 +126,8 @@ std::string openssl_md5_file(const fs::path& path) {
 struct child_result {
     int status = -1;
     double seconds = 0;
-    long max_rss_kib = 0;  // the child and every descendant it waited for
+    long max_rss_kib = 0;    // the child and every descendant it waited for
+    double cpu_seconds = 0;  // user and system time, from the peak-memory helper only
 };
 
 std::vector<std::string> environment_with(const std::map<std::string, std::string>& extra) {
@@ -178,7 +183,7 @@ child_result run_measured(std::vector<std::string> argv,
     fs::remove(g_rss_file);
     child_result r = run(argv, extra);
     std::ifstream in(g_rss_file);
-    if (!(in >> r.max_rss_kib)) die("no peak memory figure from " + argv[2]);
+    if (!(in >> r.max_rss_kib >> r.cpu_seconds)) die("no peak memory figure from " + argv[2]);
     return r;
 }
 
@@ -607,6 +612,246 @@ void bench_startup(const settings& s) {
             r <= 1.5 && median(ours) < 0.05});
 }
 
+// A loopback server in the benchmark's own process: exact bodies by path (query ignored),
+// HTTP/1.0 with Content-Length, one request per connection.
+class document_server {
+  public:
+    document_server() {
+        listener_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in addr{};
+        addr.sin_family = AF_INET;
+        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t len = sizeof addr;
+        if (bind(listener_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
+            listen(listener_, 16) != 0 ||
+            getsockname(listener_, reinterpret_cast<sockaddr*>(&addr), &len) != 0)
+            die("cannot listen on 127.0.0.1");
+        base_ = "http://127.0.0.1:" + std::to_string(ntohs(addr.sin_port));
+        thread_ = std::thread([this] { serve(); });
+    }
+    ~document_server() {
+        shutdown(listener_, SHUT_RDWR);
+        thread_.join();
+        close(listener_);
+    }
+    const std::string& base() const { return base_; }
+    void set(const std::string& path, std::string body) {
+        std::lock_guard<std::mutex> g(lock_);
+        bodies_[path] = std::move(body);
+    }
+
+  private:
+    void serve() {
+        for (;;) {
+            const int c = accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
+            if (c < 0) return;
+            std::string head;
+            char buf[4096];
+            while (head.find("\r\n\r\n") == std::string::npos && head.size() < 65536) {
+                const ssize_t n = read(c, buf, sizeof buf);
+                if (n <= 0) break;
+                head.append(buf, size_t(n));
+            }
+            const size_t from = head.find(' ') + 1;
+            std::string path = head.substr(from, head.find_first_of(" ?", from) - from);
+            std::string answer;
+            {
+                std::lock_guard<std::mutex> g(lock_);
+                const auto it = bodies_.find(path);
+                answer = it == bodies_.end()
+                             ? "HTTP/1.0 404 Not Found\r\nContent-Length: 0\r\n\r\n"
+                             : "HTTP/1.0 200 OK\r\nContent-Length: " +
+                                   std::to_string(it->second.size()) + "\r\n\r\n" + it->second;
+            }
+            for (size_t at = 0; at < answer.size();) {
+                const ssize_t n = send(c, answer.data() + at, answer.size() - at, MSG_NOSIGNAL);
+                if (n <= 0) break;
+                at += size_t(n);
+            }
+            close(c);
+        }
+    }
+    int listener_ = -1;
+    std::string base_;
+    std::thread thread_;
+    std::mutex lock_;
+    std::map<std::string, std::string> bodies_;
+};
+
+// `piece` repeated, after `head` and before `tail`, to exactly `size` bytes in all.
+std::string filled(const std::string& head, const std::string& piece, const std::string& tail,
+                   size_t size) {
+    std::string out = head;
+    while (out.size() + piece.size() + tail.size() <= size) out += piece;
+    out.append(size - out.size() - tail.size(), ' ');
+    return out + tail;
+}
+
+// 7. The launcher against a hostile shop: the largest startup document, manifest or cart
+// answer a server may send (the 16 MiB memory bound), built to make the reader's tree, the
+// decoded text and the log as large as they can be.
+void bench_hostile(const settings& s) {
+    std::printf(
+        "7. Hostile documents: peak memory and run time of the real launcher on 16 MiB "
+        "startup documents, manifests and cart answers\n");
+    const size_t size = size_t(inet::rest::max_memory_body);
+    document_server server;
+    const std::string& base = server.base();
+
+    // A small real module, so that the cart answer is reached after a real update.
+    const fs::path source = s.work / "small-src", packed = s.work / "small-packed";
+    fs::create_directories(source);
+    fs::copy_file(s.bin.parent_path() / "lib" / "libquorla_sample_editor.so",
+                  source / "libquorla_sample_editor.so", fs::copy_options::overwrite_existing);
+    must(run({(s.bin / "quorla-pack").string(), "--module", "libquorla_sample_editor.so",
+              source.string(), packed.string()}),
+         "quorla-pack");
+    std::map<std::string, std::string> files;
+    for (const auto& e : fs::directory_iterator(packed)) {
+        std::ifstream in(e.path(), std::ios::binary);
+        files["/update/" + e.path().filename().string()] =
+            std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    }
+    const fs::path browser = s.work / "browser.exe";
+    std::ofstream(browser) << "#!/bin/sh\nexit 0\n";
+    fs::permissions(browser, fs::perms::owner_all);
+
+    const std::string fields =
+        "<install_path>QuorlaBench/editor</install_path><update_url>" + base +
+        "/update/</update_url><todo>new_work</todo><editor_id>e</editor_id><rsid>R</rsid>"
+        "<count>1</count><return_url>" +
+        base + "/return</return_url><return2_url>" + base + "/cart</return2_url><setkey_url>" +
+        base + "/setkey</setkey_url><agent type=\"file\">" + browser.string() + "</agent>";
+    const std::string good_startup =
+        "<?xml version=\"1.0\" encoding=\"utf-8\"?><startup>" + fields + "</startup>";
+    const std::string xml_head = "<?xml version=\"1.0\" encoding=\"utf-8\"?>";
+    // Hostile trees: every kind of node the reader makes, as many as the bytes allow.
+    const std::vector<std::pair<std::string, std::string>> trees = {
+        {"nested <a>", filled(xml_head + "<startup><update><response>", "<a>", "", size)},
+        {"<a<a<a", filled(xml_head, "<a", "", size)},
+        {"flat <a/>", filled(xml_head + "<startup><update><response>", "<a/>", "", size)},
+        {"attributes", filled(xml_head + "<startup><update><response><a", " b", ">", size)},
+        {"text and tags", filled(xml_head + "<startup><update><response>", "x<a/>", "", size)},
+    };
+    struct hostile_case {
+        std::string name;
+        std::map<std::string, std::string> served;
+    };
+    std::vector<hostile_case> cases;
+    for (const auto& [name, tree] : trees)
+        cases.push_back({"startup: " + name, {{"/startup", tree}}});
+    // Fields of 16 MiB: the address is copied into both update addresses, the return address
+    // travels on to the editor module.
+    cases.push_back({"startup: 16 MiB update_url",
+                     {{"/startup", filled(xml_head + "<startup>" + fields + "<update_url>http://" +
+                                              base.substr(7) + "/",
+                                          "x", "</update_url></startup>", size)}}});
+    cases.push_back(
+        {"startup: 16 MiB return_url",
+         {{"/startup", filled(xml_head + "<startup>" + fields + "<return_url>" + base + "/return?",
+                              "x", "</return_url></startup>", size)}}});
+    cases.push_back({"startup: 16 MiB UTF-16 text",
+                     {{"/startup", [&] {
+                           std::string t = "\xFF\xFE";
+                           const std::u16string w = from_utf8(
+                               "<startup>" + fields + "<internal_call id=\"x\">" +
+                               std::string(size / 2 - 1000, 'x') + "</internal_call></startup>");
+                           for (char16_t c : w) {
+                               t.push_back(char(c & 0xFF));
+                               t.push_back(char(c >> 8));
+                           }
+                           return t;
+                       }()}}});
+    for (const auto& [name, tree] : trees) {
+        hostile_case c{"manifest: " + name, files};
+        c.served["/startup"] = good_startup;
+        c.served["/update/activeupdate.xml"] = tree;
+        cases.push_back(c);
+    }
+    {
+        // A well scrambled manifest whose inner document is as large as the bound allows.
+        const std::string open = "<update data=\"", close = "\"/>";
+        const size_t inner = (size - xml_head.size() - open.size() - close.size()) / 4 * 3 - 64;
+        const std::string data = scramble_update_data(
+            filled("<update><files name=\"module.zip\">", "<a/>", "", inner / 16 * 16 - 8), 1, 2,
+            builtin_update_key());
+        hostile_case c{"manifest: 12 MiB scrambled inner tree", files};
+        c.served["/startup"] = good_startup;
+        c.served["/update/activeupdate.xml"] = xml_head + open + data + close;
+        cases.push_back(c);
+    }
+    for (const auto& [name, tree] : trees) {
+        hostile_case c{"cart answer: " + name, files};
+        c.served["/startup"] = good_startup;
+        c.served["/cart"] = tree;
+        cases.push_back(c);
+    }
+
+    {
+        // One click where every document is valid but padded to 16 MiB, and the cart answer
+        // never confirms: each is quoted in the log on every attempt.
+        hostile_case c{"one click: padded startup, manifest, cart", files};
+        c.served["/startup"] = filled(good_startup + "<!--", "x", "-->", size);
+        c.served["/update/activeupdate.xml"] =
+            filled(files["/update/activeupdate.xml"] + "<!--", "x", "-->", size);
+        c.served["/cart"] =
+            filled("<response><result code=\"9\"/></response><!--", "x", "-->", size);
+        cases.push_back(c);
+    }
+
+    const std::string link = "quorla://key=BENCH&svr=" + percent_encode(base + "/startup");
+    double worst_rss = 0, worst_secs = 0, worst_cpu = 0;
+    std::string worst_rss_case, worst_secs_case;
+    for (const hostile_case& c : cases) {
+        for (const auto& [path, body] : c.served) {
+            if (body.size() > size) die(c.name + ": document larger than the bound");
+            server.set(path, body);
+        }
+        std::vector<double> rss, secs, cpu;
+        for (int i = 0; i < std::max(1, s.reps / 2); ++i) {
+            const fs::path data = s.work / "data-hostile";
+            fs::remove_all(data);
+            const child_result r = run_measured(
+                {(s.bin / "quorla-launcher").string(), link},
+                {{"XDG_DATA_HOME", data.string()}, {"QUORLA_HEADLESS", "1"}, {"LANG", "C.UTF-8"}});
+            std::error_code ec;
+            double log_bytes = 0;
+            bool error_line = false;
+            for (const auto& e : fs::recursive_directory_iterator(data / "QuorlaLauncher", ec)) {
+                if (!e.is_regular_file()) continue;
+                log_bytes += double(e.file_size());
+                std::ifstream in(e.path(), std::ios::binary);
+                const std::string text((std::istreambuf_iterator<char>(in)),
+                                       std::istreambuf_iterator<char>());
+                error_line =
+                    error_line || text.find("\x24\xC6\x58\xB9") != std::string::npos;  // "오류"
+            }
+            if (r.status != 0 || !error_line)
+                die(c.name + ": the run did not end with an error line (exit status " +
+                    std::to_string(r.status) + ")");
+            const double log_mib = log_bytes / MiB;
+            if (i == 0) std::printf("  %-42s log %.2f MiB\n", c.name.c_str(), log_mib);
+            rss.push_back(double(r.max_rss_kib) / 1024);
+            secs.push_back(r.seconds);
+            cpu.push_back(r.cpu_seconds);
+            fs::remove_all(data);
+        }
+        print_samples("  rss", rss, 1, "MiB");
+        print_samples("  time", secs, 1000, "ms");
+        print_samples("  cpu", cpu, 1000, "ms");  // less moved by other work on the machine
+        worst_cpu = std::max(worst_cpu, median(cpu));
+        if (median(rss) > worst_rss) worst_rss = median(rss), worst_rss_case = c.name;
+        if (median(secs) > worst_secs) worst_secs = median(secs), worst_secs_case = c.name;
+        for (const auto& [path, body] : c.served) server.set(path, "");
+    }
+    std::printf("  worst memory: %s; slowest: %s\n", worst_rss_case.c_str(),
+                worst_secs_case.c_str());
+    std::printf("  largest CPU time of a case: %.0f ms\n", worst_cpu * 1000);
+    report({"7 Hostile 16 MiB documents",
+            fmt("%.1f MiB", worst_rss) + fmt(", %.0f ms", worst_secs * 1000), "-", "-",
+            "<= 128 MiB, < 2 s", worst_rss <= 128 && worst_secs < 2});
+}
+
 std::string first_line_of(const char* file, const char* key) {
     std::ifstream in(file);
     std::string line;
@@ -636,7 +881,7 @@ int main(int argc, char** argv) {
             s.reps = std::max(1, std::atoi(argv[++i]));
         } else if (a == "--only" && i + 1 < argc) {
             for (const char* p = argv[++i]; *p; ++p)
-                if (*p >= '1' && *p <= '6') s.only.push_back(*p - '0');
+                if (*p >= '1' && *p <= '7') s.only.push_back(*p - '0');
         } else {
             std::fprintf(stderr,
                          "usage: quorla-bench --work EMPTY_DIR --bin BUILD/bin [--reps N] "
@@ -685,6 +930,7 @@ int main(int argc, char** argv) {
     }
     if (s.wants(4)) bench_extract(s);
     if (s.wants(6)) bench_startup(s);
+    if (s.wants(7)) bench_hostile(s);
 
     std::printf("%-34s %14s %14s %7s %20s  %s\n", "benchmark", "ours", "reference", "ratio",
                 "target", "result");

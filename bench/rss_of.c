@@ -24,7 +24,10 @@ int main(int argc, char** argv) {
     if (wait4(pid, &status, 0, &ru) < 0) return 2;
     FILE* out = fopen(argv[1], "w");
     if (!out) return 2;
-    fprintf(out, "%ld\n", ru.ru_maxrss);
+    /* Peak memory (KiB), then the CPU time in seconds (user and system). */
+    fprintf(out, "%ld %.6f\n", ru.ru_maxrss,
+            (double)ru.ru_utime.tv_sec + (double)ru.ru_utime.tv_usec / 1e6 +
+                (double)ru.ru_stime.tv_sec + (double)ru.ru_stime.tv_usec / 1e6);
     fclose(out);
     return WIFEXITED(status) ? WEXITSTATUS(status) : 255;
 }

@@ -1,5 +1,6 @@
 #include "inet/rest.h"
 
+#include <algorithm>
 #include <climits>
 #include <cstdint>
 #include <cstring>
@@ -137,10 +138,11 @@ std::unique_ptr<CMyInternetSession> open_session(const request_options& options)
     session->set_option(session_option::receive_timeout_ms, ms(options.transfer_timeout));
     session->set_option(session_option::max_conns_per_server, 10);
     session->set_option(session_option::max_conns_per_1_0_server, 10);
+    session->set_option(session_option::total_timeout_ms, ms(options.total_timeout));
     return session;
 }
 
-void execute_request(http_request& request, const request_options&, const cracked_url&,
+void execute_request(http_request& request, const request_options& options, const cracked_url&,
                      body_sink sink, void* target, _response& response) {
     // Shops rely on self-signed certificates; a QUORLA_VERIFY_TLS build checks them. The
     // policy is set on plain http requests too, because a redirect may lead to https.
@@ -163,8 +165,25 @@ void execute_request(http_request& request, const request_options&, const cracke
 
     // Without a positive length or chunked coding the body is left unread.
     if (!(response.content_length > 0 || response.chunked)) return;
+    const int64_t allowed = options.max_body_bytes;
+    auto refuse_size = [&] {
+        response.status = -1;
+        set_error(response, std::string(body_over_limit) + " (" + std::to_string(allowed) + ")");
+    };
+    if (allowed >= 0 && response.content_length > double(allowed)) return refuse_size();
+    // Room for the announced length at once, not grown and copied piece by piece; only the
+    // pages the body fills are ever touched, so an announced length never read costs nothing.
+    if (sink == memory_sink && response.content_length > 0) {
+        try {
+            auto* r = static_cast<_response*>(target);
+            r->body.reserve(static_cast<size_t>(
+                std::min<double>(response.content_length, double(max_memory_body))));
+        } catch (...) {
+        }
+    }
 
     uint8_t buffer[read_buffer_size];
+    int64_t delivered = 0;
     for (;;) {
         int32_t n = request.read(buffer, read_buffer_size);
         if (n < 0) {
@@ -173,6 +192,8 @@ void execute_request(http_request& request, const request_options&, const cracke
             return;
         }
         if (n == 0) break;
+        delivered += n;
+        if (allowed >= 0 && delivered > allowed) return refuse_size();
         // A piece the sink could not keep makes the body incomplete: an answer with a hole in
         // it must not pass for a good one, and reading on would only waste time.
         if (sink(buffer, 1, n, target) != n) {
@@ -245,7 +266,10 @@ std::shared_ptr<_response> get_to_file(const std::u16string& url, const request_
     std::shared_ptr<_response> response = make_response();
     // The file comes first: even a request that fails at once leaves an empty file.
     std::FILE* file = os::open_file(path, "wb");
-    if (!response->error[0]) run_guarded(url, options, file_sink, file, *response);
+    // Archives are large and limited by the no-progress time-out alone.
+    request_options file_options = options;
+    file_options.total_timeout = 0;
+    if (!response->error[0]) run_guarded(url, file_options, file_sink, file, *response);
     // The last piece sits in the stream's buffer until the close: a full disk shows only there.
     if (file != nullptr && std::fclose(file) != 0 && response->status != -1) {
         response->status = -1;

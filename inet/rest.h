@@ -23,12 +23,20 @@ std::string compose_user_agent(std::string platform_text);
 struct timeouts {
     int32_t connect = 60;    // seconds
     int32_t transfer = 600;  // seconds without progress, sending and receiving each
+    // Seconds for a whole request whose body is kept in memory (documents of a few
+    // kilobytes), counted from the connection on; a trickling server cannot hold the run.
+    int32_t memory_total = 60;
 };
 timeouts& default_timeouts();
 
 struct request_options {
     int32_t connect_timeout = default_timeouts().connect;    // seconds
     int32_t transfer_timeout = default_timeouts().transfer;  // seconds without progress
+    // Seconds for the whole exchange once connected, 0 without limit; get() only.
+    int32_t total_timeout = default_timeouts().memory_total;
+    // Most body bytes the sink may take (-1: no limit of its own). A larger announced length
+    // fails the request before the body is read; a body that grows past it fails as it does.
+    int64_t max_body_bytes = -1;
     std::u16string user_agent = default_user_agent();
 };
 
@@ -51,6 +59,9 @@ constexpr int32_t max_memory_body = 16 * 1024 * 1024;
 int64_t memory_sink(const void* data, int64_t size, int64_t count, void* target);
 // Target: a std::FILE* opened for binary writing; 0 when it is null or the write fails.
 int64_t file_sink(const void* data, int64_t size, int64_t count, void* target);
+
+// How the error text of a request stopped by max_body_bytes begins.
+constexpr char body_over_limit[] = "response body larger than the bytes allowed here";
 
 // Largest piece handed to a sink.
 constexpr int32_t read_buffer_size = 8096;

@@ -39,7 +39,7 @@ std::u16string wide(const std::string& s) {
 
 class temp_dir {
   public:
-    temp_dir() { path = test_support::make_temporary_folder("quorla-inet"); }
+    temp_dir() : path(test_support::make_temporary_folder("quorla-inet")) {}
     ~temp_dir() {
         std::error_code ec;
         fs::remove_all(path, ec);
@@ -90,13 +90,13 @@ TEST(inet_get, proxy_from_the_environment_is_honoured) {
     const char* NO = std::getenv("NO_PROXY");
     std::string saved_no = no ? no : "";
     std::string saved_NO = NO ? NO : "";
-    test_support::set_environment("http_proxy", proxy.base_url().c_str());
+    test_support::set_environment("http_proxy", proxy.base_url());
     test_support::unset_environment("no_proxy");
     test_support::unset_environment("NO_PROXY");
     auto r = inet::rest::get(u"http://shop.invalid/startup?key=1", request_options());
     test_support::unset_environment("http_proxy");
-    test_support::set_environment("no_proxy", saved_no.c_str());
-    test_support::set_environment("NO_PROXY", saved_NO.c_str());
+    test_support::set_environment("no_proxy", saved_no);
+    test_support::set_environment("NO_PROXY", saved_NO);
     EXPECT_EQ(r->status, 200) << r->error;
     EXPECT_EQ(body_of(*r), "via proxy");
     EXPECT_EQ(proxy.last_request().request_line, "GET http://shop.invalid/startup?key=1 HTTP/1.0");

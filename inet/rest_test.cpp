@@ -57,7 +57,7 @@ std::string read_file(const fs::path& p) {
 
 class temp_dir {
   public:
-    temp_dir() { path = test_support::make_temporary_folder("quorla-inet"); }
+    temp_dir() : path(test_support::make_temporary_folder("quorla-inet")) {}
     ~temp_dir() {
         std::error_code ec;
         fs::remove_all(path, ec);

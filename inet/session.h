@@ -20,6 +20,9 @@ enum class session_option {
     receive_timeout_ms,  // no progress while receiving for that long fails the request
     max_conns_per_server,
     max_conns_per_1_0_server,
+    // The whole exchange from the moment the connection stands to the last body byte; 0 is
+    // no limit. Ends a server that keeps sending a little, slower than it should.
+    total_timeout_ms,
 };
 
 class http_request;

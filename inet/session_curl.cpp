@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <array>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <utility>
@@ -47,7 +48,7 @@ std::string trim(std::string_view s) {
     return std::string(s.substr(b, e - b));
 }
 
-constexpr size_t option_count = 6;
+constexpr size_t option_count = 7;
 
 }  // namespace
 
@@ -56,7 +57,7 @@ struct CMyInternetSession::impl {
     std::u16string agent;
     std::string error;
     // WinInet's defaults, so an option nobody sets still means something.
-    std::array<uint32_t, option_count> options{5, 60000, 0, 0, 10, 10};
+    std::array<uint32_t, option_count> options{5, 60000, 0, 0, 10, 10, 0};
 };
 
 class curl_request final : public http_request {
@@ -317,9 +318,34 @@ class curl_request final : public http_request {
         return start_attempt();
     }
 
+    // Milliseconds left of the limit on the whole exchange, -1 without one (or before the
+    // connection stands). At 0 the exchange is ended here, as a time-out of libcurl would.
+    long total_left_ms() {
+        const uint32_t total =
+            session_.options[static_cast<size_t>(session_option::total_timeout_ms)];
+        if (total == 0) return -1;
+        const auto now = std::chrono::steady_clock::now();
+        if (!connected_) {
+            curl_off_t connected = 0;
+            curl_easy_getinfo(easy_, CURLINFO_CONNECT_TIME_T, &connected);
+            if (connected == 0 && !any_header_) return -1;
+            connected_ = true;
+            connected_at_ = now;
+        }
+        const auto spent =
+            std::chrono::duration_cast<std::chrono::milliseconds>(now - connected_at_).count();
+        return spent >= static_cast<long>(total) ? 0 : static_cast<long>(total) - spent;
+    }
+
     template <class Pred>
     void drive(Pred ready) {
         while (!done_ && !ready()) {
+            if (total_left_ms() == 0) {
+                done_ = true;
+                result_ = CURLE_OPERATION_TIMEDOUT;
+                total_expired_ = true;
+                break;
+            }
             int running = 0;
             CURLMcode mc = curl_multi_perform(multi_, &running);
             int left = 0;
@@ -342,12 +368,23 @@ class curl_request final : public http_request {
                 head_done_ = true;
             }
             if (done_ || ready()) break;
-            curl_multi_poll(multi_, nullptr, 0, 1000, nullptr);
+            const long remaining = total_left_ms();
+            curl_multi_poll(multi_, nullptr, 0,
+                            remaining >= 0 && remaining < 1000 ? static_cast<int>(remaining) : 1000,
+                            nullptr);
         }
     }
 
     void set_failure() {
-        if (!refused_redirect_.empty())
+        if (total_expired_) {
+            curl_off_t received = 0;
+            curl_easy_getinfo(easy_, CURLINFO_SIZE_DOWNLOAD_T, &received);
+            const uint32_t total =
+                session_.options[static_cast<size_t>(session_option::total_timeout_ms)];
+            error_ = "overall time limit reached (" + std::to_string(total) +
+                     " ms after the connection, " + std::to_string(received) +
+                     " body bytes received)";
+        } else if (!refused_redirect_.empty())
             error_ = to_acp(refused_redirect_.c_str());
         else if (out_of_memory_)
             error_ = "std::bad_alloc";
@@ -367,6 +404,8 @@ class curl_request final : public http_request {
     std::string error_;
     bool accept_any_ = false;
     bool started_ = false, added_ = false, done_ = false, out_of_memory_ = false;
+    bool connected_ = false, total_expired_ = false;
+    std::chrono::steady_clock::time_point connected_at_;
     CURLcode result_ = CURLE_OK;
     int32_t attempts_ = 0;
     bool any_header_ = false, head_done_ = false;

@@ -16,8 +16,25 @@ endif()
 if(QUORLA_URL_SCHEME MATCHES "^(http|https|file|ftp|mailto)$")
   message(FATAL_ERROR "QUORLA_URL_SCHEME '${QUORLA_URL_SCHEME}' belongs to the browser; pick the shop's own")
 endif()
-set(QUORLA_PACKAGE_MAINTAINER "QuorlaLauncher developers <quorla-launcher@localhost>" CACHE STRING
-    "Maintainer field of the Debian package")
+# Debian wants a maintainer who can be written to: the packager's own name and address, as
+# Debian's tools take them from DEBFULLNAME and DEBEMAIL, else the project's.
+if(DEFINED ENV{DEBEMAIL} AND NOT "$ENV{DEBEMAIL}" STREQUAL "" AND NOT "$ENV{DEBEMAIL}" MATCHES "[<>]")
+  set(quorla_default_maintainer "$ENV{DEBFULLNAME} <$ENV{DEBEMAIL}>")
+  string(STRIP "${quorla_default_maintainer}" quorla_default_maintainer)
+else()
+  set(quorla_default_maintainer "QuorlaLauncher developers <quorla-launcher@example.org>")
+endif()
+set(QUORLA_PACKAGE_MAINTAINER "${quorla_default_maintainer}" CACHE STRING
+    "Maintainer field of the Debian package: Name <address>")
+# Build folders configured before carry the old default, which no mail reaches.
+if(QUORLA_PACKAGE_MAINTAINER STREQUAL "QuorlaLauncher developers <quorla-launcher@localhost>")
+  set_property(CACHE QUORLA_PACKAGE_MAINTAINER PROPERTY VALUE "${quorla_default_maintainer}")
+endif()
+if(NOT QUORLA_PACKAGE_MAINTAINER MATCHES "^[^<>]+ <[^<>@ ]+@[^<>@ ]+\\.[^<>@ ]+>$"
+   OR QUORLA_PACKAGE_MAINTAINER MATCHES "@localhost")
+  message(FATAL_ERROR "QUORLA_PACKAGE_MAINTAINER must read 'Name <address>' with an address mail can "
+                      "reach, got: '${QUORLA_PACKAGE_MAINTAINER}'")
+endif()
 
 set(quorla_install_out ${CMAKE_BINARY_DIR}/install)
 set(QUORLA_DESKTOP_FILE quorla-launcher.desktop)
@@ -30,6 +47,9 @@ endforeach()
 
 # Manual pages carry the built scheme and version, and are installed compressed as Debian
 # expects them (gzip -n: no name or time stamp, so equal sources give equal files).
+# The launcher's page names the folder of the installed desktop entry, which only the install
+# knows (`cmake --install --prefix`): the placeholder survives until then.
+set(QUORLA_APPLICATIONS_DIR "@QUORLA_APPLICATIONS_DIR@")
 set(quorla_man_pages "")
 foreach(page quorla-launcher.1 quorla-pack.1)
   configure_file(${CMAKE_CURRENT_LIST_DIR}/${page}.in ${quorla_install_out}/${page} @ONLY)
@@ -43,13 +63,28 @@ add_custom_target(quorla_man_pages ALL DEPENDS ${quorla_man_pages})
 install(TARGETS quorla-launcher quorla-pack RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 install(FILES ${CMAKE_SOURCE_DIR}/module/editor_module.h DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/quorla)
 install(FILES ${quorla_install_out}/${QUORLA_DESKTOP_FILE} DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
-install(FILES ${quorla_man_pages} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+install(FILES ${quorla_install_out}/quorla-pack.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+install(CODE "
+  set(QUORLA_APPLICATIONS_DIR \"\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_DATADIR}/applications\")
+  # A long prefix may break after any slash rather than overrun the line, and is never
+  # hyphenated.
+  string(REPLACE \"/\" \"/\\\\:\" QUORLA_APPLICATIONS_DIR \"\\\\%\${QUORLA_APPLICATIONS_DIR}\")
+  set(page \"${quorla_install_out}/installed/quorla-launcher.1\")
+  configure_file(\"${quorla_install_out}/quorla-launcher.1\" \"\${page}\" @ONLY)
+  execute_process(COMMAND gzip -9 -n -f -k \"\${page}\" RESULT_VARIABLE failed)
+  if(failed)
+    message(FATAL_ERROR \"gzip failed on \${page}\")
+  endif()
+  file(INSTALL \"\${page}.gz\" DESTINATION \"\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_MANDIR}/man1\")
+")
+# The licence, where Debian looks for it.
+install(FILES ${CMAKE_CURRENT_LIST_DIR}/copyright DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/${QUORLA_PACKAGE_NAME})
 
 # The Debian package. Its run-time dependencies come from what the binaries link
 # (dpkg-shlibdeps), plus xdg-utils, which the maintainer scripts and the return to the shop
 # page need.
 set(CPACK_GENERATOR DEB)
-set(CPACK_PACKAGE_NAME quorla-launcher)
+set(CPACK_PACKAGE_NAME ${QUORLA_PACKAGE_NAME})
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_VENDOR "QuorlaLauncher")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Opens a web shop's editor from the shop's ${QUORLA_URL_SCHEME}:// links")
@@ -65,8 +100,12 @@ set(CPACK_DEBIAN_PACKAGE_SECTION web)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "xdg-utils")
-# update-desktop-database refreshes the scheme's entry in the desktop database.
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "desktop-file-utils")
+# update-desktop-database refreshes the scheme's entry in the desktop database. The customer's
+# messages are Korean: without a font that covers Hangul the message box shows empty boxes.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "desktop-file-utils, fonts-noto-cjk | fonts-nanum")
+# Every shop's package installs the same files: one at a time.
+set(CPACK_DEBIAN_PACKAGE_PROVIDES "quorla-launcher-files")
+set(CPACK_DEBIAN_PACKAGE_CONFLICTS "quorla-launcher-files")
 # quorla-pack writes cabinets with gcab.
 set(CPACK_DEBIAN_PACKAGE_SUGGESTS "gcab")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${quorla_install_out}/deb/postinst ${quorla_install_out}/deb/postrm)

@@ -59,6 +59,17 @@ std::u16string LogWriter::FallbackPath() {
     return format16(u"%s%s_%04d%02d%02d.log", folder, name, now.year, now.month, now.day);
 }
 
+format_arg LogWriter::Quote(format_arg arg, std::u16string& storage) {
+    if (arg.k != format_arg::kind::text || arg.s.size() <= max_quoted_chars) return arg;
+    size_t keep = max_quoted_chars;
+    // Never half of a surrogate pair.
+    if (arg.s[keep - 1] >= 0xD800 && arg.s[keep - 1] < 0xDC00) --keep;
+    storage.assign(arg.s.substr(0, keep));
+    storage += format16(u"[\u2026 %u characters left out]", static_cast<uint64_t>(arg.s.size() - keep));
+    arg.s = storage;
+    return arg;
+}
+
 void LogWriter::WriteMessage(const std::u16string& message) {
     const uint32_t saved_error = last_system_error();
     std::lock_guard<std::recursive_mutex> guard(lock);

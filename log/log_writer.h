@@ -1,6 +1,7 @@
 #pragma once
 // The one process-wide daily log: UTF-16LE, a byte-order mark on an empty file,
 // "HH:MM:SS " + message + "\r\n" per line, the file opened and closed for every line.
+#include <array>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -14,9 +15,16 @@ public:
     // Closes the lock, clears both strings and drops the instance.
     static void Destroy();
 
+    // Longest text one argument puts into a line: 64 KiB of the file. A server's document
+    // may be 16 MiB and is quoted on every attempt; longer text is cut and ends with
+    // "[… N characters left out]".
+    static constexpr size_t max_quoted_chars = 32768;
+
     template <class... A>
     void Write(std::u16string_view fmt, const A&... args) {
-        WriteMessage(format16(fmt, args...));
+        std::array<std::u16string, sizeof...(A) ? sizeof...(A) : 1> cut;
+        size_t next = 0;
+        WriteMessage(format_list(fmt, {Quote(format_arg(args), cut[next++])...}));
     }
     // Appends one already formatted message as a line.
     void WriteMessage(const std::u16string& message);
@@ -31,6 +39,8 @@ public:
 private:
     LogWriter();
     std::u16string FallbackPath();
+    // The argument itself, or for text past max_quoted_chars its cut copy in `storage`.
+    static format_arg Quote(format_arg arg, std::u16string& storage);
 
     std::u16string name;
     std::u16string path;

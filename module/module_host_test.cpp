@@ -33,7 +33,7 @@ struct ModuleHost : ::testing::Test {
 
     void SetUp() override {
         trace_path = (log.folder() / "trace.txt").string();
-        test_support::set_environment("QUORLA_TEST_TRACE", trace_path.c_str());
+        test_support::set_environment("QUORLA_TEST_TRACE", trace_path);
         startup.install_path = from_utf8(std::string(QUORLA_TEST_BINARY_DIR) + "/tests/modules/");
         startup.todo = u"new_work";
         startup.config_url = u"https://config.example:8443/editor/cfg";

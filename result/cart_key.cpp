@@ -45,18 +45,20 @@ bool deliver_cart_key(const std::u16string& cart_key_url, host::window* window) 
         return false;
     }
     const inet::rest::request_options options;
-    std::shared_ptr<inet::rest::_response> response;
+    // Only the last status is kept between attempts: an answer may be 16 MiB.
+    int32_t last_status = -1;
     for (int32_t failed = 0;;) {
         if (failed >= kSilentAttempts) {
             LogWriter::Instance().Write(u"*오류 : 장바구니 연동키를 전송하는중 오류가 발생였습니다 (url:%s status:%d)",
-                                        cart_key_url, response ? response->status : -1);
+                                        cart_key_url, last_status);
             const host::box_answer answer =
                 window ? window->message_box(u"장바구니 연동중 오류가 발생였습니다. 다시 시도하시겠습니까?", u"질문",
                                              host::box_style::yes_no_exclamation)
                        : host::box_answer::no;
             if (answer != host::box_answer::yes) return false;
         }
-        response = inet::rest::get(cart_key_url, options);
+        const std::shared_ptr<inet::rest::_response> response = inet::rest::get(cart_key_url, options);
+        last_status = response->status;
         if (answer_confirms(*response)) return true;
         if (failed == INT32_MAX) return false;
         ++failed;

@@ -82,7 +82,7 @@ struct SampleEditorWindow : ::testing::Test {
                ::testing::UnitTest::GetInstance()->current_test_info()->name());
         fs::remove_all(dir);
         fs::create_directories(dir / "data");
-        test_support::set_environment("XDG_DATA_HOME", (dir / "data").c_str());
+        test_support::set_environment("XDG_DATA_HOME", (dir / "data").string());
         LogWriter::Destroy();
         LogWriter::Instance().SetPath(from_native_path((dir / "test.log").string()));
         startup.install_path = from_utf8(QUORLA_SAMPLE_EDITOR_DIR);

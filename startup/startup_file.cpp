@@ -4,6 +4,7 @@
 #include <cstring>
 #include <limits>
 
+#include "inet/session.h"
 #include "log/log_writer.h"
 #include "text/confine.h"
 #include "text/platform.h"
@@ -50,6 +51,20 @@ bool declaration_names_utf8(const char* bytes, size_t length) {
     return declaration.find("utf-8") != std::string::npos;
 }
 
+// At least one step that names a folder. "", ".", "/" or "./." would make the data folder
+// itself the install folder, where a manifest reaches every other program's files.
+bool has_folder_step(std::u16string_view path) {
+    size_t begin = 0;
+    for (size_t i = 0; i <= path.size(); ++i) {
+        if (i == path.size() || path[i] == u'/' || path[i] == u'\\') {
+            const std::u16string_view step = path.substr(begin, i - begin);
+            if (step.find_first_not_of(u". ") != std::u16string_view::npos) return true;
+            begin = i + 1;
+        }
+    }
+    return false;
+}
+
 // The install folder: separators made native, doubled ones collapsed in one pass, rooted,
 // placed under the data folder and ended with a separator.
 std::u16string make_install_path(std::u16string_view text, const std::u16string& base) {
@@ -86,6 +101,24 @@ int32_t parse_count(std::u16string_view text) {
                                                                               : value);
 }
 
+// Longest value an element of the document may carry. Addresses and named values are far
+// shorter; a server that sends more wants memory (an address is copied several times over).
+constexpr size_t kMaxValueChars = 65536;
+
+// Length of the element's text (as text() gives it) or of its longest attribute value,
+// without copying either.
+size_t longest_value(const xml::element& e) {
+    size_t longest = 0;
+    for (const xml::element* child : e.children()) {
+        if (!child->is_text()) continue;
+        longest = xml::trim_xml_space(child->value()).size();
+        break;
+    }
+    for (const char16_t* name : {u"id", u"type", u"ssl"})
+        longest = std::max(longest, e.attribute(name).size());
+    return longest;
+}
+
 bool is_install_page(std::u16string_view text) {
     return (text.size() > 8 && starts_with_nocase(text, u"http://")) || starts_with_nocase(text, u"https://");
 }
@@ -115,6 +148,21 @@ bool decode_xml_text(const char* bytes, int32_t length, std::u16string& out) {
     return true;
 }
 
+bool update_addresses(const std::u16string& text, const std::u16string& ssl, bool verifying,
+                      std::u16string& update_url, std::u16string& update_file_url) {
+    const size_t scheme_end = text.find(u"://");
+    if (scheme_end == std::u16string::npos) return false;
+    const std::u16string rest = text.substr(scheme_end + 3);
+    // Where certificates are checked, an address the shop wrote as https is never fetched
+    // over plain http: the manifest and the module it names would travel unprotected.
+    const bool keep_https = verifying && starts_with_nocase(text, u"https://");
+    const bool https_manifest = keep_https || ssl == u"lv1" || ssl == u"lv2";
+    const bool https_files = keep_https || ssl == u"lv2";
+    update_url = (https_manifest ? u"https://" : u"http://") + rest;
+    update_file_url = (https_files ? u"https://" : u"http://") + rest;
+    return true;
+}
+
 bool startup_file_xml::load(const char* bytes, int32_t length) {
     std::u16string text;
     if (!decode_xml_text(bytes, length, text)) return false;
@@ -124,11 +172,13 @@ bool startup_file_xml::load(const char* bytes, int32_t length) {
     log.Write(u">%s", text);
 
     // Ill-formed input is not refused by the reader; the two checks below decide.
+    if (text.find(u"</startup>") == std::u16string::npos) return false;
     xml::document document;
     document.parse(text);
+    // The tree holds what the fields need; the whole text need not stay beside it.
+    std::u16string().swap(text);
     const xml::element* startup = document.find_first(u"startup");
     if (startup == nullptr) return false;
-    if (text.find(u"</startup>") == std::u16string::npos) return false;
     // A document that failed (or was refused) part way must not leave the fields it had
     // already set: the job sequence would go on with half of it.
     if (parse(*startup)) return true;
@@ -176,6 +226,11 @@ bool startup_file_xml::parse(const xml::element& startup) {
     for (const xml::element* child : startup.children()) {
         if (!child->is_element()) continue;
         const std::u16string& name = child->name();
+        if (const size_t length = longest_value(*child); length > kMaxValueChars) {
+            log.Write(u"*오류 : startup.xml의 값이 너무 깁니다. (element:%s, length:%u, limit:%u)", name,
+                      static_cast<uint64_t>(length), static_cast<uint64_t>(kMaxValueChars));
+            return false;
+        }
 
         bool done = false;
         for (const auto& [key, field] : plain) {
@@ -198,7 +253,8 @@ bool startup_file_xml::parse(const xml::element& startup) {
         } else if (equals_nocase(name, u"install_path")) {
             const std::u16string text = child->text();
             // Rooted on purpose: it is placed under the data folder.
-            if (!path_stays_inside(std::u16string_view(text).substr(std::min(text.find_first_not_of(u"/\\"), text.size())))) {
+            if (!path_stays_inside(std::u16string_view(text).substr(std::min(text.find_first_not_of(u"/\\"), text.size()))) ||
+                !has_folder_step(text)) {
                 log.Write(u"*오류 : startup.xml의 install_path 경로가 올바르지 않습니다. (install_path:%s)", text);
                 return false;
             }
@@ -213,19 +269,9 @@ bool startup_file_xml::parse(const xml::element& startup) {
             std::u16string text = child->text();
             const std::u16string ssl = to_lower_ascii(child->attribute(u"ssl"));
             if (!text.empty() && text.back() != u'/') text.push_back(u'/');
-            const size_t scheme_end = text.find(u"://");
-            if (scheme_end == std::u16string::npos) return false;
-            const std::u16string rest = text.substr(scheme_end + 3);
-            if (ssl == u"lv1") {
-                update_url = u"https://" + rest;
-                update_file_url = u"http://" + rest;
-            } else if (ssl == u"lv2") {
-                update_url = u"https://" + rest;
-                update_file_url = u"https://" + rest;
-            } else {
-                update_url = u"http://" + rest;
-                update_file_url = u"http://" + rest;
-            }
+            if (!update_addresses(text, ssl, inet::verifies_certificates(), update_url,
+                                  update_file_url))
+                return false;
         } else if (equals_nocase(name, u"install_page")) {
             std::u16string text = child->text();
             if (is_install_page(text)) internal_calls.emplace_back(u"install_page", std::move(text));

@@ -14,6 +14,13 @@ class element;
 // a BOM, a declaration naming utf-8, else the system code page. False when nothing results.
 bool decode_xml_text(const char* bytes, int32_t length, std::u16string& out);
 
+// The two update addresses of an `update_url` text (ending with "/") and its `ssl` value
+// (lower case). The written scheme is replaced by the one `ssl` names, except that a build
+// that verifies certificates (`verifying`) keeps a written https for both addresses.
+// False when the text holds no "://".
+bool update_addresses(const std::u16string& text, const std::u16string& ssl, bool verifying,
+                      std::u16string& update_url, std::u16string& update_file_url);
+
 class startup_file_xml {
 public:
     startup_file_xml() = default;

@@ -4,7 +4,11 @@
 
 #include <string>
 
+<<<<<<< HEAD
 #include "log/log_writer.h"
+=======
+#include "inet/session.h"
+>>>>>>> main
 #include "tests/support/test_log.h"
 #include "text/platform.h"
 #include "text/text.h"
@@ -115,11 +119,27 @@ TEST_F(Startup, DocumentShapeTable) {
         {"absolute module", doc("<module>/usr/lib/x.so</module>"), false},
         {"module in a subfolder", doc("<module>bin/x.so</module>"), true},
         {"ill-formed but closed", "<startup><todo>a</todo><broken</startup>", true},
+        // The install folder must lie below the data folder, never be the data folder itself.
+        {"empty install_path", doc("<install_path></install_path>"), false},
+        {"install_path .", doc("<install_path>.</install_path>"), false},
+        {"install_path /", doc("<install_path>/</install_path>"), false},
+        {"install_path ./. \\", doc("<install_path>./. \\</install_path>"), false},
+        // A value longer than 64 Ki characters only wants memory (an address is copied over and
+        // over).
+        {"return_url of 65536 characters",
+         doc("<return_url>" + std::string(65536, 'r') + "</return_url>"), true},
+        {"return_url of 65537 characters",
+         doc("<return_url>" + std::string(65537, 'r') + "</return_url>"), false},
+        {"internal_call id of 65537 characters",
+         doc("<internal_call id=\"" + std::string(65537, 'i') + "\">v</internal_call>"), false},
     };
     for (const auto& c : cases) {
         startup_file_xml one;
         EXPECT_EQ(load(one, c.bytes), c.ok) << c.name;
     }
+    EXPECT_TRUE(log.has_line(
+        u"*오류 : startup.xml의 값이 너무 깁니다. (element:return_url, length:65537, limit:65536)"))
+        << log.lines_utf8();
 }
 
 TEST_F(Startup, UpdateUrlSchemeComesFromTheSslAttribute) {
@@ -137,6 +157,32 @@ TEST_F(Startup, UpdateUrlSchemeComesFromTheSslAttribute) {
         EXPECT_EQ(s.update_url, c.update) << c.element;
         EXPECT_EQ(s.update_file_url, c.files) << c.element;
     }
+    // A build that verifies certificates never turns a written https into http.
+    struct rule {
+        std::u16string text, ssl;
+        bool verifying;
+        std::u16string update, files;
+    } rules[] = {
+        {u"https://h/", u"", true, u"https://h/", u"https://h/"},
+        {u"HTTPS://h/", u"lv1", true, u"https://h/", u"https://h/"},
+        {u"https://h/", u"", false, u"http://h/", u"http://h/"},
+        {u"http://h/", u"", true, u"http://h/", u"http://h/"},
+        {u"http://h/", u"lv1", true, u"https://h/", u"http://h/"},
+    };
+    for (const rule& r : rules) {
+        std::u16string update, files;
+        ASSERT_TRUE(update_addresses(r.text, r.ssl, r.verifying, update, files));
+        EXPECT_EQ(update, r.update) << to_utf8(r.text) << " " << r.verifying;
+        EXPECT_EQ(files, r.files) << to_utf8(r.text) << " " << r.verifying;
+    }
+    // The document takes the build's policy.
+    const bool saved = inet::verifies_certificates();
+    inet::set_verifies_certificates(true);
+    const bool loaded = load(s, doc("<update_url>https://h/p</update_url>"));
+    inet::set_verifies_certificates(saved);
+    ASSERT_TRUE(loaded);
+    EXPECT_EQ(s.update_url, u"https://h/p/");
+    EXPECT_EQ(s.update_file_url, u"https://h/p/");
 }
 
 TEST_F(Startup, InstallPathVariants) {
@@ -147,7 +193,7 @@ TEST_F(Startup, InstallPathVariants) {
         {"/shop//editor/", u"/shop/editor/"},
         {"shop\\editor", u"/shop/editor/"},
         {"shop///editor", u"/shop//editor/"},  // one pass: three become two
-        {"", u"/"},
+        {"./shop", u"/./shop/"},
         {"\\\\server\\share", u"/server/share/"},
     };
     for (const auto& c : cases) {

@@ -85,26 +85,33 @@ std::string to_utf8(std::u16string_view text) {
 }
 
 std::u16string from_utf8(std::string_view bytes) {
-    std::u16string out;
-    out.reserve(bytes.size());
-    for (size_t i = 0; i < bytes.size();) {
-        if (bytes[i] == 0) break;
+    // No byte yields more than one unit (four bytes make a pair), so the text is written in
+    // place, with plain ASCII runs copied straight through: documents of megabytes pass here.
+    std::u16string out(bytes.size(), u'\0');
+    char16_t* o = out.data();
+    const auto* b = reinterpret_cast<const unsigned char*>(bytes.data());
+    const size_t size = bytes.size();
+    size_t i = 0;
+    while (i < size) {
+        while (i < size && b[i] < 0x80 && b[i] != 0) *o++ = b[i++];
+        if (i == size || b[i] == 0) break;
         uint32_t cp = 0;
         const size_t n = utf8_sequence(bytes, i, cp);
         if (n == 0) {
-            out.push_back(kReplacement);
+            *o++ = kReplacement;
             ++i;
             continue;
         }
         if (cp >= 0x10000) {
             cp -= 0x10000;
-            out.push_back(static_cast<char16_t>(0xD800 + (cp >> 10)));
-            out.push_back(static_cast<char16_t>(0xDC00 + (cp & 0x3FF)));
+            *o++ = static_cast<char16_t>(0xD800 + (cp >> 10));
+            *o++ = static_cast<char16_t>(0xDC00 + (cp & 0x3FF));
         } else {
-            out.push_back(static_cast<char16_t>(cp));
+            *o++ = static_cast<char16_t>(cp);
         }
         i += n;
     }
+    out.resize(static_cast<size_t>(o - out.data()));
     return out;
 }
 

@@ -14,6 +14,10 @@ int extract_zip(const std::u16string& archive, std::u16string dest, const std::u
 int extract_cab(const std::u16string& archive, std::u16string dest, std::u16string filter,
                 std::u16string new_name);
 
+// Most entries an archive may have: module archives hold hundreds of files; a server's
+// archive of empty entries would otherwise make as many files as it has bytes to spare.
+constexpr uint64_t kMaxArchiveEntries = 16384;
+
 // ---- entry names (portable; exposed for tests and fuzzing) -------------------------------
 // Longest entry name kept after decoding, in UTF-16 units.
 constexpr size_t kEntryNameLimit = 260;
@@ -33,6 +37,7 @@ bool confine_entry_name(std::u16string_view name, std::u16string& relative);
 // unpacked; `target` is the full target name the callback fills in.
 struct cab_notification {
     std::u16string stored_name;
+    uint64_t size = 0;  // unpacked size the cabinet declares
     uint32_t error = 0;
     std::u16string target;
 };

@@ -137,6 +137,7 @@ bool iterate_cabinet(const std::u16string& cabinet, const cab_callback& callback
         const std::string_view stored = f->filename ? f->filename : "";
         cab_notification n;
         n.stored_name = (f->attribs & kUtf8Name) ? from_utf8(stored) : to_wide_acp(stored);
+        n.size = f->length;
         cab_reply reply = callback(n);
         if (reply.what == cab_reply::action::skip) continue;
         if (reply.what == cab_reply::action::abort) {

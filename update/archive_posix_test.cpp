@@ -65,7 +65,7 @@ TEST_F(zip_test, TimesFromUtFieldElseDosTimeAsLocalTime) {
     t.tm_sec = 44;
     EXPECT_EQ(st.st_mtime, timegm(&t));
     if (old_tz)
-        test_support::set_environment("TZ", saved.c_str());
+        test_support::set_environment("TZ", saved);
     else
         test_support::unset_environment("TZ");
     tzset();

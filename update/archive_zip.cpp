@@ -1,9 +1,11 @@
 // Zip extraction over minizip's unzip layer.
 #include <unzip.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <tuple>
 #include <vector>
 
 #include "log/file_io.h"
@@ -81,6 +83,7 @@ struct zip_entry {
     bool folder = false;
     files_os::file_attributes attributes;
     files_os::file_times times;
+    uint64_t size = 0, packed_size = 0;  // as the central directory declares them
 };
 
 bool read_entry(unzFile zf, zip_entry& e) {
@@ -93,6 +96,8 @@ bool read_entry(unzFile zf, zip_entry& e) {
                                 extra.empty() ? nullptr : extra.data(), extra.size(), nullptr,
                                 0) != UNZ_OK)
         return false;
+    e.size = info.uncompressed_size;
+    e.packed_size = info.compressed_size;
     e.stored = decode_entry_name(std::string_view(name.data(), info.size_filename));
     e.name = apply_zip_name_rules(e.stored);
     const uint32_t attrs = static_cast<uint32_t>(info.external_fa);
@@ -180,6 +185,60 @@ bool parent_folders(const std::u16string& base, const std::u16string& relative) 
     return files_os::make_folder_levels(folder) == 0;
 }
 
+// Byte and entry counts pass 32 bits; the log's %u does not.
+std::u16string number_text(uint64_t value) {
+    return from_utf8(std::to_string(value));
+}
+
+// One walk over the entries before anything is written. An archive the shop packed passes;
+// one built to fill the disk does not: too many entries, entries sharing one block of data
+// (each would be unpacked in full), or more unpacked bytes than the volume has above the
+// free-space floor. The unpacked size declared per entry bounds what minizip inflates.
+bool archive_is_acceptable(zip_reader& zip, uint64_t entries, const std::u16string& filter,
+                           const std::u16string& dest) {
+    LogWriter& log = LogWriter::Instance();
+    if (entries > kMaxArchiveEntries) {
+        log.Write(u"Extract Zip refused an archive of %s entries (limit %s)", number_text(entries),
+                  number_text(kMaxArchiveEntries));
+        return false;
+    }
+    std::vector<std::tuple<uint64_t, uint64_t, std::u16string>> spans;  // data start, end, name
+    spans.reserve(static_cast<size_t>(entries));
+    uint64_t unpacked = 0;
+    for (uint64_t i = 0; i < entries; ++i) {
+        zip_entry e;
+        // A record that cannot be read ends the walk; the extraction fails there as before.
+        const int moved = i == 0 ? unzGoToFirstFile(zip.zf) : unzGoToNextFile(zip.zf);
+        if (moved != UNZ_OK || !read_entry(zip.zf, e)) break;
+        if (unzOpenCurrentFile(zip.zf) == UNZ_OK) {
+            const uint64_t start = unzGetCurrentFileZStreamPos64(zip.zf);
+            unzCloseCurrentFile(zip.zf);
+            // Every entry owns at least one byte: its local header stands before its data.
+            spans.emplace_back(start, start + std::max<uint64_t>(e.packed_size, 1), e.stored);
+        }
+        if (!e.folder && (filter.empty() || equals_nocase(e.name, filter)))
+            unpacked += (std::max<uint64_t>(e.size, 1) + 4095) / 4096 * 4096;  // whole blocks
+    }
+    std::sort(spans.begin(), spans.end());
+    for (size_t k = 1; k < spans.size(); ++k) {
+        if (std::get<0>(spans[k]) < std::get<1>(spans[k - 1])) {
+            log.Write(u"Extract Zip refused entries whose data overlap (%s, %s)",
+                      std::get<2>(spans[k - 1]), std::get<2>(spans[k]));
+            return false;
+        }
+    }
+    const int64_t room = space_above_floor(dest);
+    if (room >= 0 && unpacked > static_cast<uint64_t>(room)) {
+        log.Write(
+            u"Extract Zip refused an archive of %s bytes unpacked: the volume has %s bytes "
+            u"above its free-space floor of %s",
+            number_text(unpacked), number_text(static_cast<uint64_t>(room)),
+            number_text(free_space_floor()));
+        return false;
+    }
+    return true;
+}
+
 }  // namespace
 
 int extract_zip(const std::u16string& archive, std::u16string dest, const std::u16string& filter,
@@ -214,6 +273,11 @@ int extract_zip(const std::u16string& archive, std::u16string dest, const std::u
     unz_global_info64 global{};
     if (unzGetGlobalInfo64(zip.zf, &global) != UNZ_OK) {
         log.Write(u"Extract Zip failed to GetZipItem");
+        return 0;
+    }
+
+    if (!archive_is_acceptable(zip, global.number_entry, filter, dest)) {
+        set_last_system_error(files_os::error_access_denied());
         return 0;
     }
 

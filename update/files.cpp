@@ -1,5 +1,8 @@
 #include "update/files.h"
 
+#include <algorithm>
+#include <cstdint>
+
 #include "log/log_writer.h"
 #include "log/system_error.h"
 #include "text/platform.h"
@@ -9,6 +12,18 @@ std::u16string with_trailing_separator(std::u16string path) {
     const char16_t sep = path_separator();
     if (path.empty() || path.back() != sep) path.push_back(sep);
     return path;
+}
+
+uint64_t& free_space_floor() {
+    static uint64_t floor = 256ull * 1024 * 1024;
+    return floor;
+}
+
+int64_t space_above_floor(const std::u16string& path) {
+    uint64_t free = 0;
+    if (!files_os::free_bytes(path, free)) return -1;
+    const uint64_t floor = free_space_floor();
+    return free > floor ? static_cast<int64_t>(std::min<uint64_t>(free - floor, INT64_MAX)) : 0;
 }
 
 bool folder_exists(const std::u16string& path) {

@@ -48,6 +48,14 @@ std::u16string normalise_folder_path(std::u16string path);
 // Appends the native separator when the path lacks a trailing one.
 std::u16string with_trailing_separator(std::u16string path);
 
+// Free space the update always leaves on the volume it writes to: a download or an extraction
+// that would go below it is refused, so a server can never fill the customer's disk.
+// 256 MiB; tests raise it to make a small disk of a large one.
+uint64_t& free_space_floor();
+// Bytes that may still be written on the volume of `path` before the floor is reached (0 when
+// it is reached already); -1 when the volume's free space cannot be learned.
+int64_t space_above_floor(const std::u16string& path);
+
 // ---- OS seam used by the portable code of the update folder -----------------------------
 struct files_os_lock;
 
@@ -61,6 +69,9 @@ using os::make_folder;
 using os::make_folder_levels;
 using os::node;
 using os::node_at;
+// Bytes an unprivileged writer may still use on the volume of the path (statvfs,
+// GetDiskFreeSpaceExW); false when the system does not tell.
+bool free_bytes(const std::u16string& path, uint64_t& bytes);
 
 struct folder_entry {
     std::u16string name;

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -14,6 +15,13 @@
 #include "update/files.h"
 
 namespace files_os {
+
+bool free_bytes(const std::u16string& path, uint64_t& bytes) {
+    struct statvfs st {};
+    if (path.empty() || statvfs(native_path(path).c_str(), &st) != 0) return false;
+    bytes = static_cast<uint64_t>(st.f_bavail) * static_cast<uint64_t>(st.f_frsize);
+    return true;
+}
 
 bool list_folder(const std::u16string& folder, std::vector<folder_entry>& entries) {
     DIR* dir = opendir(native_path(folder).c_str());

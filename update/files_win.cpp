@@ -43,6 +43,20 @@ bool list_folder(const std::u16string& folder, std::vector<folder_entry>& entrie
     return error == ERROR_NO_MORE_FILES;
 }
 
+bool free_bytes(const std::u16string& path, uint64_t& bytes) {
+    // The volume of the nearest existing folder on the path.
+    std::u16string folder = path;
+    while (!folder.empty() && node_at(folder, true) != node::folder) {
+        const size_t cut = folder.find_last_of(u"\\/", folder.size() > 1 ? folder.size() - 2 : 0);
+        if (cut == std::u16string::npos) return false;
+        folder.resize(cut + 1);
+    }
+    ULARGE_INTEGER available{};
+    if (folder.empty() || !GetDiskFreeSpaceExW(wide(folder), &available, nullptr, nullptr)) return false;
+    bytes = available.QuadPart;
+    return true;
+}
+
 bool remove_folder(const std::u16string& path) {
     return RemoveDirectoryW(wide(path)) != 0;
 }

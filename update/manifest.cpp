@@ -51,15 +51,25 @@ bool update_file_xml::load_text(std::u16string text) {
             return false;
         }
     }
-    if (!unscramble_update_data(inner)) return false;
+    // A list scrambled with another key comes out as noise that no step below accepts; the
+    // shop's usual mistake is packing with a quorla-pack of another build, so say so.
+    // (A manifest without data is simply not one.)
+    const bool has_data = !inner.empty();
+    const auto not_unscrambled = [&log, has_data] {
+        if (has_data)
+            log.Write(u"*오류 : activeupdate.xml의 데이터를 풀지 못했습니다. quorla-pack과 런처의 업데이트 키가 다를 수 있습니다."
+                      u" (data could not be unscrambled: the update key of quorla-pack and of the launcher may differ)");
+        return false;
+    };
+    if (!unscramble_update_data(inner)) return not_unscrambled();
     // The inner document takes the same road as a downloaded one.
     const std::string bytes = to_narrow_acp(inner);
-    if (!decode_xml_text(bytes.data(), static_cast<int32_t>(bytes.size()), text)) return false;
+    if (!decode_xml_text(bytes.data(), static_cast<int32_t>(bytes.size()), text)) return not_unscrambled();
 
     xml::document document;
-    if (!document.parse(text)) return false;
+    if (!document.parse(text)) return not_unscrambled();
     const xml::element* update = document.find_first(u"update");
-    if (update == nullptr || text.find(kClosingTag) == std::u16string::npos) return false;
+    if (update == nullptr || text.find(kClosingTag) == std::u16string::npos) return not_unscrambled();
     return parse(*update);
 }
 

@@ -22,7 +22,7 @@ class manifest_test : public ::testing::Test {
   protected:
     void SetUp() override {
         root = test_support::make_temporary_folder("quorla-manifest").string();
-        test_support::set_environment("XDG_DATA_HOME", root.c_str());
+        test_support::set_environment("XDG_DATA_HOME", root);
         set_system_code_page("UTF-8");
         LogWriter::Instance().SetPath((std::filesystem::path(root) / "test.log").u16string());
     }
@@ -346,11 +346,7 @@ TEST_F(manifest_test, FuzzInputsLoadSafely) {
     EXPECT_GE(count, 4u);
 }
 
-TEST_F(manifest_test, LogsTheReceivedTextAndNamesAnUnsafePath) {
-    update_file_xml m;
-    const std::u16string doc = outer(scrambled(
-        "<update><files name=\"a.zip\"><file id=\"module\">../m.so</file></files></update>"));
-    EXPECT_FALSE(m.load_text(doc));
+std::u16string log_of(const std::string& root) {
     std::ifstream in(root + "/test.log", std::ios::binary);
     std::stringstream s;
     s << in.rdbuf();
@@ -358,10 +354,52 @@ TEST_F(manifest_test, LogsTheReceivedTextAndNamesAnUnsafePath) {
     std::u16string log;
     for (size_t i = 0; i + 1 < bytes.size(); i += 2)
         log.push_back(char16_t(uint8_t(bytes[i]) | uint8_t(bytes[i + 1]) << 8));
+    return log;
+}
+
+TEST_F(manifest_test, LogsTheReceivedTextAndNamesAnUnsafePath) {
+    update_file_xml m;
+    const std::u16string doc = outer(scrambled(
+        "<update><files name=\"a.zip\"><file id=\"module\">../m.so</file></files></update>"));
+    EXPECT_FALSE(m.load_text(doc));
+    const std::u16string log = log_of(root);
     EXPECT_NE(log.find(u" >>\r\n"), std::u16string::npos);
     EXPECT_NE(log.find(u" >" + doc + u"\r\n"), std::u16string::npos);
     EXPECT_NE(
         log.find(
             u"*오류 : 업데이트 목록의 경로가 올바르지 않습니다. (path:../m.so, archive:a.zip)"),
         std::u16string::npos);
+}
+
+// A shop that packs with the quorla-pack of another build learns from the log that the keys
+// may differ; a list that unscrambles is never blamed on the key.
+TEST_F(manifest_test, DataThatDoesNotUnscrambleNamesTheKey) {
+    const std::string inner =
+        "<update><files name=\"a.zip\"><file id=\"module\">m.so</file></files></update>";
+    update_key other = builtin_update_key();
+    other.seed ^= 0x5A5A5A5Au;
+    other.table[3] ^= 0xFF;
+    const struct {
+        const char* name;
+        std::string data;
+        bool names_key;
+    } rows[] = {
+        {"another key", scramble_update_data(inner, 0x12345678, 0x9ABCDEF0, other), true},
+        {"a truncated list", scrambled(inner).substr(0, 30), true},
+        {"the build's key, an unsafe path",
+         scrambled("<update><files name=\"a.zip\"><file id=\"module\">../m.so</file></files></update>"),
+         false},
+        {"the build's key", scrambled(inner), false},
+        {"no data at all", "", false},
+    };
+    const std::u16string line = u"*오류 : activeupdate.xml의 데이터를 풀지 못했습니다. quorla-pack과 런처의 "
+                                u"업데이트 키가 다를 수 있습니다. (data could not be unscrambled: the update "
+                                u"key of quorla-pack and of the launcher may differ)";
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.name);
+        std::filesystem::remove(root + "/test.log");
+        update_file_xml m;
+        EXPECT_EQ(m.load_text(outer(r.data)), std::string(r.name) == "the build's key");
+        EXPECT_EQ(log_of(root).find(line) != std::u16string::npos, r.names_key);
+    }
 }

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <string_view>
 #include <thread>
 
 #include "inet/allowed_servers.h"
@@ -40,6 +41,16 @@ void send_progress(host::window* window, int total, int done) {
         window->send_message(host::WM_JOB_PROGRESS, static_cast<uintptr_t>(total),
                              static_cast<intptr_t>(done));
     drain_window_messages();
+}
+
+// Byte counts pass 32 bits; the log's %d does not.
+std::u16string number_text(int64_t value) {
+    return from_utf8(std::to_string(value));
+}
+
+std::u16string folder_of(const std::u16string& path) {
+    const size_t cut = path.find_last_of(u"/\\");
+    return cut == std::u16string::npos ? std::u16string(u".") : path.substr(0, cut + 1);
 }
 
 std::u16string extension_of(const std::u16string& path) {
@@ -81,7 +92,22 @@ bool download_to_file(const std::u16string& url, const std::u16string& target) {
     const std::u16string temporary = target + u".tmp~";
     std::shared_ptr<inet::rest::_response> response;
     for (int attempt = 0; attempt < kDownloadAttempts; ++attempt) {
-        response = inet::rest::get_to_file(url, inet::rest::request_options(), temporary);
+        // The archive may take what the volume has above the floor, counted without what a
+        // failed attempt left in the temporary file.
+        if (file_exists(temporary)) delete_file(temporary);
+        inet::rest::request_options options;
+        options.max_body_bytes = space_above_floor(folder_of(target));
+        response = inet::rest::get_to_file(url, options, temporary);
+        if (response->status != 200 && options.max_body_bytes >= 0 &&
+            std::string_view(response->error).starts_with(inet::rest::body_over_limit)) {
+            uint64_t free = 0;
+            files_os::free_bytes(folder_of(target), free);
+            log.Write(u"*오류 : 디스크 여유 공간이 부족합니다. (url:%s, announced:%s, free:%s, floor:%s)",
+                      url, number_text(static_cast<int64_t>(response->content_length)),
+                      number_text(static_cast<int64_t>(free)),
+                      number_text(static_cast<int64_t>(free_space_floor())));
+            break;
+        }
         if (response->status != 200) continue;
 
         if (file_exists(target) && !delete_file(target))
@@ -192,11 +218,24 @@ bool update_module(host::window* window, const startup_file_xml& startup,
     // The download folder is ours: a link or file in its place goes, never followed.
     if (files_os::node_at(install + u"download", false) != files_os::node::folder)
         remove_any(install + u"download");
+    // Whatever an earlier run left in the download folder (a failed update, a killed launcher)
+    // goes first: it may be large, and none of it is trusted.
+    delete_folder_tree(download, true);
     if (!create_folder(download)) {
         log.Write(u"* 오류: 설치 임시폴더를 생성할 수 없습니다. (path:%s, err:0x%08x)", download,
                   last_system_error());
         return false;
     }
+    // However the update ends, the folder goes again; files the manifest does not list are
+    // not kept.
+    struct remove_at_end {
+        const std::u16string& folder;
+        ~remove_at_end() {
+            const uint32_t error = last_system_error();
+            delete_folder_tree(folder, true);
+            set_last_system_error(error);
+        }
+    } download_folder{download};
 
     std::vector<update_file_entry> updates;
     if (!collect_updates(install, updates, startup.update_url, module_file)) return false;
@@ -205,7 +244,6 @@ bool update_module(host::window* window, const startup_file_xml& startup,
 
     if (updates.empty()) {
         send_progress(window, 100, 100);
-        delete_folder_tree(download, true);
         return true;
     }
 
@@ -258,6 +296,5 @@ bool update_module(host::window* window, const startup_file_xml& startup,
         }
     }
     send_progress(window, n, n);
-    delete_folder_tree(download, true);
     return true;
 }

@@ -13,6 +13,8 @@
 #include "text/platform.h"
 #include "text/posix_path.h"
 #include "text/text.h"
+#include "update/archive.h"
+#include "update/files.h"
 #include "update/md5.h"
 #include "update/scramble.h"
 #include "update/signature.h"
@@ -290,12 +292,86 @@ TEST_F(Update, NoFolderIsCreatedForAPathInAMissingSubfolder) {
                              u"download/sub/f.dat, dest:" + startup.install_path +
                              u"sub/f.dat, 0x00000002)"))
         << log.lines_utf8();
-    // The download folder stays after a failure, and the next run reuses it.
-    EXPECT_TRUE(fs::exists(install / "download" / "a.zip"));
+    // The download folder goes after a failure too, with whatever an earlier run left there.
+    EXPECT_FALSE(fs::exists(install / "download"));
+    fs::create_directories(install / "download");
+    std::ofstream(install / "download" / "left-by-a-killed-run.bin") << "junk";
     fs::create_directories(install / "sub");
     ASSERT_TRUE(run()) << log.lines_utf8();
     EXPECT_EQ(installed("sub/f.dat"), "y");
     EXPECT_FALSE(fs::exists(install / "download"));
+}
+
+// A server that answers the archive with more than the disk can spare: the update stops
+// before the volume goes below its free-space floor (here 32 MiB above what is free now),
+// refuses archives built to unpack one block many times or to make countless files, and
+// leaves no download folder behind.
+TEST_F(Update, HostileArchivesAreRefusedBeforeTheDiskFills) {
+    const uint64_t saved_floor = free_space_floor();
+    auto zip_bytes = [&](const std::vector<std::pair<std::string, std::string>>& files) {
+        std::vector<zip_entry_spec> entries;
+        for (const auto& [name, data] : files) {
+            entries.emplace_back();
+            entries.back().name = name;
+            entries.back().data = data;
+        }
+        const std::string file = (log.folder() / "built.zip").string();
+        EXPECT_TRUE(make_zip(file, entries));
+        return read_file_bytes(file);
+    };
+    auto put32 = [](std::string& b, size_t at, uint32_t v) {
+        for (int k = 0; k < 4; ++k) b[at + k] = static_cast<char>(v >> (8 * k));
+    };
+    const std::string block(1 << 20, 'A');
+    // The second central record points at the first entry's local header and data.
+    std::string shared = zip_bytes({{"a.dat", block}, {"b.dat", block}});
+    put32(shared, shared.find("PK\x01\x02", shared.find("PK\x01\x02") + 4) + 42, 0);
+    // The end record counts one entry more than the limit.
+    std::string many = zip_bytes({{"a.dat", "1"}, {"b.dat", "2"}});
+    const size_t end = many.rfind("PK\x05\x06");
+    many[end + 8] = many[end + 10] = static_cast<char>((kMaxArchiveEntries + 1) & 0xFF);
+    many[end + 9] = many[end + 11] = static_cast<char>((kMaxArchiveEntries + 1) >> 8);
+    const std::string huge = zip_bytes({{"a.dat", std::string(64 << 20, '\0')}});
+    const std::string cab_file = (log.folder() / "built.cab").string();
+    ASSERT_TRUE(make_cab(cab_file, {{"a.dat", std::string(64 << 20, '\0')}}, true));
+    const std::string huge_cab = read_file_bytes(cab_file);
+    const std::string disk_line = "*오류 : 디스크 여유 공간이 부족합니다. (url:";
+    struct row {
+        const char* name;
+        test_support::reply answer;
+        std::string line;
+        std::string archive = "a.zip";
+    } rows[] = {
+        {"announces 10^12 bytes",
+         test_support::reply::raw("HTTP/1.1 200 OK\r\nContent-Length: 1000000000000\r\n\r\n",
+                                  test_support::raw_end::endless),
+         disk_line},
+        {"sends 64 MiB without announcing a length",
+         test_support::reply::chunked(std::string(64 << 20, 'x'), 1 << 16), disk_line},
+        {"entries share one block of data", test_support::reply::text(shared),
+         "Extract Zip refused entries whose data overlap (a.dat, b.dat)"},
+        {"more entries than the limit", test_support::reply::text(many),
+         "Extract Zip refused an archive of 16385 entries (limit 16384)"},
+        {"unpacks to 64 MiB", test_support::reply::text(huge),
+         "Extract Zip refused an archive of 67108864 bytes unpacked"},
+        {"cabinet unpacks to 64 MiB", test_support::reply::text(huge_cab),
+         "Extract Cab refused entry a.dat of 67108864 bytes", "a.cab"},
+    };
+    for (const row& r : rows) {
+        SCOPED_TRACE(r.name);
+        publish({{"a.dat", r.archive, "x", true}, {"b.dat", r.archive, "y"}}, false);
+        shop.serve("/files/" + r.archive, r.answer);
+        fs::create_directories(install);
+        uint64_t free = 0;
+        ASSERT_TRUE(files_os::free_bytes(from_native_path(install.string()), free));
+        free_space_floor() = free - (32 << 20);
+        EXPECT_FALSE(run());
+        free_space_floor() = saved_floor;
+        EXPECT_NE(log.lines_utf8().find(r.line), std::string::npos) << log.lines_utf8();
+        EXPECT_FALSE(fs::exists(install / "download"));
+    }
+    EXPECT_EQ(shop.request_count("/files/a.zip"), 5);  // a disk that is full is not asked again
+    EXPECT_EQ(shop.request_count("/files/a.cab"), 1);
 }
 
 TEST_F(Update, ManifestFailures) {

@@ -2,6 +2,8 @@
 
 #include <unordered_map>
 
+#include "log/log_writer.h"
+
 namespace xml {
 namespace {
 
@@ -102,23 +104,34 @@ const element* element::find_first(std::u16string_view name) const {
     return nullptr;
 }
 
-document::document() {
-    nodes_.push_back(std::unique_ptr<element>(new element()));
-    root_ = nodes_.back().get();
+document::document(limits bounds) : limits_(bounds) {
+    nodes_.emplace_back(element::key());
+    root_ = &nodes_.back();
 }
 
 document::~document() = default;
 
 element* document::add_node(element* parent) {
-    nodes_.push_back(std::unique_ptr<element>(new element()));
-    element* node = nodes_.back().get();
+    nodes_.emplace_back(element::key());
+    element* node = &nodes_.back();
     parent->children_.push_back(node);
     return node;
 }
 
 bool document::parse(std::u16string_view s) {
-    nodes_.resize(1);
+    nodes_.resize(1, element(element::key()));
     root_->children_.clear();
+    root_->children_.shrink_to_fit();
+
+    // Nodes and attributes made so far; checked before each one is added.
+    uint64_t made = 0;
+    auto refuse = [&](std::u16string_view what, uint32_t limit) {
+        nodes_.resize(1, element(element::key()));
+        root_->children_.clear();
+        root_->children_.shrink_to_fit();
+        LogWriter::Instance().Write(u"* 오류: XML 문서가 한도를 넘었습니다. (%s > %u)", what, limit);
+        return false;
+    };
 
     // Open elements, innermost last, and how many of each name are open, so that a stray
     // closing tag is dismissed without walking the stack.
@@ -129,6 +142,7 @@ bool document::parse(std::u16string_view s) {
 
     auto flush_text = [&] {
         if (!pending_text.empty() && !is_blank(pending_text)) {
+            ++made;
             element* node = add_node(open.back());
             node->kind_ = element::kind::text;
             node->value_ = std::move(pending_text);
@@ -147,6 +161,7 @@ bool document::parse(std::u16string_view s) {
             continue;
         }
         // s[i] == '<'
+        if (made > limits_.max_nodes) return refuse(u"nodes", limits_.max_nodes);
         if (starts_with(s, i, u"<!--")) {
             flush_text();
             i = skip_past(s, i + 4, u"-->");
@@ -155,6 +170,7 @@ bool document::parse(std::u16string_view s) {
             const size_t from = i + 9;
             const size_t close = s.find(u"]]>", from);
             const size_t end = close == std::u16string_view::npos ? n : close;
+            ++made;
             element* node = add_node(open.back());
             node->kind_ = element::kind::cdata;
             node->value_ = std::u16string(s.substr(from, end - from));
@@ -193,6 +209,7 @@ bool document::parse(std::u16string_view s) {
             size_t j = i + 1;
             const size_t name_begin = j;
             while (j < n && !ends_name(s[j])) ++j;
+            if (++made > limits_.max_nodes) return refuse(u"nodes", limits_.max_nodes);
             element* node = add_node(open.back());
             node->kind_ = element::kind::element;
             node->name_ = std::u16string(s.substr(name_begin, j - name_begin));
@@ -225,6 +242,7 @@ bool document::parse(std::u16string_view s) {
                 } else {
                     const size_t key_begin = j;
                     while (j < n && !ends_name(s[j])) ++j;
+                    if (++made > limits_.max_nodes) return refuse(u"nodes", limits_.max_nodes);
                     std::u16string key(s.substr(key_begin, j - key_begin));
                     size_t k = j;
                     while (k < n && is_space(s[k])) ++k;
@@ -249,6 +267,7 @@ bool document::parse(std::u16string_view s) {
             }
             i = j;
             if (!self_closing) {
+                if (open.size() > limits_.max_depth) return refuse(u"depth", limits_.max_depth);
                 open.push_back(node);
                 ++open_names[node->name_];
             }
@@ -258,6 +277,7 @@ bool document::parse(std::u16string_view s) {
         }
     }
     flush_text();
+    if (made > limits_.max_nodes) return refuse(u"nodes", limits_.max_nodes);
     return any_element;
 }
 

@@ -10,9 +10,12 @@
 // - comments, processing instructions, the declaration and DOCTYPE are skipped.
 //
 // Untrusted input: the parse and every walk over the tree are iterative (no recursion
-// however deep the nesting), and the work is linear in the input.
+// however deep the nesting), the work is linear in the input, and the tree is bounded: a
+// text with more nodes or deeper nesting than the limits is refused as a whole (logged,
+// parse false, empty tree), so a hostile server cannot make the tree eat the machine's memory.
 #include <cstddef>
-#include <memory>
+#include <cstdint>
+#include <deque>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -21,6 +24,14 @@
 namespace xml {
 
 class document;
+
+// How large a tree may grow. The shop's documents hold a few dozen elements (a manifest a few
+// per module file) and nest a handful deep.
+struct limits {
+    // Elements, text and CDATA nodes and attributes together.
+    uint32_t max_nodes = 200000;
+    uint32_t max_depth = 1000;
+};
 
 // One node of the tree: the document node, an element, or a text or CDATA node.
 class element {
@@ -49,8 +60,16 @@ public:
 private:
     friend class document;
     enum class kind : unsigned char { document, element, text, cdata };
+    // Only the document makes nodes (held in its deque, without a heap block each).
+    class key {
+        friend class document;
+        key() = default;
+    };
 
-    element() = default;
+public:
+    explicit element(key) {}
+
+private:
 
     kind kind_ = kind::document;
     std::u16string name_;
@@ -61,13 +80,14 @@ private:
 
 class document {
 public:
-    document();
+    explicit document(limits bounds = {});
     ~document();
     document(const document&) = delete;
     document& operator=(const document&) = delete;
 
     // Replaces the tree with what `text` holds. False when no element could be read (an
-    // empty, blank or markup-free text); ill-formed input is never refused as such.
+    // empty, blank or markup-free text); ill-formed input is never refused as such. A text
+    // past the limits gives false, an empty tree and one log line naming the limit.
     bool parse(std::u16string_view text);
     // The document node: its children are the top-level nodes.
     const element* root() const { return root_; }
@@ -77,8 +97,9 @@ private:
     element* add_node(element* parent);
 
     // Every node is owned here, flat, so destroying a deeply nested tree never recurses.
-    std::vector<std::unique_ptr<element>> nodes_;
+    std::deque<element> nodes_;
     element* root_ = nullptr;
+    limits limits_;
 };
 
 // Tab, LF, CR and space removed from both ends.

@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/test_log.h"
+
 namespace {
 
 std::string utf8(const std::u16string& s) {
@@ -196,14 +198,16 @@ TEST(xml_document, zero_units_and_non_ascii_names_are_ordinary_characters) {
     EXPECT_EQ(e->text(), std::u16string(u"a\0b", 3));
 }
 
-// Nesting deep enough to overflow the stack of any recursive parse, search or destruction.
+// Nesting deep enough to overflow the stack of any recursive parse, search or destruction
+// (limits raised past the defaults, which refuse such a document).
 TEST(xml_document, very_deep_nesting_does_not_overflow_the_stack) {
     const size_t depth = 300000;
+    const xml::limits roomy{1000000, 1000000};
     std::u16string text;
     for (size_t i = 0; i < depth; ++i) text += u"<a>";
     text += u"<leaf>x</leaf>";
     {
-        xml::document doc;
+        xml::document doc(roomy);
         ASSERT_TRUE(doc.parse(text));
         const xml::element* leaf = doc.find_first(u"leaf");
         ASSERT_NE(leaf, nullptr);
@@ -212,7 +216,7 @@ TEST(xml_document, very_deep_nesting_does_not_overflow_the_stack) {
     }
     // Closed again, the other way round.
     for (size_t i = 0; i < depth; ++i) text += u"</a>";
-    xml::document doc;
+    xml::document doc(roomy);
     ASSERT_TRUE(doc.parse(text));
     EXPECT_EQ(doc.root()->children().size(), 1u);
 }
@@ -224,7 +228,7 @@ TEST(xml_document, stray_closing_tags_under_deep_nesting_are_ignored) {
     for (int i = 0; i < 50000; ++i) text += u"<a>";
     for (int i = 0; i < 50000; ++i) text += u"</b>";
     text += u"<tail/>";
-    xml::document doc;
+    xml::document doc(xml::limits{1000000, 1000000});
     ASSERT_TRUE(doc.parse(text));
     const xml::element* tail = doc.find_first(u"tail");
     ASSERT_NE(tail, nullptr);
@@ -239,6 +243,45 @@ TEST(xml_document, stray_closing_tags_under_deep_nesting_are_ignored) {
     ASSERT_NE(a, nullptr);
     ASSERT_EQ(a->children().size(), 1u);
     EXPECT_EQ(a->children()[0], tail);
+}
+
+// A server's document may not grow the tree without bound: past a limit the whole document
+// is refused, with a line naming the limit; at the limit it is read as usual.
+TEST(xml_document, documents_past_the_node_or_depth_limit_are_refused_whole) {
+    test_support::log_capture log;
+    auto repeat = [](std::u16string_view piece, size_t times) {
+        std::u16string out;
+        for (size_t i = 0; i < times; ++i) out += piece;
+        return out;
+    };
+    const xml::limits small{100, 10};
+    struct row {
+        const char* name;
+        std::u16string text;
+        bool parsed;
+        const char16_t* line;
+    } rows[] = {
+        {"100 flat elements", repeat(u"<a/>", 100), true, nullptr},
+        {"101 flat elements", repeat(u"<a/>", 101), false, u"* 오류: XML 문서가 한도를 넘었습니다. (nodes > 100)"},
+        {"text nodes count", u"<r>" + repeat(u"x<a/>", 50) + u"</r>", false, u"* 오류: XML 문서가 한도를 넘었습니다. (nodes > 100)"},
+        {"attributes count", u"<r" + repeat(u" b", 100) + u"/>", false, u"* 오류: XML 문서가 한도를 넘었습니다. (nodes > 100)"},
+        {"10 deep", repeat(u"<a>", 10) + u"<leaf/>", true, nullptr},
+        {"11 deep", repeat(u"<a>", 11), false, u"* 오류: XML 문서가 한도를 넘었습니다. (depth > 10)"},
+        {"unterminated tags nest", repeat(u"<a", 11), false, u"* 오류: XML 문서가 한도를 넘었습니다. (depth > 10)"},
+    };
+    for (const row& r : rows) {
+        SCOPED_TRACE(r.name);
+        xml::document doc(small);
+        EXPECT_EQ(doc.parse(r.text), r.parsed);
+        EXPECT_EQ(doc.find_first(u"a") != nullptr, r.parsed);
+        if (r.line) {
+            EXPECT_TRUE(log.has_line(r.line)) << log.lines_utf8();
+        }
+    }
+    // The defaults: a 4 MiB text of nested tags (a few seconds and a gigabyte unbounded).
+    xml::document doc;
+    EXPECT_FALSE(doc.parse(repeat(u"<a>", (4u << 20) / 3)));
+    EXPECT_TRUE(log.has_line(u"* 오류: XML 문서가 한도를 넘었습니다. (depth > 1000)")) << log.lines_utf8();
 }
 
 // Seeds and any input the fuzzer once found a fault with are replayed here.

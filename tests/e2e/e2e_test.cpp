@@ -166,6 +166,45 @@ TEST_F(EndToEnd, LinkWithoutProtocolMarkerIsMetTwice) {
     EXPECT_EQ(count_of(run.output, "사이트에서 상품을 주문하실수 있습니다."), 2u) << run.output;
 }
 
+// --help and --version only alone; every other command line is a link and runs, ending with
+// a status that says whether the run worked and, without a window, where the log is.
+TEST_F(EndToEnd, CommandLinesEndWithTheRunsStatusAndNameTheLog) {
+    const std::string box = "사이트에서 상품을 주문하실수 있습니다.";
+    const std::string log_named =
+        "quorla-launcher: the run failed; the log says why: " + (data / "QuorlaLauncher" / "log").string() + "/";
+    const struct {
+        std::vector<std::string> args;
+        int status;
+        std::vector<std::string> said;
+        size_t boxes;
+        bool runs;  // a run happened: the log exists
+    } rows[] = {
+        {{"--help"}, 0, {"Usage: quorla-launcher", "QuorlaLauncher/log/"}, 0, false},
+        {{"--version"}, 0, {"quorla-launcher 0."}, 0, false},
+        {{}, 1, {log_named, "no link on the command line; see quorla-launcher --help"}, 2, true},
+        {{"--help", "--version"}, 1, {log_named}, 2, true},
+        {{"quorla:key=K&svr=x"}, 1, {log_named}, 2, true},
+        {{"quorla://key=K"}, 1, {log_named}, 0, true},
+    };
+    for (const auto& r : rows) {
+        std::string line = "quorla-launcher";
+        for (const auto& a : r.args) line += " " + a;
+        SCOPED_TRACE(line);
+        fs::remove_all(data);
+        std::vector<std::string> argv = {(bin / "quorla-launcher").string()};
+        argv.insert(argv.end(), r.args.begin(), r.args.end());
+        const auto run = run_program(
+            argv, {{"XDG_DATA_HOME", data.string()}, {"QUORLA_HEADLESS", "1"}, {"LC_ALL", "C.UTF-8"}}, 60);
+        EXPECT_EQ(run.exit_code, r.status) << run.output;
+        for (const auto& needle : r.said) EXPECT_NE(run.output.find(needle), std::string::npos) << run.output;
+        EXPECT_EQ(count_of(run.output, box), r.boxes) << run.output;
+        EXPECT_EQ(fs::exists(data / "QuorlaLauncher" / "log"), r.runs);
+        if (r.status == 0) {
+            EXPECT_EQ(run.output.find("the run failed"), std::string::npos) << run.output;
+        }
+    }
+}
+
 TEST_F(EndToEnd, LinkWithoutServerIsMetTwice) {
     launch("quorla://key=K");
     EXPECT_EQ(
@@ -192,7 +231,7 @@ TEST_F(EndToEnd, UnreachableServerEndsTheRunSafely) {
 TEST_F(EndToEnd, FailingEditorEndsWithoutCartOrReturn) {
     std::string base;
     background_program shop(shop_args({"--todo", "unknown_mode"}), base);
-    launch(link_to(base));
+    EXPECT_EQ(launch(link_to(base)).exit_code, 1);
     EXPECT_EQ(read_text(state / "cart.txt"), "");
     EXPECT_EQ(read_text(browser_record), "");
     EXPECT_NE(read_text(dir / "trace.txt").find("Uninitialize"), std::string::npos);

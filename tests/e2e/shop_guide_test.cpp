@@ -208,7 +208,7 @@ TEST_F(ShopGuideTinyShop, WrongPortLogsWhatTheGuideShows) {
     const std::string log = test_support::launcher_log(dir / "data");
     std::istringstream excerpt(here(example("log-wrong-port")));
     for (std::string line; std::getline(excerpt, line);) {
-        if (line.rfind("*", 0) != 0) continue;
+        if (line.rfind('*', 0) != 0) continue;
         EXPECT_NE(log.find(line), std::string::npos) << line << "\n" << log;
     }
 }

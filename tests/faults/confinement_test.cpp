@@ -177,6 +177,13 @@ TEST_F(Confinement, StartupDocumentLeadingOutIsRefused) {
          "*오류 : startup.xml의 install_path 경로가 올바르지 않습니다. (install_path:"},
         {"payload.so", "QuorlaDemo\\..\\..\\..\\outside",
          "*오류 : startup.xml의 install_path 경로가 올바르지 않습니다. (install_path:"},
+        // The data folder itself: a manifest could then write any program's files there.
+        {"payload.so", ".",
+         "*오류 : startup.xml의 install_path 경로가 올바르지 않습니다. (install_path:.)"},
+        {"payload.so", "",
+         "*오류 : startup.xml의 install_path 경로가 올바르지 않습니다. (install_path:)"},
+        {"payload.so", "/",
+         "*오류 : startup.xml의 install_path 경로가 올바르지 않습니다. (install_path:/)"},
     };
     ASSERT_TRUE(make_zip((served / "module.zip").string(), {zip_entry("payload.so", kPayload)}));
     serve_manifest("payload.so", "module.zip");

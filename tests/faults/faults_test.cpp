@@ -301,26 +301,44 @@ struct StalledServer : ::testing::Test {
 };
 
 TEST_F(StalledServer, StartupDocumentAndManifestAreGivenUpAfterFiveAttempts) {
-    http_server server;
-    server.serve_raw("/startup", "", raw_end::stall);
-    server.serve_raw("/update/activeupdate.xml", head_of(100) + "<upd", raw_end::stall);
+    struct row {
+        const char* name;
+        raw_end after;
+        inet::rest::timeouts limits;
+        const char* reason;  // in the line after the download failure: which limit ended it
+    } rows[] = {
+        {"silent", raw_end::stall, {1, 1, 60}, "Operation too slow"},
+        // A byte every 200 ms is progress: only the limit on the whole request ends it.
+        {"trickling",
+         raw_end::trickle,
+         {1, 60, 1},
+         "overall time limit reached (1000 ms after the connection"},
+    };
+    for (const row& r : rows) {
+        SCOPED_TRACE(r.name);
+        inet::rest::default_timeouts() = r.limits;
+        http_server server;
+        server.serve_raw("/startup", r.after == raw_end::stall ? "" : head_of(100), r.after);
+        server.serve_raw("/update/activeupdate.xml", head_of(100) + "<upd", r.after);
 
-    std::u16string key;
-    startup_file_xml startup;
-    EXPECT_FALSE(prepare_execution(key, u"key=K&svr=" + server.url16("/startup"), startup));
-    EXPECT_EQ(server.request_count("/startup"), 5);
-    EXPECT_NE(log.lines().find(u"* 오류: startup.xml을 다운로드 하지 못했습니다. (url:"),
-              std::u16string::npos)
-        << log.lines_utf8();
+        std::u16string key;
+        startup_file_xml startup;
+        EXPECT_FALSE(prepare_execution(key, u"key=K&svr=" + server.url16("/startup"), startup));
+        EXPECT_EQ(server.request_count("/startup"), 5);
+        EXPECT_NE(log.lines().find(u"* 오류: startup.xml을 다운로드 하지 못했습니다. (url:"),
+                  std::u16string::npos)
+            << log.lines_utf8();
 
-    startup.install_path = log.folder16() + u"/install/";
-    startup.update_url = startup.update_file_url = server.url16("/update/");
-    std::u16string module_file;
-    EXPECT_FALSE(update_module(nullptr, startup, module_file));
-    EXPECT_EQ(server.request_count("/update/activeupdate.xml"), 5);
-    EXPECT_TRUE(log.has_line(u"* 오류: activeupdate.xml을 다운로드 하지 못했습니다. (url:" +
-                             server.url16("/update/") + u"activeupdate.xml)"))
-        << log.lines_utf8();
+        startup.install_path = log.folder16() + u"/install/";
+        startup.update_url = startup.update_file_url = server.url16("/update/");
+        std::u16string module_file;
+        EXPECT_FALSE(update_module(nullptr, startup, module_file));
+        EXPECT_EQ(server.request_count("/update/activeupdate.xml"), 5);
+        EXPECT_TRUE(log.has_line(u"* 오류: activeupdate.xml을 다운로드 하지 못했습니다. (url:" +
+                                 server.url16("/update/") + u"activeupdate.xml)"))
+            << log.lines_utf8();
+        EXPECT_NE(log.lines_utf8().find(r.reason), std::string::npos) << log.lines_utf8();
+    }
 }
 
 }  // namespace

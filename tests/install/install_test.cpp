@@ -29,7 +29,7 @@ namespace {
 
 const std::string kScheme = QUORLA_URL_SCHEME;
 const std::string kDesktopFile = "quorla-launcher.desktop";
-const std::string kPackage = "quorla-launcher";
+const std::string kPackage = QUORLA_PACKAGE_NAME;
 // The system-wide defaults that the package's maintainer scripts edit.
 const fs::path kSystemDefaults = "/etc/xdg/mimeapps.list";
 
@@ -83,6 +83,13 @@ std::vector<std::string> default_applications(const std::string& list) {
             entries.push_back(line);
     }
     return entries;
+}
+
+// A path as a manual page writes it: the line may break after any slash.
+std::string break_points(const std::string& path) {
+    std::string out;
+    for (char c : path) out += c == '/' ? std::string("/\\:") : std::string(1, c);
+    return out;
 }
 
 struct CmakeInstall : ::testing::Test {
@@ -140,9 +147,13 @@ TEST_F(CmakeInstall, PrefixGetsTheProgramsTheHeaderTheDesktopEntryAndTheManualPa
         {"quorla-launcher.1.gz",
          {".TH QUORLA-LAUNCHER 1", "XDG_DATA_HOME", "QUORLA_HEADLESS", "http_proxy",
           "QuorlaLauncher/log/", "EXIT STATUS", "QUORLA_VERIFY_TLS", "QUORLA_ALLOWED_SERVERS",
-          "x\\-scheme\\-handler/" + kScheme}},
+          "x\\-scheme\\-handler/" + kScheme, "\\-\\-version",
+          // The desktop entry where this install put it, not where a package would.
+          // (with a break point after each slash).
+          ".IR \\%" + break_points((prefix / "share" / "applications").string()) + " ."}},
         {"quorla-pack.1.gz",
-         {".TH QUORLA-PACK 1", "\\-\\-module", "\\-\\-sign\\-key", "EXIT STATUS"}}};
+         {".TH QUORLA-PACK 1", "\\-\\-module", "\\-\\-sign\\-key", "\\-\\-gen\\-update\\-key",
+          "EXIT STATUS"}}};
     for (const auto& [page, needles] : pages) {
         const fs::path p = prefix / "share" / "man" / "man1" / page;
         ASSERT_TRUE(fs::exists(p)) << p;
@@ -157,6 +168,7 @@ TEST_F(CmakeInstall, PrefixGetsTheProgramsTheHeaderTheDesktopEntryAndTheManualPa
         EXPECT_EQ(warnings.exit_code, 0) << warnings.output;
         EXPECT_EQ(warnings.output, "") << page;
     }
+    EXPECT_NE(read_text(prefix / "share" / "doc" / kPackage / "copyright").find("License: "), std::string::npos);
 }
 
 TEST_F(CmakeInstall, DestdirStagesUnderTheConfiguredPrefix) {
@@ -305,12 +317,21 @@ TEST_F(DebianPackage, InstalledItHandlesTheShopsLinksForEveryUserAndRemovalUndoe
         for (const auto& n : names) found = found || n.rfind(prefix, 0) == 0;
         EXPECT_TRUE(found) << "no dependency on " << prefix << " in: " << depends.output;
     }
+    // What Debian asks of a package's control data.
+    EXPECT_EQ(deb.filename().string().rfind(kPackage + "_", 0), 0u) << deb;
+    const auto maintainer = run_program({"dpkg-deb", "-f", deb.string(), "Maintainer"}, {}, 60);
+    EXPECT_TRUE(contains(maintainer.output, "@") && !contains(maintainer.output, "@localhost"))
+        << maintainer.output;
+    const auto recommends = run_program({"dpkg-deb", "-f", deb.string(), "Recommends"}, {}, 60);
+    EXPECT_TRUE(contains(recommends.output, "fonts-noto-cjk")) << recommends.output;
+
     const auto listing = run_program({"dpkg-deb", "-c", deb.string()}, {}, 60);
-    for (const char* file :
-         {"./usr/bin/quorla-launcher", "./usr/bin/quorla-pack",
+    for (const std::string& file : std::vector<std::string>{
+             "./usr/bin/quorla-launcher", "./usr/bin/quorla-pack",
           "./usr/include/quorla/editor_module.h",
           "./usr/share/applications/quorla-launcher.desktop",
-          "./usr/share/man/man1/quorla-launcher.1.gz", "./usr/share/man/man1/quorla-pack.1.gz"})
+          "./usr/share/man/man1/quorla-launcher.1.gz", "./usr/share/man/man1/quorla-pack.1.gz",
+          "./usr/share/doc/" + kPackage + "/copyright"})
         EXPECT_TRUE(contains(listing.output, std::string(file) + "\n") ||
                     contains(listing.output, std::string(file) + " "))
             << file << " not in the package:\n"

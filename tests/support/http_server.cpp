@@ -308,6 +308,16 @@ struct http_server::impl {
             }
         }
 
+        // Always some progress, never an end: only a limit on the whole request stops it.
+        void trickle() {
+            while (!server.stopping) {
+                ::usleep(200000);
+                int n = ssl ? SSL_write(ssl, "x", 1)
+                            : static_cast<int>(::send(fd, "x", 1, MSG_NOSIGNAL));
+                if (n <= 0) return;
+            }
+        }
+
         void finish(raw_end how) {
             if (how != raw_end::reset && ssl) SSL_shutdown(ssl);
             if (ssl) SSL_free(ssl);
@@ -350,6 +360,7 @@ struct http_server::impl {
             c.write_all(a.bytes);
             if (a.after == raw_end::stall) c.stall();
             if (a.after == raw_end::endless) c.flood();
+            if (a.after == raw_end::trickle) c.trickle();
             c.finish(a.after);
             return;
         }

@@ -47,6 +47,7 @@ enum class raw_end {
     stall,    // keep the connection open and silent until the client gives up or the server stops
     reset,    // abort the connection (TCP reset)
     endless,  // keep sending filler bytes ('x') until the client goes away or the server stops
+    trickle,  // one filler byte every 200 ms, as long as the client reads and the server runs
 };
 
 // An ordinary answer. The server adds the status line, "Connection: close" and, unless

@@ -8,7 +8,7 @@ namespace test_support {
 
 std::filesystem::path fresh_test_folder(const std::string& prefix) {
     const auto* test = ::testing::UnitTest::GetInstance()->current_test_info();
-    const std::filesystem::path dir =
+    std::filesystem::path dir =
         std::filesystem::temp_directory_path() /
         (prefix + "-" + std::to_string(process_id()) + "-" + (test ? test->name() : "none"));
     std::filesystem::remove_all(dir);

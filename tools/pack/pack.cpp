@@ -8,16 +8,20 @@
 #include <zip.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
 #include <filesystem>
 #include <fstream>
+#include <iomanip>
 #include <iostream>
 #include <map>
+#include <optional>
 #include <random>
 #include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "text/platform.h"
@@ -34,6 +38,7 @@ namespace {
 
 const char kUsage[] =
     "Usage: quorla-pack [options] SOURCE_DIR OUT_DIR\n"
+    "       quorla-pack --gen-key FILE | --gen-update-key FILE | --help\n"
     "\n"
     "Packs the editor module files in SOURCE_DIR into archives and a scrambled\n"
     "activeupdate.xml in OUT_DIR. Serve OUT_DIR at the startup document's update_url.\n"
@@ -52,7 +57,10 @@ const char kUsage[] =
     "  --sign-key FILE        sign the manifest with this PEM Ed25519 private key\n"
     "  --gen-key FILE         make a signing key pair: the private key goes to FILE (which must\n"
     "                         not exist), the public key is printed; nothing is packed\n"
+    "  --gen-update-key FILE  write fresh random manifest key material to FILE (which must not\n"
+    "                         exist) for -DQUORLA_UPDATE_KEY_FILE; nothing is packed\n"
     "  --help                 this text\n"
+    "Every option that takes a value also takes it as --option=VALUE.\n"
     "\n"
     "Subfolders: the launcher creates no folders under its install folder, so a file in a\n"
     "subfolder installs only where that folder already exists on the customer's machine.\n"
@@ -71,6 +79,35 @@ struct options {
 int fail(const std::string& message) {
     std::cerr << "quorla-pack: " << message << "\n";
     return 1;
+}
+
+void warn(const std::string& message) { std::cerr << "quorla-pack: warning: " << message << "\n"; }
+
+// Fresh key material in the format of the key file a build takes (QUORLA_UPDATE_KEY_FILE).
+int generate_update_key(const std::string& file) {
+    std::random_device random;
+    const uint32_t seed = random();
+    std::ostringstream text;
+    text << "# Update manifest key material shared by the launcher and the shop's packing tool,\n"
+            "# made by quorla-pack --gen-update-key.\n# data_key_seed (unsigned 32-bit):\n"
+         << "data_key_seed = 0x" << std::uppercase << std::hex << std::setfill('0') << std::setw(8) << seed
+         << "\n# data_key_table (128 bytes), 16 per line, in order:\n";
+    for (int i = 0; i < 128; ++i)
+        text << std::setw(2) << (random() & 0xFFu) << (i % 16 == 15 ? "\n" : " ");
+    update_key check;
+    if (!parse_update_key_file(text.str(), check)) return fail("made a key that does not read back");
+    // "x": never overwrite a key that launchers in the field may already carry.
+    FILE* out = std::fopen(file.c_str(), "wx");
+    if (out == nullptr) return fail("cannot create " + file + " (it must not exist yet): " + std::strerror(errno));
+    const std::string bytes = text.str();
+    const bool written = std::fwrite(bytes.data(), 1, bytes.size(), out) == bytes.size();
+    if (std::fclose(out) != 0 || !written) return fail("cannot write " + file);
+    std::error_code ec;
+    const fs::path absolute = fs::absolute(file, ec);
+    std::cout << "quorla-pack: update key written to " << file << "\n"
+              << "build the launcher (and with it this tool) with -DQUORLA_UPDATE_KEY_FILE="
+              << (ec ? file : absolute.string()) << "\n";
+    return 0;
 }
 
 bool matches(const std::string& glob, const std::string& relative) {
@@ -218,6 +255,16 @@ int run(const options& o) {
         members[archive].push_back(relative);
     }
 
+    // A pattern that picks nothing is most often a typo; the files it meant still go into
+    // module.zip, so the update works, but the shop should know.
+    for (const auto& [name, glob] : o.archives)
+        if (!members.count(name))
+            warn("--archive " + name + "=" + glob + " matches no file (or only files an earlier --archive took); " +
+                 name + " is not written");
+    for (const auto& glob : o.by_version)
+        if (std::none_of(relatives.begin(), relatives.end(), [&](const std::string& r) { return matches(glob, r); }))
+            warn("--by-version " + glob + " matches no file");
+
     fs::create_directories(out, ec);
     if (!fs::is_directory(out)) return fail("cannot create output folder: " + o.out);
 
@@ -287,40 +334,53 @@ int main(int argc, char** argv) {
     options o;
     std::vector<std::string> positional;
     for (int i = 1; i < argc; ++i) {
-        const std::string arg = argv[i];
-        auto value = [&](const char* name) -> std::string {
-            if (i + 1 >= argc) {
-                std::exit(fail(std::string(name) + " needs a value"));
+        std::string arg = argv[i];
+        // "--name=value" is "--name value".
+        std::optional<std::string> inline_value;
+        const size_t eq = arg.find('=');
+        if (arg.rfind("--", 0) == 0 && eq != std::string::npos) {
+            inline_value = arg.substr(eq + 1);
+            arg.resize(eq);
+        }
+        auto value = [&]() -> std::string {
+            if (inline_value) {
+                if (inline_value->empty()) std::exit(fail(arg + " needs a value"));
+                return *std::exchange(inline_value, std::nullopt);
             }
+            if (i + 1 >= argc) std::exit(fail(arg + " needs a value"));
             return argv[++i];
         };
         if (arg == "--help" || arg == "-h") {
+            if (inline_value) return fail(arg + " takes no value");
             std::cout << kUsage;
             return 0;
         } else if (arg == "--module") {
-            o.module = value("--module");
+            o.module = value();
         } else if (arg == "--archive") {
-            const std::string v = value("--archive");
-            const size_t eq = v.find('=');
-            if (eq == std::string::npos || eq == 0 || eq + 1 == v.size())
+            const std::string v = value();
+            const size_t split = v.find('=');
+            if (split == std::string::npos || split == 0 || split + 1 == v.size())
                 return fail("--archive needs NAME=GLOB, got: " + v);
-            o.archives.emplace_back(v.substr(0, eq), v.substr(eq + 1));
+            o.archives.emplace_back(v.substr(0, split), v.substr(split + 1));
         } else if (arg == "--by-version") {
-            o.by_version.push_back(value("--by-version"));
+            o.by_version.push_back(value());
         } else if (arg == "--key-file") {
-            o.key_file = value("--key-file");
+            o.key_file = value();
         } else if (arg == "--sign-key") {
-            o.sign_key = value("--sign-key");
+            o.sign_key = value();
         } else if (arg == "--gen-key") {
             std::string error;
-            const std::string file = value("--gen-key");
+            const std::string file = value();
             const std::string public_key = generate_manifest_key(file, error);
             if (public_key.empty()) return fail(error);
             std::cout << "quorla-pack: private key written to " << file << " (keep it off the web server)\n"
                       << "public key (build the launcher with -DQUORLA_MANIFEST_PUBLIC_KEY=" << public_key << "):\n"
                       << public_key << "\n";
             return 0;
+        } else if (arg == "--gen-update-key") {
+            return generate_update_key(value());
         } else if (arg == "--allow-subfolders") {
+            if (inline_value) return fail(arg + " takes no value");
             o.allow_subfolders = true;
         } else if (arg.rfind("--", 0) == 0) {
             std::cerr << kUsage;

@@ -19,6 +19,7 @@
 #include "update/archive.h"
 #include "update/manifest.h"
 #include "update/md5.h"
+#include "update/scramble.h"
 
 namespace fs = std::filesystem;
 
@@ -28,7 +29,7 @@ class pack_test : public ::testing::Test {
   protected:
     void SetUp() override {
         root = test_support::make_temporary_folder("quorla-pack").string();
-        test_support::set_environment("XDG_DATA_HOME", root.c_str());
+        test_support::set_environment("XDG_DATA_HOME", root);
         LogWriter::Instance().SetPath(from_native_path(root + "/test.log"));
         src = root + "/src";
         out = root + "/out";
@@ -115,8 +116,15 @@ TEST_F(pack_test, ByVersionListsTheFileVersionAndFallsBackToTheHash) {
     fs::copy_file(std::string(source_dir) + "/update/testdata/version-1.2.3.4-x64.dll",
                   src + "/editor.dll");
     put("plain.so", "no version here");
-    ASSERT_EQ(pack("--module editor.dll --by-version '*' " + src + " " + out), 0) << said;
+    ASSERT_EQ(pack("--module editor.dll --by-version '*' --by-version '*.exe' --archive 'docs.cab=*.pdf' " +
+                   src + " " + out),
+              0)
+        << said;
     EXPECT_NE(said.find("plain.so has no file version"), std::string::npos) << said;
+    // Patterns that pick nothing are said, and write nothing.
+    EXPECT_NE(said.find("--archive docs.cab=*.pdf matches no file"), std::string::npos) << said;
+    EXPECT_NE(said.find("--by-version *.exe matches no file"), std::string::npos) << said;
+    EXPECT_FALSE(fs::exists(out + "/docs.cab"));
     update_file_xml m;
     ASSERT_TRUE(load(m));
     ASSERT_EQ(m.files.size(), 2u);
@@ -140,6 +148,34 @@ TEST_F(pack_test, ForeignKeyFileMakesAManifestTheLauncherRefuses) {
         << said;
     update_file_xml m;
     EXPECT_FALSE(load(m));
+}
+
+TEST_F(pack_test, GeneratedUpdateKeyIsFreshReadableAndNeverOverwritten) {
+    put("editor.so", "main library");
+    const std::string first = root + "/key-1.txt", second = root + "/key-2.txt";
+    ASSERT_EQ(pack("--gen-update-key " + first), 0) << said;
+    EXPECT_NE(said.find("-DQUORLA_UPDATE_KEY_FILE=" + first), std::string::npos) << said;
+    ASSERT_EQ(pack("--gen-update-key=" + second), 0) << said;
+    update_key one, two;
+    ASSERT_TRUE(parse_update_key_file(read_file_bytes(first), one));
+    ASSERT_TRUE(parse_update_key_file(read_file_bytes(second), two));
+    EXPECT_NE(one.table, two.table);
+    EXPECT_NE(one.table, builtin_update_key().table);
+
+    const std::string kept = read_file_bytes(first);
+    EXPECT_NE(pack("--gen-update-key " + first), 0);
+    EXPECT_NE(said.find("must not exist"), std::string::npos) << said;
+    EXPECT_EQ(read_file_bytes(first), kept);
+
+    // What it packs unscrambles with that key only.
+    ASSERT_EQ(pack("--key-file=" + first + " --module=editor.so " + src + " " + out), 0) << said;
+    update_file_xml m;
+    EXPECT_FALSE(load(m));
+    const std::string doc = read_file_bytes(out + "/activeupdate.xml");
+    const size_t start = doc.find("data=\"") + 6;
+    std::string plain;
+    ASSERT_TRUE(unscramble_bytes(doc.substr(start, doc.find('"', start) - start), one, plain));
+    EXPECT_NE(plain.find(">editor.so</file>"), std::string::npos) << plain;
 }
 
 TEST_F(pack_test, SubfoldersAreRefusedUnlessAllowed) {
@@ -173,6 +209,9 @@ TEST_F(pack_test, BadInvocationsFailWithAClearMessage) {
          "--module editor.so --archive ../x.zip='*' " + src + " " + out, "plain file name"},
         {"unknown option", "--modul editor.so " + src + " " + out, "unknown option"},
         {"one folder only", "--module editor.so " + src, "expected SOURCE_DIR and OUT_DIR"},
+        {"option value left empty", "--module= " + src + " " + out, "--module needs a value"},
+        {"value given to a flag", "--allow-subfolders=yes --module editor.so " + src + " " + out,
+         "--allow-subfolders takes no value"},
         {"unreadable key file",
          "--key-file " + root + "/none --module editor.so " + src + " " + out,
          "cannot read key file"},
@@ -189,7 +228,7 @@ TEST_F(pack_test, BadInvocationsFailWithAClearMessage) {
 TEST_F(pack_test, NamesWithAmpersandsAndADotModulePathRoundTrip) {
     put("editor.so", "main library");
     put("a&b.dat", "ampersand");
-    ASSERT_EQ(pack("--module ./editor.so --archive 'x&y.zip=*.dat' " + src + " " + out), 0) << said;
+    ASSERT_EQ(pack("--module=./editor.so --archive='x&y.zip=*.dat' " + src + " " + out), 0) << said;
     EXPECT_TRUE(fs::exists(out + "/x&y.zip"));
     update_file_xml m;
     ASSERT_TRUE(load(m));
