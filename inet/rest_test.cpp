@@ -1,25 +1,28 @@
 #include "inet/rest.h"
 
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <sys/resource.h>
-#include <sys/socket.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <algorithm>
-#include <csignal>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <set>
 #include <sstream>
+#include <thread>
 
 #include "tests/support/http_server.h"
+#include "tests/support/loopback_socket.h"
 #include "tests/support/sandbox.h"
 #include "text/text.h"
+
+// Whether the platform's client tells a broken answer from a whole one where only the framing
+// shows it: a chunked body cut between chunks, a head cut by a time-out, an answer without a
+// status line. WinInet takes all three for complete answers (the last as an HTTP/0.9 body with
+// status 200), and the engine sees nothing else; such an answer never brings body bytes that
+// were not sent. Defined in rest_<client>_test.cpp.
+extern const bool client_sees_broken_framing;
 
 namespace {
 
@@ -67,31 +70,20 @@ class temp_dir {
 class unanswered_port {
   public:
     unanswered_port() {
+        namespace loopback = test_support::loopback;
         test_support::bypass_proxies_for_loopback();
-        fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t len = sizeof(a);
-        (void)::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof(a));
-        (void)::listen(fd, 0);
-        ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
-        port = ntohs(a.sin_port);
+        fd = loopback::listen_on_loopback(0, port);
         // Fill the queue: these connections complete but are never accepted.
-        for (int i = 0; i < 4; ++i) {
-            int c = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-            (void)::connect(c, reinterpret_cast<sockaddr*>(&a), sizeof(a));
-            fillers.push_back(c);
-        }
-        usleep(100000);
+        for (int i = 0; i < 4; ++i) fillers.push_back(loopback::connect_without_waiting(port));
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
     }
     ~unanswered_port() {
-        for (int c : fillers) ::close(c);
-        ::close(fd);
+        for (auto c : fillers) test_support::loopback::close_socket(c);
+        test_support::loopback::close_socket(fd);
     }
-    int fd;
-    uint16_t port;
-    std::vector<int> fillers;
+    test_support::loopback::socket_id fd;
+    uint16_t port = 0;
+    std::vector<test_support::loopback::socket_id> fillers;
 };
 
 // ---- user agent and settings ----------------------------------------------------------
@@ -118,11 +110,6 @@ TEST(inet_user_agent, composition_rules_table) {
         SCOPED_TRACE(r.platform);
         EXPECT_EQ(inet::rest::compose_user_agent(r.platform), r.expected);
     }
-}
-
-TEST(inet_user_agent, posix_has_no_browser_text_so_the_fallback_applies) {
-    EXPECT_EQ(inet::rest::default_user_agent(),
-              u"Mozilla/4.0 (compatible; Windows NT) WinInetRest/1.0");
 }
 
 TEST(inet_request_options, defaults_give_60_s_connect_and_600_s_transfer_limits) {
@@ -234,7 +221,7 @@ TEST(inet_get, wire_carries_http_1_0_get_our_user_agent_and_no_header_of_ours) {
         ASSERT_EQ(r->status, 200) << r->error;
         auto req = shop.last_request();
         EXPECT_EQ(req.request_line, "GET /cart?key=K&v=%2F HTTP/1.0");
-        EXPECT_EQ(req.header("User-Agent"), "Mozilla/4.0 (compatible; Windows NT) WinInetRest/1.0");
+        EXPECT_EQ(req.header("User-Agent"), to_narrow_acp(o.user_agent));
         std::set<std::string> names;
         for (const auto& [n, v] : req.headers) {
             std::string lower = n;
@@ -508,8 +495,10 @@ TEST(inet_get, connection_cut_mid_body_fails_and_keeps_delivered_bytes) {
     EXPECT_EQ(read_file(dir.path / "cut"), part);
 
     auto c = inet::rest::get(shop.url16("/chunk-cut"), request_options());
-    EXPECT_EQ(c->status, -1);
-    EXPECT_STRNE(c->error, "");
+    if (client_sees_broken_framing) {
+        EXPECT_EQ(c->status, -1);
+        EXPECT_STRNE(c->error, "");
+    }
     EXPECT_TRUE(c->chunked);
     EXPECT_EQ(body_of(*c).substr(0, 5), "hello");
 }
@@ -532,8 +521,11 @@ TEST(inet_get, server_that_stalls_fails_after_the_transfer_time_out) {
     for (const char* path : {"/stall-head", "/stall-half-head"}) {
         SCOPED_TRACE(path);
         auto r = inet::rest::get(shop.url16(path), o);
-        EXPECT_EQ(r->status, -1);
-        EXPECT_STRNE(r->error, "");
+        if (client_sees_broken_framing || std::string(path) == "/stall-head") {
+            EXPECT_EQ(r->status, -1);
+            EXPECT_STRNE(r->error, "");
+        }
+        EXPECT_EQ(r->body_size, 0);
         EXPECT_EQ(shop.request_count(path), 1);  // time-outs are not retried
     }
 }
@@ -542,26 +534,10 @@ TEST(inet_get, answer_without_status_line_fails) {
     http_server shop;
     shop.serve_raw("/garbage", "this is not http\r\n\r\n");
     auto r = inet::rest::get(shop.url16("/garbage"), request_options());
-    EXPECT_EQ(r->status, -1);
-}
-
-TEST(inet_get, proxy_from_the_environment_is_honoured) {
-    http_server proxy;
-    proxy.serve_bytes("http://shop.invalid/startup", "via proxy");
-    const char* no = std::getenv("no_proxy");
-    const char* NO = std::getenv("NO_PROXY");
-    std::string saved_no = no ? no : "";
-    std::string saved_NO = NO ? NO : "";
-    test_support::set_environment("http_proxy", proxy.base_url());
-    test_support::unset_environment("no_proxy");
-    test_support::unset_environment("NO_PROXY");
-    auto r = inet::rest::get(u"http://shop.invalid/startup?key=1", request_options());
-    test_support::unset_environment("http_proxy");
-    test_support::set_environment("no_proxy", saved_no);
-    test_support::set_environment("NO_PROXY", saved_NO);
-    EXPECT_EQ(r->status, 200) << r->error;
-    EXPECT_EQ(body_of(*r), "via proxy");
-    EXPECT_EQ(proxy.last_request().request_line, "GET http://shop.invalid/startup?key=1 HTTP/1.0");
+    if (client_sees_broken_framing) {
+        EXPECT_EQ(r->status, -1);
+    }
+    EXPECT_EQ(r->body_size, 0);
 }
 
 TEST(inet_get_to_file, writes_the_body_and_leaves_memory_empty) {
@@ -590,37 +566,6 @@ TEST(inet_get_to_file, unopenable_path_fails_a_request_with_a_body) {
     auto e = inet::rest::get_to_file(shop.url16("/empty"), request_options(),
                                      dir.file("no/such/folder/file"));
     EXPECT_EQ(e->status, 200);
-}
-
-TEST(inet_get_to_file, file_size_limit_fails_the_request_instead_of_keeping_a_cut_file) {
-    // The disk refusing writes (here a file size limit in a child process) must not give a
-    // 200 for a file that holds only the first part of the body: neither in the middle of the
-    // body nor in the last piece, which reaches the disk only when the file is closed.
-    struct Case {
-        size_t body;
-        rlim_t limit;
-    } cases[] = {{200000, 65536}, {800, 500}};
-    for (const auto& c : cases) {
-        http_server shop;
-        shop.serve_bytes("/big.zip", pattern(c.body));
-        temp_dir dir;
-        const std::string out = (dir.path / "big.zip").string();
-        const std::u16string url = shop.url16("/big.zip");
-        pid_t child = fork();
-        ASSERT_GE(child, 0);
-        if (child == 0) {
-            signal(SIGXFSZ, SIG_IGN);
-            rlimit limit{c.limit, c.limit};
-            setrlimit(RLIMIT_FSIZE, &limit);
-            auto r = inet::rest::get_to_file(url, request_options(), wide(out));
-            _exit(r->status == -1 && r->error[0] != '\0' ? 0 : 1);
-        }
-        int status = 0;
-        ASSERT_EQ(waitpid(child, &status, 0), child);
-        ASSERT_TRUE(WIFEXITED(status)) << "child died with signal " << WTERMSIG(status);
-        EXPECT_EQ(WEXITSTATUS(status), 0) << c.body;
-        EXPECT_LE(fs::file_size(out), c.limit);
-    }
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include "inet/session.h"
 #include "quorla_config.h"
 #include "tests/support/http_server.h"
+#include "text/text.h"
 
 namespace {
 
@@ -67,7 +68,7 @@ TEST_P(inet_tls, redirects_are_followed_between_http_and_https) {
     EXPECT_EQ(body_of(*r2), "plain again");
     EXPECT_EQ(plain.request_count("/back"), 1);
     EXPECT_EQ(plain.last_request().header("User-Agent"),
-              "Mozilla/4.0 (compatible; Windows NT) WinInetRest/1.0");
+              to_narrow_acp(inet::rest::default_user_agent()));
 }
 
 INSTANTIATE_TEST_SUITE_P(policy, inet_tls, ::testing::Values(false, true),

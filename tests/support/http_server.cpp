@@ -1,13 +1,9 @@
 #include "tests/support/http_server.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <openssl/err.h>
+#include <openssl/evp.h>
+#include <openssl/pem.h>
 #include <openssl/ssl.h>
-#include <poll.h>
-#include <signal.h>
-#include <sys/socket.h>
-#include <unistd.h>
+#include <openssl/x509.h>
 
 #include <atomic>
 #include <cstdlib>
@@ -18,6 +14,7 @@
 #include <stdexcept>
 #include <thread>
 
+#include "tests/support/loopback_socket.h"
 #include "tests/support/sandbox.h"
 
 namespace test_support {
@@ -73,29 +70,47 @@ struct certificate_files {
     std::filesystem::path dir, cert, key;
 };
 
+// Writes a PEM file through a memory buffer, so that the path stays a path (wide on Windows).
+template <class Write>
+bool write_pem(const std::filesystem::path& path, Write write) {
+    BIO* bio = BIO_new(BIO_s_mem());
+    bool ok = bio && write(bio) == 1;
+    char* data = nullptr;
+    long size = ok ? BIO_get_mem_data(bio, &data) : 0;
+    if (ok) {
+        std::ofstream out(path, std::ios::binary);
+        out.write(data, size);
+        ok = static_cast<bool>(out);
+    }
+    BIO_free(bio);
+    return ok;
+}
+
 const certificate_files& certificates() {
     static const certificate_files files = [] {
         const std::filesystem::path dir = make_temporary_folder("quorla-tls");
         certificate_files f{dir, dir / "cert.pem", dir / "key.pem"};
         // Self-signed, issued for another host and expired long ago: every way a shop's
         // certificate can be "wrong" at once.
-        {
-            std::ofstream cnf(f.dir / "ca.cnf");
-            cnf << "[ca]\ndefault_ca = test\n[test]\ndatabase = index.txt\n"
-                   "new_certs_dir = .\nserial = serial\ndefault_md = sha256\n"
-                   "policy = any\n[any]\ncommonName = supplied\n";
-            std::ofstream index(f.dir / "index.txt");  // an empty file
-            std::ofstream(f.dir / "serial") << "01\n";
-        }
-        std::string cmd =
-            "cd '" + f.dir.string() +
-            "' && openssl req -new -newkey rsa:2048 -nodes -subj /CN=quorla-test.invalid "
-            "-keyout key.pem -out request.csr && openssl ca -batch -notext -config ca.cnf "
-            "-selfsign -keyfile key.pem -in request.csr -out cert.pem "
-            "-startdate 20200101000000Z -enddate 20200102000000Z";
-        cmd = "( " + cmd + " ) >/dev/null 2>&1";
-        if (std::system(cmd.c_str()) != 0 || !std::filesystem::exists(f.cert))
-            throw std::runtime_error("openssl could not make a test certificate");
+        EVP_PKEY* key = EVP_RSA_gen(2048);
+        X509* cert = X509_new();
+        bool ok =
+            key && cert && X509_set_version(cert, 2) &&
+            ASN1_INTEGER_set(X509_get_serialNumber(cert), 1) &&
+            ASN1_TIME_set_string(X509_getm_notBefore(cert), "20200101000000Z") &&
+            ASN1_TIME_set_string(X509_getm_notAfter(cert), "20200102000000Z") &&
+            X509_NAME_add_entry_by_txt(
+                X509_get_subject_name(cert), "CN", MBSTRING_ASC,
+                reinterpret_cast<const unsigned char*>("quorla-test.invalid"), -1, -1, 0) &&
+            X509_set_issuer_name(cert, X509_get_subject_name(cert)) && X509_set_pubkey(cert, key) &&
+            X509_sign(cert, key, EVP_sha256()) > 0 &&
+            write_pem(f.cert, [cert](BIO* b) { return PEM_write_bio_X509(b, cert); }) &&
+            write_pem(f.key, [key](BIO* b) {
+                return PEM_write_bio_PrivateKey(b, key, nullptr, nullptr, 0, nullptr, nullptr);
+            });
+        X509_free(cert);
+        EVP_PKEY_free(key);
+        if (!ok) throw std::runtime_error("could not make a test certificate");
         static std::filesystem::path remove_at_exit = f.dir;
         std::atexit([] {
             std::error_code ec;
@@ -208,7 +223,7 @@ reply reply::chunked(const std::string& body, size_t piece) {
 
 struct http_server::impl {
     bool tls = false;
-    int listen_fd = -1;
+    loopback::socket_id listen_fd = loopback::no_socket;
     uint16_t port = 0;
     SSL_CTX* ctx = nullptr;
     std::atomic<bool> stopping{false};
@@ -225,7 +240,7 @@ struct http_server::impl {
 
     struct connection {
         impl& server;
-        int fd;
+        loopback::socket_id fd;
         SSL* ssl = nullptr;
 
         bool write_all(const std::string& data) {
@@ -236,7 +251,7 @@ struct http_server::impl {
                     n = SSL_write(ssl, data.data() + done, static_cast<int>(data.size() - done));
                 } else {
                     n = static_cast<int>(
-                        ::send(fd, data.data() + done, data.size() - done, MSG_NOSIGNAL));
+                        loopback::send_some(fd, data.data() + done, data.size() - done));
                 }
                 if (n <= 0) return false;
                 done += static_cast<size_t>(n);
@@ -248,10 +263,9 @@ struct http_server::impl {
         bool wait_readable() {
             while (!server.stopping) {
                 if (ssl && SSL_pending(ssl) > 0) return true;
-                pollfd p{fd, POLLIN, 0};
-                int r = ::poll(&p, 1, 50);
+                int r = loopback::wait_readable(fd, 50);
                 if (r > 0) return true;
-                if (r < 0 && errno != EINTR) return false;
+                if (r < 0) return false;
             }
             return false;
         }
@@ -259,7 +273,7 @@ struct http_server::impl {
         int read_some(char* buf, int size) {
             if (!wait_readable()) return -1;
             if (ssl) return SSL_read(ssl, buf, size);
-            return static_cast<int>(::recv(fd, buf, static_cast<size_t>(size), 0));
+            return static_cast<int>(loopback::receive_some(fd, buf, static_cast<size_t>(size)));
         }
 
         bool read_head(std::string& head) {
@@ -285,13 +299,12 @@ struct http_server::impl {
         // Writes in small steps too, so that a client that stops reading cannot hold stop().
         void flood() {
             const std::string filler(65536, 'x');
-            timeval step{0, 50000};
-            setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &step, sizeof(step));
+            loopback::set_timeouts(fd, 50, 0);
             while (!server.stopping) {
                 int n =
                     ssl ? SSL_write(ssl, filler.data(), static_cast<int>(filler.size()))
-                        : static_cast<int>(::send(fd, filler.data(), filler.size(), MSG_NOSIGNAL));
-                if (n <= 0 && !(errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) return;
+                        : static_cast<int>(loopback::send_some(fd, filler.data(), filler.size()));
+                if (n <= 0 && !loopback::try_again()) return;
             }
         }
 
@@ -306,25 +319,19 @@ struct http_server::impl {
         }
 
         void finish(raw_end how) {
-            if (how == raw_end::reset) {
-                linger l{1, 0};
-                setsockopt(fd, SOL_SOCKET, SO_LINGER, &l, sizeof(l));
-            } else if (ssl) {
-                SSL_shutdown(ssl);
-            }
+            if (how != raw_end::reset && ssl) SSL_shutdown(ssl);
             if (ssl) SSL_free(ssl);
-            ::close(fd);
+            loopback::close_socket(fd, how == raw_end::reset);
         }
     };
 
-    void serve_connection(int fd) {
+    void serve_connection(loopback::socket_id fd) {
         connection c{*this, fd};
         if (tls) {
             c.ssl = SSL_new(ctx);
-            SSL_set_fd(c.ssl, fd);
+            SSL_set_fd(c.ssl, static_cast<int>(fd));  // a SOCKET fits: Winsock keeps them small
             // The handshake blocks: a client that never sends one is given up after a while.
-            timeval limit{10, 0};
-            setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof(limit));
+            loopback::set_timeouts(fd, 0, 10000);
             if (SSL_accept(c.ssl) != 1) {
                 c.finish(raw_end::reset);
                 return;
@@ -403,10 +410,9 @@ struct http_server::impl {
 
     void accept_loop() {
         while (!stopping) {
-            pollfd p{listen_fd, POLLIN, 0};
-            if (::poll(&p, 1, 50) <= 0) continue;
-            int fd = ::accept4(listen_fd, nullptr, nullptr, SOCK_CLOEXEC);
-            if (fd < 0) continue;
+            if (loopback::wait_readable(listen_fd, 50) <= 0) continue;
+            loopback::socket_id fd = loopback::accept_connection(listen_fd);
+            if (fd == loopback::no_socket) continue;
             std::lock_guard<std::mutex> g(lock);
             // Finished connection threads are joined here, so long tests do not pile them up.
             for (auto it = workers.begin(); it != workers.end();) {
@@ -433,29 +439,20 @@ struct http_server::impl {
 };
 
 http_server::http_server(bool tls) : p(std::make_unique<impl>()) {
-    signal(SIGPIPE, SIG_IGN);
+    loopback::start();
     bypass_proxies_for_loopback();
     p->tls = tls;
     if (tls) {
         const certificate_files& f = certificates();
         p->ctx = SSL_CTX_new(TLS_server_method());
         if (!p->ctx ||
-            SSL_CTX_use_certificate_file(p->ctx, f.cert.c_str(), SSL_FILETYPE_PEM) != 1 ||
-            SSL_CTX_use_PrivateKey_file(p->ctx, f.key.c_str(), SSL_FILETYPE_PEM) != 1)
+            SSL_CTX_use_certificate_file(p->ctx, f.cert.string().c_str(), SSL_FILETYPE_PEM) != 1 ||
+            SSL_CTX_use_PrivateKey_file(p->ctx, f.key.string().c_str(), SSL_FILETYPE_PEM) != 1)
             throw std::runtime_error("test TLS context could not be made");
     }
-    p->listen_fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    int one = 1;
-    setsockopt(p->listen_fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof(one));
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof(a);
-    if (::bind(p->listen_fd, reinterpret_cast<sockaddr*>(&a), sizeof(a)) != 0 ||
-        ::listen(p->listen_fd, 64) != 0 ||
-        ::getsockname(p->listen_fd, reinterpret_cast<sockaddr*>(&a), &len) != 0)
+    p->listen_fd = loopback::listen_on_loopback(64, p->port);
+    if (p->listen_fd == loopback::no_socket)
         throw std::runtime_error("test server could not listen on 127.0.0.1");
-    p->port = ntohs(a.sin_port);
     p->acceptor = std::thread([this] { p->accept_loop(); });
 }
 
@@ -472,8 +469,8 @@ void http_server::stop() {
         workers.swap(p->workers);
     }
     for (auto& w : workers) w.thread.join();
-    if (p->listen_fd >= 0) ::close(p->listen_fd);
-    p->listen_fd = -1;
+    loopback::close_socket(p->listen_fd);
+    p->listen_fd = loopback::no_socket;
     if (p->ctx) SSL_CTX_free(p->ctx);
     p->ctx = nullptr;
 }
@@ -557,16 +554,7 @@ recorded_request http_server::last_request() const {
 
 std::string closed_port_url() {
     bypass_proxies_for_loopback();
-    // Bind an ephemeral port, note it and close it again: nothing listens there now.
-    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof(a);
-    (void)::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof(a));
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
-    ::close(fd);
-    return "http://127.0.0.1:" + std::to_string(ntohs(a.sin_port));
+    return "http://127.0.0.1:" + std::to_string(loopback::closed_port());
 }
 
 std::filesystem::path test_certificate() {

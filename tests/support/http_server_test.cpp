@@ -2,24 +2,24 @@
 // other tests build on.
 #include "tests/support/http_server.h"
 
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
 #include <openssl/pem.h>
 #include <openssl/x509.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
-#include <cstdio>
+#include <chrono>
 #include <fstream>
+#include <sstream>
+#include <thread>
 
 #include "inet/rest.h"
+#include "tests/support/loopback_socket.h"
 #include "tests/support/sandbox.h"
 
 namespace {
 
 using test_support::http_server;
 using test_support::reply;
+namespace loopback = test_support::loopback;
 
 std::string body_of(const inet::rest::_response& r) {
     return std::string(r.body.begin(), r.body.begin() + r.body_size);
@@ -27,21 +27,15 @@ std::string body_of(const inet::rest::_response& r) {
 
 // Sends exactly `request` and returns everything the server answers.
 std::string raw_exchange(uint16_t port, const std::string& request) {
-    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    a.sin_port = htons(port);
-    if (::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof(a)) != 0) {
-        ::close(fd);
-        return "";
-    }
-    ::send(fd, request.data(), request.size(), MSG_NOSIGNAL);
+    loopback::socket_id fd = loopback::connect_to(port);
+    if (fd == loopback::no_socket) return "";
+    loopback::send_some(fd, request.data(), request.size());
     std::string out;
     char buf[4096];
-    ssize_t n;
-    while ((n = ::recv(fd, buf, sizeof(buf), 0)) > 0) out.append(buf, static_cast<size_t>(n));
-    ::close(fd);
+    long n;
+    while ((n = loopback::receive_some(fd, buf, sizeof(buf))) > 0)
+        out.append(buf, static_cast<size_t>(n));
+    loopback::close_socket(fd);
     return out;
 }
 
@@ -100,21 +94,19 @@ TEST(test_http_server, stop_lets_a_stalled_client_go) {
     http_server shop;
     shop.serve_raw("/hang", "HTTP/1.1 200 OK\r\nContent-Length: 10\r\n\r\nab",
                    test_support::raw_end::stall);
-    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    a.sin_port = htons(shop.port());
-    ASSERT_EQ(::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof(a)), 0);
+    loopback::socket_id fd = loopback::connect_to(shop.port());
+    ASSERT_NE(fd, loopback::no_socket);
     std::string req = "GET /hang HTTP/1.0\r\n\r\n";
-    ::send(fd, req.data(), req.size(), MSG_NOSIGNAL);
-    while (shop.request_count("/hang") == 0) usleep(10000);
+    loopback::send_some(fd, req.data(), req.size());
+    while (shop.request_count("/hang") == 0)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
     shop.stop();  // returns although the client still holds the connection
     char buf[256];
     std::string got;
-    ssize_t n;
-    while ((n = ::recv(fd, buf, sizeof(buf), 0)) > 0) got.append(buf, static_cast<size_t>(n));
-    ::close(fd);
+    long n;
+    while ((n = loopback::receive_some(fd, buf, sizeof(buf))) > 0)
+        got.append(buf, static_cast<size_t>(n));
+    loopback::close_socket(fd);
     EXPECT_NE(got.find("\r\n\r\nab"), std::string::npos);
 }
 
@@ -125,10 +117,13 @@ TEST(test_http_server, closed_port_refuses_connections) {
 }
 
 TEST(test_http_server, certificate_is_self_signed_expired_and_for_another_host) {
-    FILE* in = std::fopen(test_support::test_certificate().c_str(), "r");
-    ASSERT_NE(in, nullptr);
-    X509* cert = PEM_read_X509(in, nullptr, nullptr, nullptr);
-    std::fclose(in);
+    std::ifstream in(test_support::test_certificate(), std::ios::binary);
+    std::ostringstream pem;
+    pem << in.rdbuf();
+    const std::string text = pem.str();
+    BIO* bio = BIO_new_mem_buf(text.data(), static_cast<int>(text.size()));
+    X509* cert = PEM_read_bio_X509(bio, nullptr, nullptr, nullptr);
+    BIO_free(bio);
     ASSERT_NE(cert, nullptr);
     EXPECT_EQ(X509_NAME_cmp(X509_get_subject_name(cert), X509_get_issuer_name(cert)), 0);
     EXPECT_LT(X509_cmp_current_time(X509_get0_notAfter(cert)), 0);  // in the past

@@ -1,0 +1,488 @@
+// The session seam over WinInet: one internet handle per session (per request), a connection
+// and request handle per hop. Redirects are followed here rather than by WinInet, so that a
+// hop to a server outside the allowed list is never requested and the certificate policy
+// applies to every hop.
+#include <windows.h>
+#include <wininet.h>
+
+#include <algorithm>
+#include <array>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <utility>
+#include <vector>
+
+#include "inet/allowed_servers.h"
+#include "inet/session.h"
+#include "text/text.h"
+
+namespace inet {
+
+namespace {
+
+constexpr size_t option_count = 6;
+constexpr DWORD_PTR request_context = 1;
+constexpr int max_redirects = 30;
+// Revocation, unknown issuer, wrong host name, outside the validity dates, and the
+// HTTP <-> HTTPS redirect warnings.
+constexpr DWORD accept_any_security_flags = 0xF180;
+
+const wchar_t* wide(const std::u16string& s) {
+    return reinterpret_cast<const wchar_t*>(s.c_str());
+}
+
+std::u16string from_wide(const wchar_t* s, size_t n) {
+    return std::u16string(reinterpret_cast<const char16_t*>(s), n);
+}
+
+// WinInet's text for an error code (its own message table in wininet.dll, else the system's),
+// in the system code page. An extended error carries the server's last response text instead.
+std::string wininet_message(DWORD code) {
+    std::u16string text;
+    if (code == ERROR_INTERNET_EXTENDED_ERROR) {
+        DWORD detail = 0;
+        std::vector<wchar_t> buffer(256);
+        DWORD size = static_cast<DWORD>(buffer.size());
+        if (InternetGetLastResponseInfoW(&detail, buffer.data(), &size) ||
+            GetLastError() == ERROR_INSUFFICIENT_BUFFER)
+            text = from_wide(buffer.data(), std::min<size_t>(size, buffer.size() - 1));
+    }
+    if (text.empty()) {
+        wchar_t buffer[256] = {};
+        DWORD n = FormatMessageW(FORMAT_MESSAGE_FROM_HMODULE | FORMAT_MESSAGE_IGNORE_INSERTS,
+                                 GetModuleHandleW(L"wininet.dll"), code, 0, buffer, 256, nullptr);
+        if (n == 0)
+            n = FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+                               code, 0, buffer, 256, nullptr);
+        text = from_wide(buffer, std::min<DWORD>(n, 255));
+    }
+    while (!text.empty() && (text.back() == u'\r' || text.back() == u'\n' || text.back() == u' '))
+        text.pop_back();
+    if (text.empty()) text = from_utf8("WinInet error " + std::to_string(code));
+    return to_narrow_acp(text);
+}
+
+// Closes a WinInet handle however the scope is left.
+class handle {
+  public:
+    handle() = default;
+    explicit handle(HINTERNET h) : h_(h) {}
+    ~handle() { reset(); }
+    handle(const handle&) = delete;
+    handle& operator=(const handle&) = delete;
+    void reset(HINTERNET h = nullptr) {
+        if (h_) InternetCloseHandle(h_);
+        h_ = h;
+    }
+    HINTERNET get() const { return h_; }
+    HINTERNET release() { return std::exchange(h_, nullptr); }
+    explicit operator bool() const { return h_ != nullptr; }
+
+  private:
+    HINTERNET h_ = nullptr;
+};
+
+DWORD platform_option(session_option option) {
+    switch (option) {
+        case session_option::connect_retries:
+            return INTERNET_OPTION_CONNECT_RETRIES;
+        case session_option::connect_timeout_ms:
+            return INTERNET_OPTION_CONNECT_TIMEOUT;
+        case session_option::send_timeout_ms:
+            return INTERNET_OPTION_SEND_TIMEOUT;
+        case session_option::receive_timeout_ms:
+            return INTERNET_OPTION_RECEIVE_TIMEOUT;
+        case session_option::max_conns_per_server:
+            return INTERNET_OPTION_MAX_CONNS_PER_SERVER;
+        case session_option::max_conns_per_1_0_server:
+            return INTERNET_OPTION_MAX_CONNS_PER_1_0_SERVER;
+    }
+    return 0;
+}
+
+// One HttpSendRequestW, run on a thread of its own: WinInet does not always keep to its
+// connect time-out (a server whose accept queue is full holds the connect for minutes), so the
+// caller waits for the connection itself and closes the handles when it is late, which ends
+// the blocked call.
+struct send_call {
+    std::mutex lock;
+    std::condition_variable changed;
+    bool done = false;
+    BOOL sent = FALSE;
+    DWORD code = ERROR_SUCCESS;
+    std::atomic<bool> connected{false};  // a failure after this is no connect failure
+};
+
+// The send running on this thread, for the status callback.
+thread_local send_call* current_send = nullptr;
+
+void CALLBACK on_status(HINTERNET, DWORD_PTR, DWORD status, LPVOID, DWORD) {
+    if (current_send == nullptr) return;
+    if (status == INTERNET_STATUS_CONNECTED_TO_SERVER ||
+        status == INTERNET_STATUS_SENDING_REQUEST || status == INTERNET_STATUS_REQUEST_SENT ||
+        status == INTERNET_STATUS_RECEIVING_RESPONSE) {
+        current_send->connected = true;
+        current_send->changed.notify_all();
+    }
+}
+
+// Closes handles, children first, away from the caller: WinInet reads what is left of a body
+// before it lets a connection go, and a server that never stops sending would hold the caller
+// for ever.
+void close_in_background(std::vector<HINTERNET> handles) {
+    try {
+        std::thread([handles] {
+            for (HINTERNET h : handles)
+                if (h) InternetCloseHandle(h);
+        }).detach();
+    } catch (...) {
+        for (HINTERNET h : handles)
+            if (h) InternetCloseHandle(h);
+    }
+}
+
+bool is_redirect(DWORD status) {
+    return status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
+}
+
+std::u16string url_text(const cracked_url& url) {
+    std::u16string host = url.host;
+    if (host.find(u':') != std::u16string::npos) host = u'[' + host + u']';
+    std::u16string scheme = url.service == service_type::https ? u"https" : u"http";
+    return scheme + u"://" + host + u':' + from_utf8(std::to_string(url.port)) + url.object;
+}
+
+}  // namespace
+
+struct CMyInternetSession::impl {
+    handle internet;
+    std::u16string agent;
+    std::string error;
+    // WinInet's defaults, so an option nobody sets still means something.
+    std::array<uint32_t, option_count> options{5, 60000, 30000, 30000, 10, 10};
+};
+
+class wininet_request final : public http_request {
+  public:
+    wininet_request(CMyInternetSession::impl& session, const cracked_url& url)
+        : session_(session), url_(url) {}
+
+    // Request before connection: the order WinInet's handle tree wants.
+    ~wininet_request() override {
+        if (reading_ && !body_over_) {
+            // A body left in the middle (too large, or the sink refused it): the session goes
+            // with it, as nothing else may use it any more.
+            close_in_background(
+                {request_.release(), connection_.release(), session_.internet.release()});
+            return;
+        }
+        close_hop();
+    }
+
+    void accept_any_certificate(bool accept) override { accept_any_ = accept; }
+
+    bool send() override {
+        if (started_) return head_done_;
+        started_ = true;
+        for (int hop = 0;; ++hop) {
+            if (!send_hop()) return false;
+            DWORD status = 0;
+            if (!query_number(HTTP_QUERY_STATUS_CODE, status)) return true;  // no status code
+            std::string location;
+            if (!is_redirect(status) || !query_header("Location", location) || location.empty())
+                break;
+            if (hop == max_redirects) return fail(ERROR_HTTP_REDIRECT_FAILED);
+            cracked_url next;
+            if (!resolve(location, next)) return fail(ERROR_HTTP_REDIRECT_FAILED);
+            if (!allowed_servers().empty() && !host_matches(next.host, allowed_servers())) {
+                error_ = to_narrow_acp(u"redirect to a server that is not allowed: " + next.host);
+                return false;
+            }
+            close_hop();
+            url_ = next;
+        }
+        head_done_ = true;
+        std::string length;
+        if (query_header("Content-Length", length)) {
+            announced_ = 0;
+            for (char c : length) {
+                if (c < '0' || c > '9') break;
+                announced_ = announced_ * 10 + (c - '0');
+            }
+        }
+        std::string coding;
+        chunked_ = query_header("Transfer-Encoding", coding) && !coding.empty();
+        return true;
+    }
+
+    bool query_status(int32_t& status) override {
+        DWORD value = 0;
+        if (!head_done_ || !query_number(HTTP_QUERY_STATUS_CODE, value) || !valid_status_line())
+            return false;
+        status = static_cast<int32_t>(value);
+        return true;
+    }
+
+    bool query_header(std::string_view name, std::string& value) override {
+        if (!request_) return false;
+        std::u16string wanted = from_utf8(std::string(name));
+        std::vector<wchar_t> buffer(std::max<size_t>(256, wanted.size() + 1));
+        for (;;) {
+            std::copy(wanted.begin(), wanted.end(), buffer.begin());
+            buffer[wanted.size()] = 0;
+            DWORD size = static_cast<DWORD>(buffer.size() * sizeof(wchar_t));
+            DWORD index = 0;
+            if (HttpQueryInfoW(request_.get(), HTTP_QUERY_CUSTOM, buffer.data(), &size, &index)) {
+                value = to_narrow_acp(from_wide(buffer.data(), size / sizeof(wchar_t)));
+                return true;
+            }
+            if (GetLastError() != ERROR_INSUFFICIENT_BUFFER || size / sizeof(wchar_t) > 1 << 20)
+                return false;
+            buffer.resize(size / sizeof(wchar_t) + 1);
+        }
+    }
+
+    int32_t read(uint8_t* buffer, int32_t size) override {
+        if (size <= 0 || !request_) return 0;
+        DWORD n = 0;
+        reading_ = true;
+        // Only what has arrived: a read for more waits for all of it, and a time-out then
+        // loses the bytes that did arrive.
+        DWORD available = 0;
+        if (!InternetQueryDataAvailable(request_.get(), &available, 0, 0)) {
+            body_over_ = true;
+            fail(GetLastError());
+            return -1;
+        }
+        if (available == 0) available = 1;  // the end, or WinInet does not know: a read tells
+        if (!InternetReadFile(request_.get(), buffer, std::min(available, static_cast<DWORD>(size)),
+                              &n)) {
+            body_over_ = true;
+            fail(GetLastError());
+            return -1;
+        }
+        received_ += n;
+        if (n == 0) body_over_ = true;
+        // WinInet ends a body quietly when the server closes the connection early; fewer bytes
+        // than announced is a cut connection, as on every other platform.
+        if (n == 0 && !chunked_ && announced_ >= 0 && received_ < announced_) {
+            fail(ERROR_INTERNET_CONNECTION_ABORTED);
+            return -1;
+        }
+        return static_cast<int32_t>(n);
+    }
+
+    const std::string& error_text() const override { return error_; }
+    int32_t connect_attempts() const override { return attempts_; }
+
+  private:
+    bool fail(DWORD code) {
+        error_ = wininet_message(code);
+        return false;
+    }
+
+    uint32_t session_value(session_option option) const {
+        return session_.options[static_cast<size_t>(option)];
+    }
+
+    bool query_number(DWORD what, DWORD& value) {
+        DWORD size = sizeof(value), index = 0;
+        return request_ &&
+               HttpQueryInfoW(request_.get(), what | HTTP_QUERY_FLAG_NUMBER, &value, &size, &index);
+    }
+
+    // WinInet takes an answer that does not begin with a status line for an old-style
+    // HTTP/0.9 body and makes up a "200" for it; no status code was received then.
+    bool valid_status_line() {
+        std::vector<wchar_t> buffer(1024);
+        DWORD size = static_cast<DWORD>(buffer.size() * sizeof(wchar_t)), index = 0;
+        if (!HttpQueryInfoW(request_.get(), HTTP_QUERY_RAW_HEADERS_CRLF, buffer.data(), &size,
+                            &index))
+            return GetLastError() == ERROR_INSUFFICIENT_BUFFER;
+        std::u16string head = from_wide(buffer.data(), size / sizeof(wchar_t));
+        return head.compare(0, 5, u"HTTP/") == 0;
+    }
+
+    // The Location of a redirect, resolved against the address it came from.
+    bool resolve(const std::string& location, cracked_url& next) {
+        std::u16string base = url_text(url_);
+        std::u16string relative = to_wide_acp(location);
+        std::vector<wchar_t> buffer(4096);
+        DWORD size = static_cast<DWORD>(buffer.size());
+        if (!InternetCombineUrlW(wide(base), wide(relative), buffer.data(), &size, ICU_NO_ENCODE)) {
+            if (GetLastError() != ERROR_INSUFFICIENT_BUFFER) return false;
+            buffer.resize(size + 1);
+            size = static_cast<DWORD>(buffer.size());
+            if (!InternetCombineUrlW(wide(base), wide(relative), buffer.data(), &size,
+                                     ICU_NO_ENCODE))
+                return false;
+        }
+        next = crack_url(from_wide(buffer.data(), size));
+        return next.ok;
+    }
+
+    void close_hop() {
+        request_.reset();
+        connection_.reset();
+    }
+
+    // One hop: connection, request and send. A connect that fails before the server took the
+    // connection is tried again, up to the session's connect retries; nothing was sent then.
+    bool send_hop() {
+        const DWORD retries = std::max<uint32_t>(1, session_value(session_option::connect_retries));
+        for (int attempt = 1;; ++attempt) {
+            close_hop();
+            ++attempts_;
+            connection_.reset(InternetConnectW(session_.internet.get(), wide(url_.host), url_.port,
+                                               nullptr, nullptr, INTERNET_SERVICE_HTTP, 0,
+                                               request_context));
+            if (!connection_) return fail(GetLastError());
+            // No cookies and no dialogs: the request carries nothing WinInet kept from another.
+            // No keep-connection flag either: it would add a "Connection: Keep-Alive" header,
+            // and a session lives for one request, so there is nothing to keep a connection for.
+            DWORD flags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_DONT_CACHE |
+                          INTERNET_FLAG_NO_AUTO_REDIRECT | INTERNET_FLAG_NO_COOKIES |
+                          INTERNET_FLAG_NO_UI;
+            if (url_.service == service_type::https) flags |= INTERNET_FLAG_SECURE;
+            request_.reset(HttpOpenRequestW(connection_.get(), L"GET", wide(url_.object),
+                                            L"HTTP/1.0", nullptr, nullptr, flags, request_context));
+            if (!request_) return fail(GetLastError());
+            // WinInet does not hand every limit of the session down to the handles below it.
+            for (HINTERNET h : {connection_.get(), request_.get()})
+                for (session_option o :
+                     {session_option::connect_timeout_ms, session_option::send_timeout_ms,
+                      session_option::receive_timeout_ms}) {
+                    DWORD value = session_value(o);
+                    if (value != 0)
+                        InternetSetOptionW(h, platform_option(o), &value, sizeof(value));
+                }
+            if (url_.service == service_type::https && accept_any_) {
+                DWORD security = accept_any_security_flags;
+                InternetSetOptionW(request_.get(), INTERNET_OPTION_SECURITY_FLAGS, &security,
+                                   sizeof(security));
+            }
+            auto call = std::make_shared<send_call>();
+            HINTERNET request = request_.get();
+            std::thread([call, request] {
+                current_send = call.get();
+                const BOOL sent = HttpSendRequestW(request, nullptr, 0, nullptr, 0);
+                const DWORD code = sent ? ERROR_SUCCESS : GetLastError();
+                current_send = nullptr;
+                std::lock_guard<std::mutex> g(call->lock);
+                call->sent = sent;
+                call->code = code;
+                call->done = true;
+                call->changed.notify_all();
+            }).detach();
+            const DWORD connect_ms = session_value(session_option::connect_timeout_ms);
+            const auto deadline =
+                std::chrono::steady_clock::now() + std::chrono::milliseconds(connect_ms);
+            std::unique_lock<std::mutex> g(call->lock);
+            bool late = false;
+            while (!call->done) {
+                if (connect_ms == 0 || call->connected) {
+                    call->changed.wait(g);
+                } else if (call->changed.wait_until(g, deadline) == std::cv_status::timeout &&
+                           !call->done && !call->connected) {
+                    late = true;
+                    break;
+                }
+            }
+            g.unlock();
+            if (late) {
+                close_hop();  // the blocked call ends with the handles
+                if (static_cast<DWORD>(attempt) >= retries) return fail(ERROR_INTERNET_TIMEOUT);
+                continue;
+            }
+            if (call->sent) return true;
+            const DWORD code = call->code;
+            const bool connect_failure =
+                !call->connected &&
+                (code == ERROR_INTERNET_CANNOT_CONNECT || code == ERROR_INTERNET_TIMEOUT);
+            if (!connect_failure || static_cast<DWORD>(attempt) >= retries) return fail(code);
+        }
+    }
+
+    CMyInternetSession::impl& session_;
+    cracked_url url_;
+    handle connection_, request_;
+    std::string error_;
+    bool accept_any_ = false, started_ = false, head_done_ = false, chunked_ = false;
+    bool reading_ = false, body_over_ = false;
+    int32_t attempts_ = 0;
+    long long announced_ = -1, received_ = 0;
+};
+
+CMyInternetSession::CMyInternetSession(const std::u16string& agent) : p(std::make_unique<impl>()) {
+    p->agent = agent;
+    p->internet.reset(InternetOpenW(wide(agent), INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr,
+                                    INTERNET_FLAG_DONT_CACHE));
+    if (!p->internet) {
+        p->error = wininet_message(GetLastError());
+        return;
+    }
+    InternetSetStatusCallbackW(p->internet.get(), on_status);
+}
+
+CMyInternetSession::~CMyInternetSession() = default;
+
+bool CMyInternetSession::is_open() const {
+    return static_cast<bool>(p->internet);
+}
+const std::string& CMyInternetSession::error_text() const {
+    return p->error;
+}
+const std::u16string& CMyInternetSession::agent() const {
+    return p->agent;
+}
+
+void CMyInternetSession::set_option(session_option option, uint32_t value) {
+    size_t i = static_cast<size_t>(option);
+    if (i >= option_count) return;
+    p->options[i] = value;
+    DWORD v = value;
+    if (p->internet) InternetSetOptionW(p->internet.get(), platform_option(option), &v, sizeof(v));
+}
+
+// What WinInet holds, where it answers for the option; else the value last set.
+uint32_t CMyInternetSession::option(session_option option) const {
+    size_t i = static_cast<size_t>(option);
+    if (i >= option_count) return 0;
+    DWORD v = 0, size = sizeof(v);
+    if (p->internet && InternetQueryOptionW(p->internet.get(), platform_option(option), &v, &size))
+        return v;
+    return p->options[i];
+}
+
+std::unique_ptr<http_request> CMyInternetSession::open_request(const cracked_url& url) {
+    if (!p->internet || !url.ok) {
+        p->error = wininet_message(ERROR_INTERNET_INVALID_URL);
+        return nullptr;
+    }
+    return std::make_unique<wininet_request>(*p, url);
+}
+
+std::string platform_user_agent_text() {
+    using obtain_fn = HRESULT(WINAPI*)(DWORD, LPSTR, DWORD*);
+    std::string text;
+    HMODULE urlmon = LoadLibraryA("urlmon.dll");
+    if (urlmon == nullptr) return text;
+    auto obtain = reinterpret_cast<obtain_fn>(
+        reinterpret_cast<void*>(GetProcAddress(urlmon, "ObtainUserAgentString")));
+    if (obtain != nullptr) {
+        char buffer[512] = {};
+        DWORD size = 511;
+        if (obtain(0x1007, buffer, &size) == S_OK) {
+            buffer[std::min<DWORD>(size, 511)] = 0;
+            text = buffer;
+        }
+    }
+    FreeLibrary(urlmon);
+    return text;
+}
+
+}  // namespace inet
