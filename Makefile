@@ -31,7 +31,6 @@ test-sanitize: deps
 	  UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
 	  ctest --output-on-failure -j $(JOBS) -LE install
 
-<<<<<<< HEAD
 # The Windows build: cross-built with mingw-w64 against third-party libraries built from Debian's
 # source packages (scripts/windows-deps, cached under ~/.cache), its tests run under wine.
 # A new third-party prefix (other versions, another recipe) starts the build folder afresh.
@@ -50,14 +49,11 @@ windows:
 test-windows: windows
 	@cd $(WINDOWS_BUILD) && ctest --output-on-failure -j $(JOBS)
 
-demo: build
-=======
 # Only what the demo runs: the launcher (with its window module), quorla-pack, the demo shop and
 # the sample editor module; no tests.
 DEMO_TARGETS = quorla-launcher quorla_host_gtk quorla-pack quorla-demo-shop quorla_sample_editor
 demo: configure
 	@cmake --build $(BUILD) -j $(JOBS) --target $(DEMO_TARGETS)
->>>>>>> main
 	@scripts/demo
 
 # Every fuzz target for FUZZ_SECONDS each (default 60).

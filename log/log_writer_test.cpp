@@ -156,31 +156,7 @@ TEST_F(Log, EnsureDirectoryCreatesLevelsAndReportsFailure) {
     const std::string log = read_bytes(dir / "e.log");
     const std::string expected = utf16le(u"Failed to SHCreateDirectory (err:" + not_a_folder_text() + u" path:" +
                                          path("plain-file/sub") + u")");
-<<<<<<< HEAD
     EXPECT_NE(log.find(expected), std::string::npos) << to_utf8(std::u16string(reinterpret_cast<const char16_t*>(log.data()), log.size() / 2));
-=======
-    EXPECT_NE(log.find(expected), std::string::npos);
-}
-
-TEST(SystemError, TextWithCodeOrCodeAlone) {
-    set_last_system_error(5);
-    EXPECT_EQ(SystemErrorText(), u"Input/output error (0x0005)");
-    set_last_system_error(0x12345);
-    EXPECT_EQ(SystemErrorText(), u"0x12345");
-    set_last_system_error(9999);
-    EXPECT_EQ(SystemErrorText(), u"0x270F");
-}
-
-TEST(DataFolder, XdgDataHomeThenHome) {
-    const char* old_xdg = getenv("XDG_DATA_HOME");
-    const std::string saved = old_xdg ? old_xdg : "";
-    test_support::set_environment("XDG_DATA_HOME", "/data/x/");
-    EXPECT_EQ(LocalLowFolder(), u"/data/x");
-    test_support::set_environment("XDG_DATA_HOME", "relative");
-    test_support::set_environment("HOME", "/home/u");
-    EXPECT_EQ(LocalLowFolder(), u"/home/u/.local/share");
-    if (old_xdg) test_support::set_environment("XDG_DATA_HOME", saved); else test_support::unset_environment("XDG_DATA_HOME");
->>>>>>> main
 }
 
 }  // namespace

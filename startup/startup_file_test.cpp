@@ -4,11 +4,8 @@
 
 #include <string>
 
-<<<<<<< HEAD
-#include "log/log_writer.h"
-=======
 #include "inet/session.h"
->>>>>>> main
+#include "log/log_writer.h"
 #include "tests/support/test_log.h"
 #include "text/platform.h"
 #include "text/text.h"

@@ -311,9 +311,9 @@ struct http_server::impl {
         // Always some progress, never an end: only a limit on the whole request stops it.
         void trickle() {
             while (!server.stopping) {
-                ::usleep(200000);
+                std::this_thread::sleep_for(std::chrono::milliseconds(200));
                 int n = ssl ? SSL_write(ssl, "x", 1)
-                            : static_cast<int>(::send(fd, "x", 1, MSG_NOSIGNAL));
+                            : static_cast<int>(loopback::send_some(fd, "x", 1));
                 if (n <= 0) return;
             }
         }
