@@ -52,7 +52,7 @@ TEST(DataFolder, XdgDataHomeThenHome) {
     test_support::set_environment("XDG_DATA_HOME", "relative");
     test_support::set_environment("HOME", "/home/u");
     EXPECT_EQ(LocalLowFolder(), u"/home/u/.local/share");
-    if (old_xdg) test_support::set_environment("XDG_DATA_HOME", saved.c_str()); else test_support::unset_environment("XDG_DATA_HOME");
+    if (old_xdg) test_support::set_environment("XDG_DATA_HOME", saved); else test_support::unset_environment("XDG_DATA_HOME");
 }
 
 }  // namespace
