@@ -24,7 +24,7 @@ namespace inet {
 
 namespace {
 
-constexpr size_t option_count = 6;
+constexpr size_t option_count = 7;
 constexpr DWORD_PTR request_context = 1;
 constexpr int max_redirects = 30;
 // Revocation, unknown issuer, wrong host name, outside the validity dates, and the
@@ -100,6 +100,8 @@ DWORD platform_option(session_option option) {
             return INTERNET_OPTION_MAX_CONNS_PER_SERVER;
         case session_option::max_conns_per_1_0_server:
             return INTERNET_OPTION_MAX_CONNS_PER_1_0_SERVER;
+        case session_option::total_timeout_ms:
+            return 0;  // kept by the engine: WinInet has no such limit
     }
     return 0;
 }
@@ -163,7 +165,7 @@ struct CMyInternetSession::impl {
     std::u16string agent;
     std::string error;
     // WinInet's defaults, so an option nobody sets still means something.
-    std::array<uint32_t, option_count> options{5, 60000, 30000, 30000, 10, 10};
+    std::array<uint32_t, option_count> options{5, 60000, 30000, 30000, 10, 10, 0};
 };
 
 class wininet_request final : public http_request {
@@ -250,6 +252,10 @@ class wininet_request final : public http_request {
         if (size <= 0 || !request_) return 0;
         DWORD n = 0;
         reading_ = true;
+        if (total_expired()) {
+            body_over_ = true;
+            return -1;
+        }
         // Only what has arrived: a read for more waits for all of it, and a time-out then
         // loses the bytes that did arrive.
         DWORD available = 0;
@@ -280,6 +286,19 @@ class wininet_request final : public http_request {
     int32_t connect_attempts() const override { return attempts_; }
 
   private:
+    // The limit on the whole exchange, counted from the connection on; sets the error text.
+    bool total_expired() {
+        const uint32_t total = session_value(session_option::total_timeout_ms);
+        if (total == 0 || !connected_) return false;
+        const auto spent = std::chrono::duration_cast<std::chrono::milliseconds>(
+                               std::chrono::steady_clock::now() - connected_at_)
+                               .count();
+        if (spent < static_cast<long long>(total)) return false;
+        error_ = "overall time limit reached (" + std::to_string(total) +
+                 " ms after the connection, " + std::to_string(received_) + " body bytes received)";
+        return true;
+    }
+
     bool fail(DWORD code) {
         error_ = wininet_message(code);
         return false;
@@ -393,6 +412,10 @@ class wininet_request final : public http_request {
                 }
             }
             g.unlock();
+            if (!connected_ && (call->connected || call->sent)) {
+                connected_ = true;
+                connected_at_ = std::chrono::steady_clock::now();
+            }
             if (late) {
                 close_hop();  // the blocked call ends with the handles
                 if (static_cast<DWORD>(attempt) >= retries) return fail(ERROR_INTERNET_TIMEOUT);
@@ -412,7 +435,8 @@ class wininet_request final : public http_request {
     handle connection_, request_;
     std::string error_;
     bool accept_any_ = false, started_ = false, head_done_ = false, chunked_ = false;
-    bool reading_ = false, body_over_ = false;
+    bool reading_ = false, body_over_ = false, connected_ = false;
+    std::chrono::steady_clock::time_point connected_at_;
     int32_t attempts_ = 0;
     long long announced_ = -1, received_ = 0;
 };
@@ -445,7 +469,8 @@ void CMyInternetSession::set_option(session_option option, uint32_t value) {
     if (i >= option_count) return;
     p->options[i] = value;
     DWORD v = value;
-    if (p->internet) InternetSetOptionW(p->internet.get(), platform_option(option), &v, sizeof(v));
+    if (p->internet && platform_option(option) != 0)
+        InternetSetOptionW(p->internet.get(), platform_option(option), &v, sizeof(v));
 }
 
 // What WinInet holds, where it answers for the option; else the value last set.
@@ -453,7 +478,8 @@ uint32_t CMyInternetSession::option(session_option option) const {
     size_t i = static_cast<size_t>(option);
     if (i >= option_count) return 0;
     DWORD v = 0, size = sizeof(v);
-    if (p->internet && InternetQueryOptionW(p->internet.get(), platform_option(option), &v, &size))
+    if (p->internet && platform_option(option) != 0 &&
+        InternetQueryOptionW(p->internet.get(), platform_option(option), &v, &size))
         return v;
     return p->options[i];
 }

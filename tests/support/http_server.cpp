@@ -312,7 +312,8 @@ struct http_server::impl {
         void trickle() {
             while (!server.stopping) {
                 std::this_thread::sleep_for(std::chrono::milliseconds(200));
-                int n = ssl ? SSL_write(ssl, "x", 1) : static_cast<int>(loopback::send_some(fd, "x", 1));
+                int n = ssl ? SSL_write(ssl, "x", 1)
+                            : static_cast<int>(loopback::send_some(fd, "x", 1));
                 if (n <= 0) return;
             }
         }
