@@ -54,6 +54,7 @@ TEST_F(CartKey, ElevenSilentFailuresThenNoEndsWithOneQuestion) {
 
 TEST_F(CartKey, ServerOutsideTheAllowedListIsNeverAsked) {
     shop.serve("/cart", reply::text(kSuccess));
+    // NOLINTNEXTLINE(performance-unnecessary-copy-initialization): the list changes below
     const std::vector<std::u16string> saved = inet::allowed_servers();
     inet::set_allowed_servers({u"shop.example"});
     EXPECT_FALSE(deliver_cart_key(shop.url16("/cart"), &window));
