@@ -14,3 +14,7 @@ uint32_t tick_count();
 // Tests only: replace the clocks; an empty function restores the system clock.
 void set_local_time_source(std::function<local_time()> source);
 void set_tick_source(std::function<uint32_t()> source);
+
+// The system's own clocks, one half per OS (clock_posix.cpp, clock_win.cpp).
+local_time system_local_now();
+uint32_t system_tick_count();

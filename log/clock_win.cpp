@@ -1,40 +1,14 @@
 // Windows side of the clocks: GetLocalTime and GetTickCount.
 #include <windows.h>
 
-#include <mutex>
-
 #include "log/clock.h"
 
-namespace {
-std::mutex source_lock;
-std::function<local_time()> time_source;
-std::function<uint32_t()> ticks_source;
-}  // namespace
-
-local_time local_now() {
-    {
-        std::lock_guard<std::mutex> guard(source_lock);
-        if (time_source) return time_source();
-    }
+local_time system_local_now() {
     SYSTEMTIME t{};
     GetLocalTime(&t);
     return {t.wYear, t.wMonth, t.wDay, t.wHour, t.wMinute, t.wSecond};
 }
 
-uint32_t tick_count() {
-    {
-        std::lock_guard<std::mutex> guard(source_lock);
-        if (ticks_source) return ticks_source();
-    }
+uint32_t system_tick_count() {
     return GetTickCount();
-}
-
-void set_local_time_source(std::function<local_time()> source) {
-    std::lock_guard<std::mutex> guard(source_lock);
-    time_source = std::move(source);
-}
-
-void set_tick_source(std::function<uint32_t()> source) {
-    std::lock_guard<std::mutex> guard(source_lock);
-    ticks_source = std::move(source);
 }
