@@ -14,6 +14,7 @@ public:
 private:
     std::u16string m_commandLine;
     int m_exitCode = 1;
+    bool m_oleStarted = false;
 };
 
 // The life of the process after its entry point (main.cpp): --help or --version when it is the
@@ -29,6 +30,11 @@ std::u16string command_line_from(int argc, char** argv);
 // Process-wide settings made once before anything else runs (signal dispositions on POSIX,
 // no system error boxes on Windows).
 void prepare_process();
+
+// COM/OLE for the user-interface thread (OleInitialize on Windows; nothing to do on POSIX);
+// false when it cannot be started. end_ole undoes a successful start.
+bool start_ole();
+void end_ole();
 
 // The entry point's OS half (entry_posix.cpp, entry_win.cpp) --------------------------------
 // Shows the text of --help or --version: standard output on POSIX; on Windows the console of

@@ -1,6 +1,7 @@
 #include <fcntl.h>
 #include <io.h>
 #include <windows.h>
+#include <ole2.h>
 
 #include <cstdio>
 
@@ -19,3 +20,7 @@ std::u16string command_line_from(int, char**) {
     // The command line as the browser gave it, whatever the C runtime made of it.
     return reinterpret_cast<const char16_t*>(GetCommandLineW());
 }
+
+bool start_ole() { return SUCCEEDED(OleInitialize(nullptr)); }
+
+void end_ole() { OleUninitialize(); }
