@@ -18,27 +18,27 @@ TEST(ReturnPage, ChoiceTable) {
     struct Case {
         std::u16string address, agent, agent_type, browser;
         std::vector<std::u16string> file_programs;
-        bool nothing = false;
+        bool nothing;
     } cases[] = {
         {u"", u"chrome", u"", u"", {}, true},
-        {url, u"ChRoMe", u"", u"chrome"},
-        {url, u"chrome", u"ID", u"chrome"},
-        {url, u"chorme", u"id", u"chrome"},
-        {url, u"firefox", u"", u"firefox"},
-        {url, u"opera", u"", u"opera"},
-        {url, u"edge", u"", u"edge"},
-        {url, u"EDG", u"", u"edg"},
-        {url, u"ie", u"", u"ie"},
-        {url, u"explore", u"", u"ie"},
-        {url, u"safari", u"", u"safari"},
-        {url, u"sapari", u"", u"safari"},
-        {url, u"netscape", u"", u""},
-        {url, u"", u"", u""},
-        {url, file + u".EXE", u"file", u"", {file + u".EXE"}},
-        {url, file + u".exe", u"FILE", u"", {file + u".exe"}},
-        {url, file, u"file", u""},
-        {url, u"exe", u"file", u""},
-        {url, u".exe", u"file", u"", {u".exe"}},
+        {url, u"ChRoMe", u"", u"chrome", {}, false},
+        {url, u"chrome", u"ID", u"chrome", {}, false},
+        {url, u"chorme", u"id", u"chrome", {}, false},
+        {url, u"firefox", u"", u"firefox", {}, false},
+        {url, u"opera", u"", u"opera", {}, false},
+        {url, u"edge", u"", u"edge", {}, false},
+        {url, u"EDG", u"", u"edg", {}, false},
+        {url, u"ie", u"", u"ie", {}, false},
+        {url, u"explore", u"", u"ie", {}, false},
+        {url, u"safari", u"", u"safari", {}, false},
+        {url, u"sapari", u"", u"safari", {}, false},
+        {url, u"netscape", u"", u"", {}, false},
+        {url, u"", u"", u"", {}, false},
+        {url, file + u".EXE", u"file", u"", {file + u".EXE"}, false},
+        {url, file + u".exe", u"FILE", u"", {file + u".exe"}, false},
+        {url, file, u"file", u"", {}, false},
+        {url, u"exe", u"file", u"", {}, false},
+        {url, u".exe", u"file", u"", {u".exe"}, false},
         {url, u"chrome", u"other", u"", {}, true},
     };
     for (const auto& c : cases) {
