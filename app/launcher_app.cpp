@@ -9,9 +9,29 @@
 #include "text/text.h"
 #include "update/files.h"
 
+namespace {
+
+// The application's default caption: the executable's file name without folder and extension.
+std::u16string application_name() {
+    std::u16string name = executable_path();
+    const size_t slash = name.rfind(path_separator());
+    if (slash != std::u16string::npos) name.erase(0, slash + 1);
+    const size_t dot = name.rfind(u'.');
+    if (dot != std::u16string::npos && dot > 0) name.resize(dot);
+    return name;
+}
+
+}  // namespace
+
 bool CQuorlaLauncherApp::InitInstance() {
-    // There is no COM to start on this platform, so the start-up has no failure of its own
-    // before the log is placed.
+    // COM for the thread (the shell's execute service may hand the return page to a shell
+    // extension); POSIX has nothing to start. Nothing is logged: the log is not placed yet.
+    if (!start_ole()) {
+        host::make_dialog_host()->message_box(u"AfxOleInit Error!", application_name(),
+                                              host::box_style::ok_exclamation);
+        return false;
+    }
+    m_oleStarted = true;
     const std::u16string separator(1, path_separator());
     const std::u16string log_folder =
         LocalLowFolder() + separator + u"QuorlaLauncher" + separator + u"log" + separator;
@@ -46,5 +66,6 @@ bool CQuorlaLauncherApp::InitInstance() {
 
 int CQuorlaLauncherApp::ExitInstance() {
     LogWriter::Destroy();
+    if (m_oleStarted) end_ole();
     return m_exitCode;
 }

@@ -2,11 +2,16 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <iterator>
+#include <vector>
+
 #include "host/dialog_host_headless.h"
 #include "log/clock.h"
 #include "res/resources.h"
 #include "tests/support/sandbox.h"
 #include "tests/support/test_log.h"
+#include "text/platform.h"
 
 namespace {
 
@@ -98,17 +103,43 @@ TEST_F(Window, ShapeLosesThreePixelsAtEachCorner) {
 
 TEST_F(Window, KoreanUsersGetTheKoreanPicture) {
     CQuorlaLauncherDlg dlg(host, u"");
-    test_support::set_environment("LANG", "ko_KR.UTF-8");
-    dlg.LoadPictures();
-    const embedded_resource ko = find_resource("IDB_BGD_PROG1_NOR");
-    EXPECT_EQ(dlg.m_bmpBackground, host::load_bmp(ko.data, ko.size));
-    test_support::set_environment("LANG", "de_DE.UTF-8");
-    dlg.LoadPictures();
-    const embedded_resource en = find_resource("IDB_BGD_PROG2_NOR");
-    EXPECT_EQ(dlg.m_bmpBackground, host::load_bmp(en.data, en.size));
+    // POSIX takes the language from the environment; Windows from the user's default
+    // language, which the environment does not change once the process runs.
+    const bool follows_environment = path_separator() == u'/';
+    for (const bool korean : {true, false}) {
+        test_support::set_environment("LANG", korean ? "ko_KR.UTF-8" : "de_DE.UTF-8");
+        if (follows_environment) {
+            EXPECT_EQ(user_language_is_korean(), korean);
+        }
+        dlg.LoadPictures();
+        const embedded_resource r =
+            find_resource(user_language_is_korean() ? "IDB_BGD_PROG1_NOR" : "IDB_BGD_PROG2_NOR");
+        EXPECT_EQ(dlg.m_bmpBackground, host::load_bmp(r.data, r.size)) << korean;
+    }
     EXPECT_EQ(dlg.m_bmpBackground.width(), 267);
     EXPECT_EQ(dlg.m_bmpProgress.width(), 246);
     EXPECT_EQ(dlg.m_bmpProgress.height(), 10);
+}
+
+// The pictures the program carries are the drawn ones, read from a file (with its header) or
+// from a bitmap resource (without), and the icon is the PNG.
+TEST_F(Window, BuiltInPicturesAreTheDrawnOnes) {
+    auto file_bytes = [](const std::string& name) {
+        std::ifstream in(std::string(QUORLA_TEST_SOURCE_DIR) + "/res/" + name, std::ios::binary);
+        return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    };
+    for (const char* name : {"IDB_BGD_PROG1_NOR", "IDB_BGD_PROG2_NOR", "IDB_STT_PROG_NOR"}) {
+        const std::vector<uint8_t> file = file_bytes(std::string(name) + ".bmp");
+        const host::image drawn = host::load_bmp(file.data(), file.size());
+        ASSERT_FALSE(drawn.empty()) << name;
+        EXPECT_EQ(host::load_bmp(file.data() + 14, file.size() - 14), drawn) << name << " without its file header";
+        const embedded_resource r = find_resource(name);
+        EXPECT_EQ(host::load_bmp(r.data, r.size), drawn) << name;
+        EXPECT_TRUE(host::load_bmp(r.data, r.size > 60 ? 60 : 0).empty()) << name << " cut short";
+    }
+    const std::vector<uint8_t> png = file_bytes("app_icon.png");
+    const embedded_resource icon = find_resource("IDI_APP");
+    EXPECT_EQ(std::vector<uint8_t>(icon.data, icon.data + icon.size), png);
 }
 
 TEST_F(Window, WithoutAnOffScreenSurfaceTheFrameIsDrawnStraightIn) {

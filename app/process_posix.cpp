@@ -28,3 +28,7 @@ std::u16string command_line_from(int argc, char** argv) {
     }
     return line;
 }
+
+bool start_ole() { return true; }
+
+void end_ole() {}

@@ -1,4 +1,5 @@
-# Writes a C++ source holding the given files as byte arrays, looked up by name.
+# Writes a C++ source holding the given files as byte arrays, the table that
+# res/resources_posix.cpp looks names up in.
 # cmake -DOUT=... -DNAMES="a;b" -DFILES="fa;fb" -P embed_resources.cmake
 string(REPLACE "|" ";" NAMES "${NAMES}")
 string(REPLACE "|" ";" FILES "${FILES}")
@@ -16,7 +17,7 @@ foreach(i RANGE ${last})
   string(APPEND body "const unsigned char data_${i}[] = {${bytes}};\n")
   string(APPEND table "    {\"${name}\", data_${i}, ${size}},\n")
 endforeach()
-string(APPEND body "}  // namespace\n\nconst embedded_resource embedded_resources[] = {\n${table}    {nullptr, nullptr, 0},\n};\n")
+string(APPEND body "}  // namespace\n\nextern const embedded_resource embedded_resources[] = {\n${table}    {nullptr, nullptr, 0},\n};\n")
 file(WRITE "${OUT}.new" "${body}")
 execute_process(COMMAND ${CMAKE_COMMAND} -E copy_if_different "${OUT}.new" "${OUT}")
 file(REMOVE "${OUT}.new")

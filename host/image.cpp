@@ -43,12 +43,24 @@ uint16_t le16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8
 }  // namespace
 
 image load_bmp(const uint8_t* data, size_t size) {
-    if (data == nullptr || size < 54 || data[0] != 'B' || data[1] != 'M') return {};
-    const uint32_t offset = le32(data + 10);
-    const int32_t width = static_cast<int32_t>(le32(data + 18));
-    const int32_t raw_height = static_cast<int32_t>(le32(data + 22));
-    if (le16(data + 28) != 24 || le32(data + 30) != 0) return {};
+    // A .bmp file starts with its 14-byte file header, which gives the pixels' offset; a
+    // bitmap resource is the bare device-independent bitmap, whose pixels follow the info
+    // header (and the colour table, empty for 24 bits unless it names a count).
+    if (data == nullptr) return {};
+    const bool file = size >= 14 && data[0] == 'B' && data[1] == 'M';
+    const uint8_t* info = file ? data + 14 : data;
+    const size_t info_size = file ? size - 14 : size;
+    if (info_size < 40) return {};
+    const uint32_t header = le32(info);
+    if (header != 40 && header != 108 && header != 124) return {};
+    if (header > info_size) return {};
+    const int32_t width = static_cast<int32_t>(le32(info + 4));
+    const int32_t raw_height = static_cast<int32_t>(le32(info + 8));
+    if (le16(info + 14) != 24 || le32(info + 16) != 0) return {};
     if (width <= 0 || width > 8192 || raw_height == 0 || raw_height < -8192 || raw_height > 8192) return {};
+    const uint32_t colours = le32(info + 32);
+    if (colours > 256) return {};
+    const size_t offset = file ? le32(data + 10) : header + static_cast<size_t>(colours) * 4;
     const bool bottom_up = raw_height > 0;
     const int height = bottom_up ? raw_height : -raw_height;
     const size_t stride = (static_cast<size_t>(width) * 3 + 3) & ~size_t(3);

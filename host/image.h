@@ -42,7 +42,8 @@ private:
     std::vector<uint8_t> pixels_;
 };
 
-// Reads an uncompressed 24-bit BMP; an empty picture when the bytes are not one.
+// Reads an uncompressed 24-bit BMP, as a file (with its file header) or as a bitmap resource
+// (the bare device-independent bitmap); an empty picture when the bytes are not one.
 image load_bmp(const uint8_t* data, size_t size);
 
 // A window shape: which pixels of a width x height area belong to the window.

@@ -7,16 +7,13 @@
 //   "result_json"  the result text to hand back instead of the default one
 //   "interactive"  "true": with an owner window on a display, ask the customer to finish
 //                  or cancel the work in a small window
-#include <gtk/gtk.h>
-#ifdef GDK_WINDOWING_X11
-#include <gdk/gdkx.h>
-#endif
-
+// The window is the OS's: GTK (customer_window_gtk.cpp) or Win32 (customer_window_win.cpp).
 #include <cstdio>
 #include <string>
 #include <vector>
 
 #include "module/editor_module.h"
+#include "sample_editor/customer_window.h"
 
 namespace {
 
@@ -61,7 +58,7 @@ std::string utf8(const char16_t* text) {
 }
 
 void append_trace(const std::string& line) {
-    if (FILE* f = std::fopen(state.trace_file.c_str(), "ab")) {
+    if (FILE* f = open_for_append(state.trace_file)) {
         std::fprintf(f, "%s\n", line.c_str());
         std::fclose(f);
     }
@@ -96,42 +93,10 @@ std::u16string json_string(const char16_t* text) {
     return out + u"\"";
 }
 
-// Asks the customer to finish or cancel; true for "finish".
-bool customer_finishes(const char16_t* work_id) {
-    GtkWidget* dialog =
-        gtk_dialog_new_with_buttons("Sample editor", nullptr, GTK_DIALOG_MODAL, "_Cancel",
-                                    GTK_RESPONSE_CANCEL, "_Finish", GTK_RESPONSE_ACCEPT, nullptr);
-    const std::string text = "Work " + utf8(work_id) + "\nFinish to upload it, or cancel.";
-    GtkWidget* label = gtk_label_new(text.c_str());
-    GtkWidget* content = gtk_dialog_get_content_area(GTK_DIALOG(dialog));
-    gtk_container_set_border_width(GTK_CONTAINER(content), 12);
-    gtk_container_add(GTK_CONTAINER(content), label);
-    gtk_window_set_position(GTK_WINDOW(dialog), GTK_WIN_POS_CENTER);
-    gtk_window_set_keep_above(GTK_WINDOW(dialog), TRUE);
-    gtk_widget_show_all(dialog);
-#ifdef GDK_WINDOWING_X11
-    // Owned by the launcher's window, as a Windows module would pass the HWND as parent.
-    GdkDisplay* display = gtk_widget_get_display(dialog);
-    if (GDK_IS_X11_DISPLAY(display)) {
-        GdkWindow* owner = gdk_x11_window_foreign_new_for_display(
-            display, static_cast<Window>(reinterpret_cast<uintptr_t>(state.owner)));
-        if (owner != nullptr) {
-            gdk_window_set_transient_for(gtk_widget_get_window(dialog), owner);
-            g_object_unref(owner);
-        }
-    }
-#endif
-    const gint answer = gtk_dialog_run(GTK_DIALOG(dialog));
-    gtk_widget_destroy(dialog);
-    while (gtk_events_pending()) gtk_main_iteration();
-    return answer == GTK_RESPONSE_ACCEPT;
-}
-
 // Ends a work export: the customer's choice (or at once), then the result text.
 int32_t finish_work(const char16_t* work_id, const char16_t** result) {
-    const bool ask =
-        state.interactive && state.owner != nullptr && gtk_init_check(nullptr, nullptr);
-    if (ask && !customer_finishes(work_id)) {
+    const bool ask = state.interactive && state.owner != nullptr && can_show_window(state.owner);
+    if (ask && !customer_finishes(state.owner, "Work " + utf8(work_id) + "\nFinish to upload it, or cancel.")) {
         result_text = u"{\"exit_code\":\"1\",\"uploaded_list\":[]}";
         *result = result_text.c_str();
         return 0;

@@ -1,5 +1,4 @@
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
@@ -10,7 +9,6 @@
 #include "module/module_host.h"
 #include "tests/support/sandbox.h"
 #include "text/platform.h"
-#include "text/posix_path.h"
 #include "text/text.h"
 
 namespace fs = std::filesystem;
@@ -42,13 +40,13 @@ struct SampleEditor : ::testing::Test {
         fs::create_directories(dir / "data");
         test_support::set_environment("XDG_DATA_HOME", (dir / "data").string());
         LogWriter::Destroy();
-        LogWriter::Instance().SetPath(from_native_path((dir / "test.log").string()));
+        LogWriter::Instance().SetPath((dir / "test.log").u16string());
         startup.install_path = from_utf8(QUORLA_SAMPLE_EDITOR_DIR);
         startup.config_url = u"http://127.0.0.1:8080/config";
         startup.editor_id = u"ed";
         startup.rsid = u"R\"1";
         startup.count = 2;
-        startup.internal_calls = {{u"trace_file", from_native_path((dir / "trace.txt").string())},
+        startup.internal_calls = {{u"trace_file", (dir / "trace.txt").u16string()},
                                   {u"interactive", u"true"}};
     }
     void TearDown() override {
@@ -65,7 +63,7 @@ struct SampleEditor : ::testing::Test {
 
 TEST_F(SampleEditor, TracesEveryCallAndNamesTheUploadedWork) {
     startup.todo = u"open_work";
-    ASSERT_TRUE(run_editor_module(&window, startup, u"libquorla_sample_editor.so", result));
+    ASSERT_TRUE(run_editor_module(&window, startup, from_utf8(QUORLA_SAMPLE_EDITOR_FILE), result));
     const std::string trace_path = (dir / "trace.txt").string();
     EXPECT_EQ(trace(), (std::vector<std::string>{
                            "Initialize|0|modal|" + std::string(QUORLA_SAMPLE_EDITOR_DIR) +
@@ -85,7 +83,7 @@ TEST_F(SampleEditor, HandsBackTheGivenResultText) {
          {u"new_work", u"open_local_work", u"open_storage", u"download_work"}) {
         startup.todo = todo;
         result.clear();
-        EXPECT_TRUE(run_editor_module(&window, startup, u"libquorla_sample_editor.so", result));
+        EXPECT_TRUE(run_editor_module(&window, startup, from_utf8(QUORLA_SAMPLE_EDITOR_FILE), result));
         EXPECT_EQ(result, given) << to_utf8(todo);
     }
     EXPECT_FALSE(fs::exists(dir / "test.log"));
