@@ -3,7 +3,7 @@ BUILD ?= build
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
 
-.PHONY: deps configure build test test-sanitize windows test-windows demo fuzz lint bench package clean
+.PHONY: deps configure build test test-sanitize windows windows-configure test-windows windows-package demo fuzz lint bench package clean
 
 deps:
 	@scripts/install-deps
@@ -36,18 +36,31 @@ test-sanitize: deps
 # A new third-party prefix (other versions, another recipe) starts the build folder afresh.
 WINDOWS_BUILD ?= build-windows
 WINDOWS_CMAKE_FLAGS ?=
-windows:
+# The installer tests run the Linux build's demo shop and quorla-pack (QUORLA_LINUX_BUILD).
+windows-configure:
 	@scripts/install-deps windows
 	@prefix=$$(scripts/windows-deps) && fresh= && \
 	  if [ -f $(WINDOWS_BUILD)/CMakeCache.txt ] && \
 	     ! grep -qxF "QUORLA_WINDOWS_DEPS_PREFIX:PATH=$$prefix" $(WINDOWS_BUILD)/CMakeCache.txt; then \
 	    fresh=--fresh; fi && \
 	  cmake $$fresh -S . -B $(WINDOWS_BUILD) -DCMAKE_TOOLCHAIN_FILE=$(CURDIR)/cmake/toolchain-mingw64.cmake \
-	    -DQUORLA_WINDOWS_DEPS_PREFIX="$$prefix" $(WINDOWS_CMAKE_FLAGS) >/dev/null
+	    -DQUORLA_WINDOWS_DEPS_PREFIX="$$prefix" -DQUORLA_LINUX_BUILD=$(abspath $(BUILD)) \
+	    $(WINDOWS_CMAKE_FLAGS) >/dev/null
+
+windows: windows-configure
 	@cmake --build $(WINDOWS_BUILD) -j $(JOBS)
 
-test-windows: windows
+test-windows: windows configure
+	@cmake --build $(BUILD) -j $(JOBS) --target quorla-demo-shop quorla-pack
 	@cd $(WINDOWS_BUILD) && ctest --output-on-failure -j $(JOBS)
+
+# The Windows installer (README "Install"): the launcher of the Windows build, packed by wixl
+# (install/windows/build-msi). A shop brands it through WINDOWS_CMAKE_FLAGS, e.g.
+# WINDOWS_CMAKE_FLAGS=-DQUORLA_URL_SCHEME=myshop, and signs it with SIGN_PFX=cert.pfx and
+# SIGN_PASSWORD_FILE=FILE (or SIGN_PASSWORD in the environment).
+windows-package: windows-configure
+	@cmake --build $(WINDOWS_BUILD) -j $(JOBS) --target quorla_msi_inputs
+	@install/windows/build-msi $(WINDOWS_BUILD)/install/msi-settings.sh $(WINDOWS_BUILD)
 
 # Only what the demo runs: the launcher (with its window module), quorla-pack, the demo shop and
 # the sample editor module; no tests.

@@ -12,3 +12,8 @@ list(APPEND quorla_windows_layers host startup update module result res app samp
 foreach(dir IN LISTS quorla_windows_layers)
   add_subdirectory(${dir})
 endforeach()
+
+# The installer (install/windows/, `make windows-package`) and its tests under wine, once every
+# target it may pack exists.
+include(${CMAKE_SOURCE_DIR}/install/windows/msi.cmake)
+add_subdirectory(tests/install)

@@ -5,17 +5,8 @@ include(GNUInstallDirs)
 
 # Each shop brands its own links (QUORLA_URL_SCHEME); the scheme only reaches the desktop
 # entry, the package's maintainer scripts and the manual pages, since the launcher itself
-# accepts any scheme.
-# Desktops compare scheme types in lower case, and xdg-open takes a link for a file name unless
-# its scheme is letters, '+', '-' and '.' only (no digits, though URLs allow them).
-if(NOT QUORLA_URL_SCHEME MATCHES "^[a-z][a-z+.-]*$")
-  message(FATAL_ERROR "QUORLA_URL_SCHEME must be lower-case letters, '+', '-' or '.' (xdg-open "
-                      "opens nothing else as a link), got: '${QUORLA_URL_SCHEME}'")
-endif()
-# The package makes the launcher the default handler: never of the browser's own schemes.
-if(QUORLA_URL_SCHEME MATCHES "^(http|https|file|ftp|mailto)$")
-  message(FATAL_ERROR "QUORLA_URL_SCHEME '${QUORLA_URL_SCHEME}' belongs to the browser; pick the shop's own")
-endif()
+# accepts any scheme. CMakeLists checks it.
+
 # Debian wants a maintainer who can be written to: the packager's own name and address, as
 # Debian's tools take them from DEBFULLNAME and DEBEMAIL, else the project's.
 if(DEFINED ENV{DEBEMAIL} AND NOT "$ENV{DEBEMAIL}" STREQUAL "" AND NOT "$ENV{DEBEMAIL}" MATCHES "[<>]")
