@@ -2,6 +2,7 @@
 // with its own modal message loop. Sizes are physical pixels; the executable's manifest makes
 // the process DPI aware, so the system never scales them.
 #include <windows.h>
+#include <wincodec.h>
 
 #include <algorithm>
 #include <cstdlib>
@@ -70,12 +71,83 @@ bool is_png(const uint8_t* data, size_t size) {
     return size > 8 && data[0] == 0x89 && data[1] == 'P' && data[2] == 'N' && data[3] == 'G';
 }
 
+// Releases a COM object at the end of the scope.
+template <class T>
+struct com_ref {
+    T* p = nullptr;
+    ~com_ref() {
+        if (p) p->Release();
+    }
+    T** operator&() { return &p; }
+    T* operator->() const { return p; }
+};
+
+// A PNG through the imaging component, scaled to side x side: the system's own icon reader
+// takes only 8-bit RGBA PNG pictures, not 16-bit or palette ones.
+HICON png_icon_via_wic(const uint8_t* data, size_t size, int side) {
+    const HRESULT com = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    HICON icon = nullptr;
+    {
+        com_ref<IWICImagingFactory> factory;
+        com_ref<IWICStream> stream;
+        com_ref<IWICBitmapDecoder> decoder;
+        com_ref<IWICBitmapFrameDecode> frame;
+        com_ref<IWICBitmapScaler> scaler;
+        com_ref<IWICFormatConverter> converter;
+        std::vector<uint8_t> pixels(static_cast<size_t>(side) * side * 4);
+        if (SUCCEEDED(CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER,
+                                       IID_IWICImagingFactory, reinterpret_cast<void**>(&factory))) &&
+            SUCCEEDED(factory->CreateStream(&stream)) &&
+            SUCCEEDED(stream->InitializeFromMemory(const_cast<BYTE*>(data), static_cast<DWORD>(size))) &&
+            SUCCEEDED(factory->CreateDecoderFromStream(stream.p, nullptr, WICDecodeMetadataCacheOnDemand,
+                                                       &decoder)) &&
+            SUCCEEDED(decoder->GetFrame(0, &frame)) && SUCCEEDED(factory->CreateBitmapScaler(&scaler)) &&
+            SUCCEEDED(scaler->Initialize(frame.p, side, side, WICBitmapInterpolationModeFant)) &&
+            SUCCEEDED(factory->CreateFormatConverter(&converter)) &&
+            SUCCEEDED(converter->Initialize(scaler.p, GUID_WICPixelFormat32bppBGRA, WICBitmapDitherTypeNone,
+                                            nullptr, 0, WICBitmapPaletteTypeCustom)) &&
+            SUCCEEDED(converter->CopyPixels(nullptr, side * 4, static_cast<UINT>(pixels.size()), pixels.data()))) {
+            BITMAPV5HEADER header{};
+            header.bV5Size = sizeof header;
+            header.bV5Width = side;
+            header.bV5Height = -side;
+            header.bV5Planes = 1;
+            header.bV5BitCount = 32;
+            header.bV5Compression = BI_BITFIELDS;
+            header.bV5RedMask = 0x00FF0000;
+            header.bV5GreenMask = 0x0000FF00;
+            header.bV5BlueMask = 0x000000FF;
+            header.bV5AlphaMask = 0xFF000000;
+            void* bits = nullptr;
+            HDC screen = GetDC(nullptr);
+            HBITMAP color = CreateDIBSection(screen, reinterpret_cast<BITMAPINFO*>(&header), DIB_RGB_COLORS,
+                                             &bits, nullptr, 0);
+            ReleaseDC(nullptr, screen);
+            HBITMAP mask = CreateBitmap(side, side, 1, 1, nullptr);  // the alpha channel decides
+            if (color && mask && bits) {
+                std::copy(pixels.begin(), pixels.end(), static_cast<uint8_t*>(bits));
+                ICONINFO info{TRUE, 0, 0, mask, color};
+                icon = CreateIconIndirect(&info);
+            }
+            if (color) DeleteObject(color);
+            if (mask) DeleteObject(mask);
+        }
+    }
+    if (SUCCEEDED(com)) CoUninitialize();
+    return icon;
+}
+
+HICON png_icon(const uint8_t* data, size_t size, int side) {
+    if (HICON icon = CreateIconFromResourceEx(const_cast<uint8_t*>(data), static_cast<DWORD>(size), TRUE,
+                                              0x00030000, side, side, LR_DEFAULTCOLOR))
+        return icon;
+    return png_icon_via_wic(data, size, side);
+}
+
 // One picture of an icon file, by its directory entry nearest to `side` pixels (the deepest
 // colours among equally near ones); null when the bytes are not a readable icon.
 HICON icon_of_size(const uint8_t* data, size_t size, int side) {
-    if (is_png(data, size))
-        return CreateIconFromResourceEx(const_cast<uint8_t*>(data), static_cast<DWORD>(size), TRUE,
-                                        0x00030000, side, side, LR_DEFAULTCOLOR);
+    if (is_png(data, size)) return png_icon(data, size, side);
     if (size < 6 || le16(data) != 0 || le16(data + 2) != 1) return nullptr;
     const size_t count = le16(data + 4);
     if (count == 0 || size < 6 + count * 16) return nullptr;
@@ -95,8 +167,11 @@ HICON icon_of_size(const uint8_t* data, size_t size, int side) {
         }
     }
     if (best == nullptr) return nullptr;
-    return CreateIconFromResourceEx(const_cast<uint8_t*>(data + le32(best + 12)), le32(best + 8), TRUE,
-                                    0x00030000, side, side, LR_DEFAULTCOLOR);
+    const uint8_t* picture = data + le32(best + 12);
+    const uint32_t bytes = le32(best + 8);
+    if (is_png(picture, bytes)) return png_icon(picture, bytes, side);
+    return CreateIconFromResourceEx(const_cast<uint8_t*>(picture), bytes, TRUE, 0x00030000, side, side,
+                                    LR_DEFAULTCOLOR);
 }
 
 class win32_host : public dialog_host {
@@ -412,6 +487,15 @@ std::unique_ptr<dialog_host> make_window_host() {
                                     static_cast<int>(GetLastError()));
         return nullptr;
     }
+    // Where no display driver can be loaded (wine without an X display), window creation fails.
+    HWND probe = CreateWindowExW(0, L"STATIC", L"", WS_POPUP, 0, 0, 1, 1, nullptr, nullptr,
+                                 GetModuleHandleW(nullptr), nullptr);
+    if (probe == nullptr) {
+        LogWriter::Instance().Write(u"No window can be created, running without a window (0x%08x)",
+                                    static_cast<int>(GetLastError()));
+        return nullptr;
+    }
+    DestroyWindow(probe);
     return std::make_unique<win32_host>();
 }
 
