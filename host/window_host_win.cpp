@@ -2,11 +2,11 @@
 // with its own modal message loop. Sizes are physical pixels; the executable's manifest makes
 // the process DPI aware, so the system never scales them.
 #include <windows.h>
+// After <windows.h>, which it needs.
 #include <wincodec.h>
 
 #include <algorithm>
 #include <cstdlib>
-#include <map>
 #include <vector>
 
 #include "host/dialog_host.h"
@@ -19,21 +19,39 @@ namespace {
 
 const wchar_t kClassName[] = L"QuorlaLauncherWindow";
 
-const wchar_t* wide(const std::u16string& s) { return reinterpret_cast<const wchar_t*>(s.c_str()); }
+const wchar_t* wide(const std::u16string& s) {
+    return reinterpret_cast<const wchar_t*>(s.c_str());
+}
 
 // A drawing context as a canvas: each copy is one block transfer of a DIB to the context.
 class hdc_canvas : public canvas {
-public:
+  public:
     hdc_canvas(HDC dc, int width, int height) : dc_(dc), width_(width), height_(height) {}
     int width() const override { return width_; }
     int height() const override { return height_; }
 
     void copy_from(const image& source, int sx, int sy, int w, int h, int dx, int dy) override {
         // Clip against the source, then against the client area.
-        if (sx < 0) { w += sx; dx -= sx; sx = 0; }
-        if (sy < 0) { h += sy; dy -= sy; sy = 0; }
-        if (dx < 0) { w += dx; sx -= dx; dx = 0; }
-        if (dy < 0) { h += dy; sy -= dy; dy = 0; }
+        if (sx < 0) {
+            w += sx;
+            dx -= sx;
+            sx = 0;
+        }
+        if (sy < 0) {
+            h += sy;
+            dy -= sy;
+            sy = 0;
+        }
+        if (dx < 0) {
+            w += dx;
+            sx -= dx;
+            dx = 0;
+        }
+        if (dy < 0) {
+            h += dy;
+            sy -= dy;
+            dy = 0;
+        }
         w = std::min({w, source.width() - sx, width_ - dx});
         h = std::min({h, source.height() - sy, height_ - dy});
         if (w <= 0 || h <= 0) return;
@@ -59,13 +77,17 @@ public:
         SetDIBitsToDevice(dc_, dx, dy, w, h, 0, 0, 0, h, bits.data(), &info, DIB_RGB_COLORS);
     }
 
-private:
+  private:
     HDC dc_;
     int width_, height_;
 };
 
-uint16_t le16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
-uint32_t le32(const uint8_t* p) { return p[0] | (p[1] << 8) | (p[2] << 16) | (uint32_t(p[3]) << 24); }
+uint16_t le16(const uint8_t* p) {
+    return static_cast<uint16_t>(p[0] | (p[1] << 8));
+}
+uint32_t le32(const uint8_t* p) {
+    return p[0] | (p[1] << 8) | (p[2] << 16) | (uint32_t(p[3]) << 24);
+}
 
 bool is_png(const uint8_t* data, size_t size) {
     return size > 8 && data[0] == 0x89 && data[1] == 'P' && data[2] == 'N' && data[3] == 'G';
@@ -96,17 +118,22 @@ HICON png_icon_via_wic(const uint8_t* data, size_t size, int side) {
         com_ref<IWICFormatConverter> converter;
         std::vector<uint8_t> pixels(static_cast<size_t>(side) * side * 4);
         if (SUCCEEDED(CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER,
-                                       IID_IWICImagingFactory, reinterpret_cast<void**>(&factory))) &&
+                                       IID_IWICImagingFactory,
+                                       reinterpret_cast<void**>(&factory))) &&
             SUCCEEDED(factory->CreateStream(&stream)) &&
-            SUCCEEDED(stream->InitializeFromMemory(const_cast<BYTE*>(data), static_cast<DWORD>(size))) &&
-            SUCCEEDED(factory->CreateDecoderFromStream(stream.p, nullptr, WICDecodeMetadataCacheOnDemand,
-                                                       &decoder)) &&
-            SUCCEEDED(decoder->GetFrame(0, &frame)) && SUCCEEDED(factory->CreateBitmapScaler(&scaler)) &&
+            SUCCEEDED(
+                stream->InitializeFromMemory(const_cast<BYTE*>(data), static_cast<DWORD>(size))) &&
+            SUCCEEDED(factory->CreateDecoderFromStream(stream.p, nullptr,
+                                                       WICDecodeMetadataCacheOnDemand, &decoder)) &&
+            SUCCEEDED(decoder->GetFrame(0, &frame)) &&
+            SUCCEEDED(factory->CreateBitmapScaler(&scaler)) &&
             SUCCEEDED(scaler->Initialize(frame.p, side, side, WICBitmapInterpolationModeFant)) &&
             SUCCEEDED(factory->CreateFormatConverter(&converter)) &&
-            SUCCEEDED(converter->Initialize(scaler.p, GUID_WICPixelFormat32bppBGRA, WICBitmapDitherTypeNone,
-                                            nullptr, 0, WICBitmapPaletteTypeCustom)) &&
-            SUCCEEDED(converter->CopyPixels(nullptr, side * 4, static_cast<UINT>(pixels.size()), pixels.data()))) {
+            SUCCEEDED(converter->Initialize(scaler.p, GUID_WICPixelFormat32bppBGRA,
+                                            WICBitmapDitherTypeNone, nullptr, 0,
+                                            WICBitmapPaletteTypeCustom)) &&
+            SUCCEEDED(converter->CopyPixels(nullptr, side * 4, static_cast<UINT>(pixels.size()),
+                                            pixels.data()))) {
             BITMAPV5HEADER header{};
             header.bV5Size = sizeof header;
             header.bV5Width = side;
@@ -120,8 +147,8 @@ HICON png_icon_via_wic(const uint8_t* data, size_t size, int side) {
             header.bV5AlphaMask = 0xFF000000;
             void* bits = nullptr;
             HDC screen = GetDC(nullptr);
-            HBITMAP color = CreateDIBSection(screen, reinterpret_cast<BITMAPINFO*>(&header), DIB_RGB_COLORS,
-                                             &bits, nullptr, 0);
+            HBITMAP color = CreateDIBSection(screen, reinterpret_cast<BITMAPINFO*>(&header),
+                                             DIB_RGB_COLORS, &bits, nullptr, 0);
             ReleaseDC(nullptr, screen);
             HBITMAP mask = CreateBitmap(side, side, 1, 1, nullptr);  // the alpha channel decides
             if (color && mask && bits) {
@@ -138,8 +165,8 @@ HICON png_icon_via_wic(const uint8_t* data, size_t size, int side) {
 }
 
 HICON png_icon(const uint8_t* data, size_t size, int side) {
-    if (HICON icon = CreateIconFromResourceEx(const_cast<uint8_t*>(data), static_cast<DWORD>(size), TRUE,
-                                              0x00030000, side, side, LR_DEFAULTCOLOR))
+    if (HICON icon = CreateIconFromResourceEx(const_cast<uint8_t*>(data), static_cast<DWORD>(size),
+                                              TRUE, 0x00030000, side, side, LR_DEFAULTCOLOR))
         return icon;
     return png_icon_via_wic(data, size, side);
 }
@@ -160,7 +187,8 @@ HICON icon_of_size(const uint8_t* data, size_t size, int side) {
         const int width = entry[0] == 0 ? 256 : entry[0];
         const int bits = le16(entry + 6);
         const int distance = std::abs(width - side);
-        if (best == nullptr || distance < best_distance || (distance == best_distance && bits > best_bits)) {
+        if (best == nullptr || distance < best_distance ||
+            (distance == best_distance && bits > best_bits)) {
             best = entry;
             best_distance = distance;
             best_bits = bits;
@@ -170,12 +198,12 @@ HICON icon_of_size(const uint8_t* data, size_t size, int side) {
     const uint8_t* picture = data + le32(best + 12);
     const uint32_t bytes = le32(best + 8);
     if (is_png(picture, bytes)) return png_icon(picture, bytes, side);
-    return CreateIconFromResourceEx(const_cast<uint8_t*>(picture), bytes, TRUE, 0x00030000, side, side,
-                                    LR_DEFAULTCOLOR);
+    return CreateIconFromResourceEx(const_cast<uint8_t*>(picture), bytes, TRUE, 0x00030000, side,
+                                    side, LR_DEFAULTCOLOR);
 }
 
 class win32_host : public dialog_host {
-public:
+  public:
     ~win32_host() override {
         destroy_window();
         release_icons();
@@ -188,13 +216,19 @@ public:
         code_ = dialog_cancel;
         // The dialog's template: a hidden borderless pop-up with an application-window entry;
         // the dialog turns it into a topmost tool window while it initialises.
-        if (CreateWindowExW(WS_EX_APPWINDOW, kClassName, L"", WS_POPUP | WS_SYSMENU, 0, 0, width, height,
-                            nullptr, nullptr, GetModuleHandleW(nullptr), this) == nullptr) {
+        if (CreateWindowExW(WS_EX_APPWINDOW, kClassName, L"", WS_POPUP | WS_SYSMENU, 0, 0, width,
+                            height, nullptr, nullptr, GetModuleHandleW(nullptr), this) == nullptr) {
             LogWriter::Instance().Write(u"Progress window not created (0x%08x)",
                                         static_cast<int>(GetLastError()));
+            hwnd_ = nullptr;
             events_ = nullptr;
             return dialog_cancel;
         }
+        // Icons set before there was a window.
+        if (big_icon_)
+            SendMessageW(hwnd_, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(big_icon_));
+        if (small_icon_)
+            SendMessageW(hwnd_, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(small_icon_));
         set_active_host(this);
         events.OnInitDialog();
         if (!ended_) {
@@ -241,7 +275,8 @@ public:
 
     void resize(int width, int height) override {
         if (hwnd_)
-            SetWindowPos(hwnd_, nullptr, 0, 0, width, height, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+            SetWindowPos(hwnd_, nullptr, 0, 0, width, height,
+                         SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
     }
 
     void center() override {
@@ -265,7 +300,8 @@ public:
     void set_tool_window() override {
         if (!hwnd_) return;
         const LONG_PTR style = GetWindowLongPtrW(hwnd_, GWL_EXSTYLE);
-        SetWindowLongPtrW(hwnd_, GWL_EXSTYLE, (style & ~LONG_PTR(WS_EX_APPWINDOW)) | WS_EX_TOOLWINDOW);
+        SetWindowLongPtrW(hwnd_, GWL_EXSTYLE,
+                          (style & ~LONG_PTR(WS_EX_APPWINDOW)) | WS_EX_TOOLWINDOW);
         SetWindowPos(hwnd_, nullptr, 0, 0, 0, 0,
                      SWP_NOMOVE | SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE | SWP_FRAMECHANGED);
     }
@@ -293,10 +329,12 @@ public:
         data->rdh.nCount = static_cast<DWORD>(runs.size());
         data->rdh.nRgnSize = static_cast<DWORD>(runs.size() * sizeof(RECT));
         data->rdh.rcBound = {0, 0, shape.width(), shape.height()};
-        if (!runs.empty()) std::copy(runs.begin(), runs.end(), reinterpret_cast<RECT*>(data->Buffer));
+        if (!runs.empty())
+            std::copy(runs.begin(), runs.end(), reinterpret_cast<RECT*>(data->Buffer));
         HRGN rgn = ExtCreateRegion(nullptr, static_cast<DWORD>(buffer.size()), data);
         if (rgn == nullptr) {
-            LogWriter::Instance().Write(u"Window region not created (%d rectangles)", static_cast<int>(runs.size()));
+            LogWriter::Instance().Write(u"Window region not created (%d rectangles)",
+                                        static_cast<int>(runs.size()));
             return;
         }
         // The window owns the region from here on.
@@ -324,11 +362,13 @@ public:
         ReleaseDC(hwnd_, dc);
     }
 
-    box_answer message_box(std::u16string_view text, std::u16string_view caption, box_style style) override {
+    box_answer message_box(std::u16string_view text, std::u16string_view caption,
+                           box_style style) override {
         const bool yes_no = style == box_style::yes_no_exclamation;
         // An empty caption stays empty (a null one would become the system's "Error").
-        const int answer = MessageBoxW(hwnd_, wide(std::u16string(text)), wide(std::u16string(caption)),
-                                       (yes_no ? MB_YESNO : MB_OK) | MB_ICONEXCLAMATION);
+        const int answer =
+            MessageBoxW(hwnd_, wide(std::u16string(text)), wide(std::u16string(caption)),
+                        (yes_no ? MB_YESNO : MB_OK) | MB_ICONEXCLAMATION);
         if (!yes_no) return box_answer::ok;
         return answer == IDYES ? box_answer::yes : box_answer::no;
     }
@@ -357,7 +397,7 @@ public:
         return RegisterClassExW(&wc) != 0 || GetLastError() == ERROR_CLASS_ALREADY_EXISTS;
     }
 
-private:
+  private:
     RECT client_size() const {
         RECT r{0, 0, 0, 0};
         if (hwnd_) GetClientRect(hwnd_, &r);
@@ -370,7 +410,8 @@ private:
             const BOOL got = GetMessageW(&msg, nullptr, 0, 0);
             if (got == -1) break;
             if (got == 0) {
-                // Someone asked the thread to quit: leave the loop and let the caller's loop see it.
+                // Someone asked the thread to quit: leave the loop and let the caller's loop see
+                // it.
                 PostQuitMessage(static_cast<int>(msg.wParam));
                 break;
             }
@@ -397,9 +438,11 @@ private:
         big_icon_ = small_icon_ = nullptr;
     }
 
-    static LRESULT CALLBACK window_procedure(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam) {
+    static LRESULT CALLBACK window_procedure(HWND hwnd, UINT message, WPARAM wparam,
+                                             LPARAM lparam) {
         if (message == WM_NCCREATE) {
-            auto* self = static_cast<win32_host*>(reinterpret_cast<CREATESTRUCTW*>(lparam)->lpCreateParams);
+            auto* self =
+                static_cast<win32_host*>(reinterpret_cast<CREATESTRUCTW*>(lparam)->lpCreateParams);
             self->hwnd_ = hwnd;
             SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
         }
@@ -407,39 +450,39 @@ private:
         dialog_events* events = self ? self->events_ : nullptr;
         if (events == nullptr) return DefWindowProcW(hwnd, message, wparam, lparam);
         switch (message) {
-        case WM_PAINT: {
-            PAINTSTRUCT ps;
-            HDC dc = BeginPaint(hwnd, &ps);
-            if (dc != nullptr) {
-                const RECT client = self->client_size();
-                hdc_canvas target(dc, client.right, client.bottom);
-                events->OnPaint(target);
+            case WM_PAINT: {
+                PAINTSTRUCT ps;
+                HDC dc = BeginPaint(hwnd, &ps);
+                if (dc != nullptr) {
+                    const RECT client = self->client_size();
+                    hdc_canvas target(dc, client.right, client.bottom);
+                    events->OnPaint(target);
+                }
+                EndPaint(hwnd, &ps);
+                return 0;
             }
-            EndPaint(hwnd, &ps);
-            return 0;
-        }
-        case WM_ERASEBKGND:
-            return events->OnEraseBkgnd() ? 1 : 0;
-        case WM_SIZE:
-            DefWindowProcW(hwnd, message, wparam, lparam);
-            if (wparam != SIZE_MINIMIZED) events->OnSize(LOWORD(lparam), HIWORD(lparam));
-            return 0;
-        case WM_TIMER:
-            events->OnTimer(wparam);
-            return 0;
-        case WM_SHOWWINDOW: {
-            const LRESULT result = DefWindowProcW(hwnd, message, wparam, lparam);
-            events->OnShowWindow(wparam != 0);
-            return result;
-        }
-        case WM_CLOSE:
-            // Neither Alt+F4 nor the system menu closes it: the job decides.
-            return 0;
-        default:
-            // The private messages (the job's progress among them) belong to the dialog.
-            if (message >= WM_USER && message < 0xC000)
-                return events->OnMessage(message, wparam, lparam);
-            return DefWindowProcW(hwnd, message, wparam, lparam);
+            case WM_ERASEBKGND:
+                return events->OnEraseBkgnd() ? 1 : 0;
+            case WM_SIZE:
+                DefWindowProcW(hwnd, message, wparam, lparam);
+                if (wparam != SIZE_MINIMIZED) events->OnSize(LOWORD(lparam), HIWORD(lparam));
+                return 0;
+            case WM_TIMER:
+                events->OnTimer(wparam);
+                return 0;
+            case WM_SHOWWINDOW: {
+                const LRESULT result = DefWindowProcW(hwnd, message, wparam, lparam);
+                events->OnShowWindow(wparam != 0);
+                return result;
+            }
+            case WM_CLOSE:
+                // Neither Alt+F4 nor the system menu closes it: the job decides.
+                return 0;
+            default:
+                // The private messages (the job's progress among them) belong to the dialog.
+                if (message >= WM_USER && message < 0xC000)
+                    return events->OnMessage(message, wparam, lparam);
+                return DefWindowProcW(hwnd, message, wparam, lparam);
         }
     }
 
@@ -479,12 +522,14 @@ std::unique_ptr<dialog_host> make_gtk_host() { return nullptr; }
 std::unique_ptr<dialog_host> make_window_host() {
     std::u16string why;
     if (!desktop_usable(why)) {
-        LogWriter::Instance().Write(u"No desktop to show a window on, running without a window (%s)", why);
+        LogWriter::Instance().Write(
+            u"No desktop to show a window on, running without a window (%s)", why);
         return nullptr;
     }
     if (!win32_host::register_class()) {
-        LogWriter::Instance().Write(u"Window class not registered, running without a window (0x%08x)",
-                                    static_cast<int>(GetLastError()));
+        LogWriter::Instance().Write(
+            u"Window class not registered, running without a window (0x%08x)",
+            static_cast<int>(GetLastError()));
         return nullptr;
     }
     // Where no display driver can be loaded (wine without an X display), window creation fails.

@@ -1,8 +1,7 @@
 // The Win32 window host on a private X display under wine (scripts/wine-display-run): a small
 // dialog runs modally and checks, from its timer, what the window really is on the screen.
-#include <windows.h>
-
 #include <gtest/gtest.h>
+#include <windows.h>
 
 #include <cstdlib>
 #include <filesystem>
@@ -32,9 +31,9 @@ host::image pattern() {
 
 host::region cut_corners(int w, int h) {
     host::region shape(w, h);
-    const int corners[12][2] = {{0, 0},         {0, 1},         {1, 0},         {w - 1, 0},
-                                {w - 1, 1},     {w - 2, 0},     {w - 1, h - 1}, {w - 1, h - 2},
-                                {w - 2, h - 1}, {0, h - 1},     {0, h - 2},     {1, h - 1}};
+    const int corners[12][2] = {{0, 0},         {0, 1},     {1, 0},         {w - 1, 0},
+                                {w - 1, 1},     {w - 2, 0}, {w - 1, h - 1}, {w - 1, h - 2},
+                                {w - 2, h - 1}, {0, h - 1}, {0, h - 2},     {1, h - 1}};
     for (const auto& p : corners) shape.xor_pixel(p[0], p[1]);
     return shape;
 }
@@ -56,7 +55,8 @@ host::image capture(HWND window) {
     GdiFlush();
     for (int y = 0; y < h; ++y)
         for (int x = 0; x < w; ++x) {
-            const uint8_t* in = static_cast<const uint8_t*>(bits) + (static_cast<size_t>(y) * w + x) * 4;
+            const uint8_t* in =
+                static_cast<const uint8_t*>(bits) + (static_cast<size_t>(y) * w + x) * 4;
             uint8_t* p = out.row(y) + x * 3;
             p[0] = in[2], p[1] = in[1], p[2] = in[0];
         }
@@ -149,14 +149,17 @@ struct probe : host::dialog_events {
         work_area = monitor.rcWork;
         HRGN shape = CreateRectRgn(0, 0, 0, 0);
         if (GetWindowRgn(window, shape) != ERROR) {
-            corner_outside = !PtInRegion(shape, 0, 0) && !PtInRegion(shape, kWidth - 1, kHeight - 2);
-            inner_corner_inside = PtInRegion(shape, 1, 1) && PtInRegion(shape, kWidth - 2, kHeight - 2);
+            corner_outside =
+                !PtInRegion(shape, 0, 0) && !PtInRegion(shape, kWidth - 1, kHeight - 2);
+            inner_corner_inside =
+                PtInRegion(shape, 1, 1) && PtInRegion(shape, kWidth - 2, kHeight - 2);
             std::vector<uint8_t> data(GetRegionData(shape, 0, nullptr));
             auto* rects = reinterpret_cast<RGNDATA*>(data.data());
             if (!data.empty() && GetRegionData(shape, static_cast<DWORD>(data.size()), rects)) {
                 const RECT* r = reinterpret_cast<const RECT*>(rects->Buffer);
                 for (DWORD i = 0; i < rects->rdh.nCount; ++i)
-                    region_pixels += static_cast<size_t>(r[i].right - r[i].left) * (r[i].bottom - r[i].top);
+                    region_pixels +=
+                        static_cast<size_t>(r[i].right - r[i].left) * (r[i].bottom - r[i].top);
             }
         }
         DeleteObject(shape);
@@ -202,9 +205,28 @@ TEST(Win32Host, IconsFromPngAndIcoBytes) {
     ASSERT_GT(png.size(), 8u);
     // An icon file whose one picture is that PNG.
     const uint32_t size = static_cast<uint32_t>(png.size()), offset = 22;
-    std::vector<uint8_t> ico = {0, 0, 1, 0, 1, 0, 0, 0, 0, 0, 1, 0, 32, 0,
-                                uint8_t(size), uint8_t(size >> 8), uint8_t(size >> 16), uint8_t(size >> 24),
-                                uint8_t(offset), 0, 0, 0};
+    std::vector<uint8_t> ico = {0,
+                                0,
+                                1,
+                                0,
+                                1,
+                                0,
+                                0,
+                                0,
+                                0,
+                                0,
+                                1,
+                                0,
+                                32,
+                                0,
+                                uint8_t(size),
+                                uint8_t(size >> 8),
+                                uint8_t(size >> 16),
+                                uint8_t(size >> 24),
+                                uint8_t(offset),
+                                0,
+                                0,
+                                0};
     ico.insert(ico.end(), png.begin(), png.end());
     std::vector<uint8_t> cut_ico(ico.begin(), ico.end() - 100);
 
