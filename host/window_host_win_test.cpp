@@ -103,6 +103,9 @@ struct probe : host::dialog_events {
             InvalidateRect(window, nullptr, FALSE);
             host.pump_pending();
             painted_by_pump = paints > before;
+            // A quit request ends the pump and is dropped: the dialog must still reach its end.
+            PostQuitMessage(3);
+            host.pump_pending();
             // For the modal loop: neither the keys nor a close request may end the dialog.
             PostMessageW(window, WM_KEYDOWN, VK_RETURN, 1);
             PostMessageW(window, WM_KEYDOWN, VK_ESCAPE, 1);
