@@ -35,6 +35,7 @@ UINT CALLBACK on_notification(PVOID context, UINT notification, UINT_PTR param1,
             it.unpacking = false;
             it.current = cab_notification{};
             it.current.stored_name = reinterpret_cast<const char16_t*>(info->NameInCabinet);
+            it.current.size = info->FileSize;  // what the free-space check counts on
             cab_reply reply = (*it.callback)(it.current);
             if (reply.what == cab_reply::action::extract &&
                 it.current.target.size() >= sizeof info->FullTargetName / sizeof info->FullTargetName[0]) {

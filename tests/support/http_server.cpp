@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <map>
+#include <set>
 #include <mutex>
 #include <sstream>
 #include <stdexcept>
@@ -234,6 +235,7 @@ struct http_server::impl {
         std::shared_ptr<std::atomic<bool>> done;
     };
     std::vector<worker> workers;
+    std::set<loopback::socket_id> open_connections;  // stop() interrupts what they wait for
     std::map<std::string, route> routes;
     std::vector<std::pair<std::string, std::filesystem::path>> folders;
     std::vector<recorded_request> log;
@@ -321,6 +323,11 @@ struct http_server::impl {
         void finish(raw_end how) {
             if (how != raw_end::reset && ssl) SSL_shutdown(ssl);
             if (ssl) SSL_free(ssl);
+            {
+                // Never interrupted once closed: the number may already name another socket.
+                std::lock_guard<std::mutex> g(server.lock);
+                server.open_connections.erase(fd);
+            }
             loopback::close_socket(fd, how == raw_end::reset);
         }
     };
@@ -423,6 +430,7 @@ struct http_server::impl {
                     ++it;
                 }
             }
+            open_connections.insert(fd);
             auto done = std::make_shared<std::atomic<bool>>(false);
             workers.push_back({std::thread([this, fd, done] {
                                    serve_connection(fd);
@@ -467,6 +475,8 @@ void http_server::stop() {
     {
         std::lock_guard<std::mutex> g(p->lock);
         workers.swap(p->workers);
+        // A send to a client that stopped reading would wait for ever.
+        for (loopback::socket_id fd : p->open_connections) loopback::interrupt(fd);
     }
     for (auto& w : workers) w.thread.join();
     loopback::close_socket(p->listen_fd);

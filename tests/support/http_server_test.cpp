@@ -110,6 +110,22 @@ TEST(test_http_server, stop_lets_a_stalled_client_go) {
     EXPECT_NE(got.find("\r\n\r\nab"), std::string::npos);
 }
 
+// A client that stopped reading (a sink that refused the rest of a large body, with the
+// connection still open) leaves the server blocked in a send: stop() must not wait for it.
+TEST(test_http_server, stop_lets_a_client_that_stopped_reading_go) {
+    http_server shop;
+    shop.serve_bytes("/big", std::string(64 << 20, 'x'));
+    loopback::socket_id fd = loopback::connect_to(shop.port());
+    ASSERT_NE(fd, loopback::no_socket);
+    std::string req = "GET /big HTTP/1.0\r\n\r\n";
+    loopback::send_some(fd, req.data(), req.size());
+    while (shop.request_count("/big") == 0)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));  // both buffers fill up
+    shop.stop();
+    loopback::close_socket(fd);
+}
+
 TEST(test_http_server, closed_port_refuses_connections) {
     std::string url = test_support::closed_port_url();
     uint16_t port = static_cast<uint16_t>(std::stoi(url.substr(url.rfind(':') + 1)));

@@ -31,6 +31,8 @@ long send_some(socket_id s, const char* data, size_t size);
 long receive_some(socket_id s, char* data, size_t size);
 bool try_again();
 void set_timeouts(socket_id s, int send_ms, int receive_ms);
+// Makes a send or receive that waits on the socket, in any thread, return with a failure.
+void interrupt(socket_id s);
 // Closes the socket; `reset` aborts the connection (TCP reset) instead of an orderly close.
 void close_socket(socket_id s, bool reset = false);
 

@@ -101,6 +101,8 @@ void set_timeouts(socket_id s, int send_ms, int receive_ms) {
     setsockopt(static_cast<int>(s), SOL_SOCKET, SO_RCVTIMEO, &receive, sizeof(receive));
 }
 
+void interrupt(socket_id s) { ::shutdown(static_cast<int>(s), SHUT_RDWR); }
+
 void close_socket(socket_id s, bool reset) {
     if (s == no_socket) return;
     if (reset) {

@@ -112,6 +112,13 @@ void set_timeouts(socket_id s, int send_ms, int receive_ms) {
                sizeof(receive));
 }
 
+void interrupt(socket_id s) {
+    // A blocking send is pending I/O of the socket's handle; shutting down alone would wait
+    // for it to drain.
+    CancelIoEx(reinterpret_cast<HANDLE>(native(s)), nullptr);
+    ::shutdown(native(s), SD_BOTH);
+}
+
 void close_socket(socket_id s, bool reset) {
     if (s == no_socket) return;
     if (reset) {
