@@ -43,8 +43,7 @@ std::string launcher_target::module_file() const {
 }
 
 fs::path launcher_target::built_module() const {
-    if (windows) return windows_build / "bin" / module_file();
-    return built_program("").parent_path().parent_path() / "lib" / module_file();
+    return (windows ? windows_build : built_program("").parent_path().parent_path()) / "lib" / module_file();
 }
 
 std::string launcher_target::native_path(const fs::path& path) const {
