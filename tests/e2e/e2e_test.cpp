@@ -334,7 +334,7 @@ TEST_F(EndToEnd, WineWindowDuringAnUpdate) {
     for (int i = 0; i < 300 && (id.empty() || widths.size() < 40); ++i) {
         if (id.empty()) {
             id = capture(display_env + "xdotool search --onlyvisible --name '^Demo shop editor$' 2>/dev/null");
-            id = id.substr(0, id.find('\n'));
+            id.resize(std::min(id.size(), id.find('\n')));
             if (id.empty()) {
                 usleep(50000);
                 continue;

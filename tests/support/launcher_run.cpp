@@ -60,7 +60,7 @@ fs::path launcher_target::make_browser(const fs::path& program) const {
         fs::copy_file(windows_build / "bin" / "browser-recorder.exe", program, fs::copy_options::overwrite_existing);
         return fs::path(program).replace_extension(".txt");
     }
-    const fs::path record = fs::path(program).replace_extension(".txt");
+    fs::path record = fs::path(program).replace_extension(".txt");
     std::ofstream(program) << "#!/bin/sh\nprintf '%s\\n' \"$1\" >> '" << record.string() << "'\n";
     fs::permissions(program, fs::perms::owner_all);
     return record;
