@@ -319,7 +319,9 @@ TEST_F(EndToEnd, WineWindowDuringAnUpdate) {
     pack({"--module", target.module_file(), "--archive", "p1.zip=part1.txt", "--archive", "p2.cab=part2.txt",
           "--archive", "p3.zip=part3.txt", "--archive", "p4.cab=part4.txt", "--archive", "p5.zip=part5.txt"});
     std::string base;
-    background_program shop(shop_args({"--update-delay-ms", "400"}), base);
+    // The shop takes the cart key only at the twelfth try: after the eleven silent ones the
+    // customer is asked, and the test answers Yes.
+    background_program shop(shop_args({"--update-delay-ms", "400", "--cart-fail", "11"}), base);
     // A wine server of this display's own: the prefix's desktop belongs to the display it
     // started with.
     const std::string prefix = "WINEPREFIX='" + target.wine_prefix.string() + "' ";
@@ -374,8 +376,20 @@ TEST_F(EndToEnd, WineWindowDuringAnUpdate) {
         EXPECT_EQ(x, (640 - 267) / 2) << geometry;
         EXPECT_EQ(y, (480 - 68) / 2) << geometry;
     }
+    std::string question;
+    for (int i = 0; i < 600 && question.empty(); ++i) {
+        question = capture(display_env + "xdotool search --onlyvisible --name '^질문$' 2>/dev/null");
+        if (question.empty()) usleep(50000);
+    }
+    question.resize(std::min(question.size(), question.find('\n')));
+    if (!question.empty())
+        capture(display_env + "xdotool windowfocus --sync " + question + " key Return 2>/dev/null");
     launcher.join();
     capture(prefix + "wineserver -k");
+    EXPECT_FALSE(question.empty()) << "no retry question seen";
+    EXPECT_EQ(count_of(read_text(state / "cart.txt"), " key=E2E-1\n"), 12u) << read_text(state / "cart.txt");
+    for (int i = 0; i < 500 && read_text(browser_record).empty(); ++i) usleep(20000);
+    EXPECT_NE(read_text(browser_record).find("/return?exit_code=0"), std::string::npos);
     ASSERT_FALSE(id.empty()) << "no window seen\n" << run.output << log_text();
     EXPECT_EQ(run.exit_code, 0) << run.output << log_text();
     EXPECT_NE(wm_state.find("_NET_WM_STATE_ABOVE"), std::string::npos) << wm_state;
