@@ -3,7 +3,7 @@ BUILD ?= build
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
 
-.PHONY: deps configure build test test-sanitize windows windows-configure test-windows windows-package demo fuzz lint bench package clean
+.PHONY: deps configure build test test-sanitize windows windows-configure test-windows windows-package demo demo-windows fuzz lint bench package clean
 
 deps:
 	@scripts/install-deps
@@ -50,9 +50,18 @@ windows-configure:
 windows: windows-configure
 	@cmake --build $(WINDOWS_BUILD) -j $(JOBS)
 
+# Tests under wine that are driven from Linux (the end-to-end runs, the installer) use the
+# Linux build's e2e_test, demo shop and quorla-pack.
+WINE_DRIVERS = e2e_test quorla-demo-shop quorla-pack
 test-windows: windows configure
-	@cmake --build $(BUILD) -j $(JOBS) --target quorla-demo-shop quorla-pack
+	@cmake --build $(BUILD) -j $(JOBS) --target $(WINE_DRIVERS)
 	@cd $(WINDOWS_BUILD) && ctest --output-on-failure -j $(JOBS)
+
+# The demo with the Windows launcher and sample module under wine (on a virtual display when
+# none is set); the shop and quorla-pack are the Linux build's.
+demo-windows: windows configure
+	@cmake --build $(BUILD) -j $(JOBS) --target quorla-demo-shop quorla-pack
+	@DEMO_WINDOWS_BUILD=$(WINDOWS_BUILD) scripts/demo
 
 # The Windows installer (README "Install"): the launcher of the Windows build, packed by wixl
 # (install/windows/build-msi). A shop brands it through WINDOWS_CMAKE_FLAGS, e.g.

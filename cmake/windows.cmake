@@ -8,7 +8,10 @@ set(quorla_windows_layers text log xml)
 if(EXISTS ${CMAKE_SOURCE_DIR}/inet/session_${QUORLA_HTTP_HALF}.cpp)
   list(APPEND quorla_windows_layers inet)
 endif()
-list(APPEND quorla_windows_layers host startup update module result res app sample_editor tests/support)
+# The Linux build whose programs (demo shop, quorla-pack, e2e_test) drive the tests under wine.
+set(QUORLA_LINUX_BUILD ${CMAKE_SOURCE_DIR}/build CACHE PATH
+    "The Linux build whose demo shop, quorla-pack and e2e_test drive the tests under wine")
+list(APPEND quorla_windows_layers host startup update module result res app sample_editor tests/support tests/wine)
 foreach(dir IN LISTS quorla_windows_layers)
   add_subdirectory(${dir})
 endforeach()

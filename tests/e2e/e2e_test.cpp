@@ -3,11 +3,16 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <set>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <thread>
 
+#include "host/image.h"
+#include "res/resources.h"
 #include "tests/support/display.h"
 #include "tests/support/launcher_run.h"
 #include "tests/support/sandbox.h"
@@ -23,34 +28,63 @@ using test_support::run_program;
 
 namespace {
 
+std::string capture(const std::string& command) {
+    std::string out;
+    if (FILE* p = ::popen(command.c_str(), "r")) {
+        char buffer[65536];
+        size_t n;
+        while ((n = std::fread(buffer, 1, sizeof buffer, p)) > 0) out.append(buffer, n);
+        ::pclose(p);
+    }
+    return out;
+}
+
+int field(const std::string& text, const std::string& name) {
+    const size_t at = text.find(name);
+    return at == std::string::npos ? -1 : std::atoi(text.c_str() + at + name.size());
+}
+
+host::image picture(const char* name) {
+    const embedded_resource r = find_resource(name);
+    return host::load_bmp(r.data, r.size);
+}
+
 struct EndToEnd : ::testing::Test {
+    const test_support::launcher_target& target = test_support::launcher_under_test();
     fs::path dir, data, update, state, bin;
     std::string browser_record;
 
     void SetUp() override {
         bin = fs::path(std::getenv("QUORLA_BINARY_DIR")) / "bin";
         dir = test_support::fresh_test_folder("quorla-e2e");
-        data = dir / "data";
+        data = target.data_folder(dir / "data");
+        // Under wine the data folder is the prefix's own: each test starts without a log or an
+        // installed module.
+        clear_launcher_data();
         update = dir / "update";
         state = dir / "state";
         fs::create_directories(dir / "module");
         fs::create_directories(state);
-        fs::copy_file(
-            fs::path(std::getenv("QUORLA_BINARY_DIR")) / "lib" / "libquorla_sample_editor.so",
-            dir / "module" / "libquorla_sample_editor.so");
+        fs::copy_file(target.built_module(), dir / "module" / target.module_file());
         std::ofstream(dir / "module" / "readme.txt") << "Sample editor module\n";
-        const auto packed =
-            run_program({(bin / "quorla-pack").string(), "--module", "libquorla_sample_editor.so",
-                         "--archive", "docs.cab=*.txt", (dir / "module").string(), update.string()},
-                        {}, 60);
-        ASSERT_EQ(packed.exit_code, 0) << packed.output;
+        pack({"--module", target.module_file(), "--archive", "docs.cab=*.txt"});
         // The customer's "browser": records the address it was asked to open.
-        browser_record = (dir / "opened.txt").string();
-        std::ofstream(dir / "browser.exe")
-            << "#!/bin/sh\nprintf '%s\\n' \"$1\" >> '" << browser_record << "'\n";
-        fs::permissions(dir / "browser.exe", fs::perms::owner_all);
+        browser_record = target.make_browser(dir / "browser.exe").string();
     }
-    void TearDown() override { fs::remove_all(dir); }
+    void TearDown() override {
+        clear_launcher_data();
+        fs::remove_all(dir);
+    }
+    void clear_launcher_data() {
+        for (const char* folder : {"QuorlaLauncher", "QuorlaDemo"}) fs::remove_all(data / folder);
+    }
+    void pack(std::vector<std::string> options) {
+        std::vector<std::string> argv = {(bin / "quorla-pack").string()};
+        argv.insert(argv.end(), options.begin(), options.end());
+        argv.insert(argv.end(), {(dir / "module").string(), update.string()});
+        const auto packed = run_program(argv, {}, 60);
+        ASSERT_EQ(packed.exit_code, 0) << packed.output;
+    }
 
     std::vector<std::string> shop_args(std::vector<std::string> extra = {}) {
         std::vector<std::string> args = {(bin / "quorla-demo-shop").string(),
@@ -59,9 +93,9 @@ struct EndToEnd : ::testing::Test {
                                          "--state-dir",
                                          state.string(),
                                          "--trace-file",
-                                         (dir / "trace.txt").string(),
+                                         target.native_path(dir / "trace.txt"),
                                          "--agent",
-                                         (dir / "browser.exe").string(),
+                                         target.native_path(dir / "browser.exe"),
                                          "--agent-type",
                                          "file"};
         args.insert(args.end(), extra.begin(), extra.end());
@@ -89,7 +123,7 @@ TEST_F(EndToEnd, FullRunInstallsRunsTheEditorDeliversTheCartKeyAndReturns) {
     // A sanitizer report in a sanitized build ends the process with another code.
     EXPECT_EQ(run.exit_code, 0) << run.output;
     const fs::path install = data / "QuorlaDemo" / "editor";
-    EXPECT_TRUE(fs::exists(install / "libquorla_sample_editor.so")) << log_text();
+    EXPECT_TRUE(fs::exists(install / target.module_file())) << log_text();
     EXPECT_EQ(read_text(install / "readme.txt"), "Sample editor module\n");
     EXPECT_FALSE(fs::exists(install / "download"));
     const std::string trace = read_text(dir / "trace.txt");
@@ -98,7 +132,7 @@ TEST_F(EndToEnd, FullRunInstallsRunsTheEditorDeliversTheCartKeyAndReturns) {
     EXPECT_NE(read_text(state / "cart.txt").find("key=E2E-1"), std::string::npos)
         << read_text(state / "cart.txt");
     // The browser runs detached: wait for it a little.
-    for (int i = 0; i < 200 && read_text(browser_record).empty(); ++i) usleep(20000);
+    for (int i = 0; i < 500 && read_text(browser_record).empty(); ++i) usleep(20000);
     EXPECT_EQ(read_text(browser_record),
               base + "/return?exit_code=0&keyresult=" + percent_encode(base + "/startup") +
                   "%3Fkey%3DE2E-1%26field%3Dresult\n");
@@ -245,7 +279,7 @@ TEST_F(EndToEnd, CartKeyThatKeepsFailingStillReturnsToTheShop) {
     EXPECT_NE(run.output.find("장바구니 연동중 오류가 발생였습니다. 다시 시도하시겠습니까?"),
               std::string::npos)
         << run.output;
-    for (int i = 0; i < 200 && read_text(browser_record).empty(); ++i) usleep(20000);
+    for (int i = 0; i < 500 && read_text(browser_record).empty(); ++i) usleep(20000);
     EXPECT_NE(read_text(browser_record).find("/return?exit_code=0"), std::string::npos);
 }
 
@@ -254,8 +288,7 @@ TEST_F(EndToEnd, HttpsShopWithSelfSignedCertificate) {
     background_program shop(shop_args({"--https"}), base);
     ASSERT_EQ(base.rfind("https://", 0), 0u) << base;
     launch(link_to(base));
-    EXPECT_TRUE(fs::exists(data / "QuorlaDemo" / "editor" / "libquorla_sample_editor.so"))
-        << log_text();
+    EXPECT_TRUE(fs::exists(data / "QuorlaDemo" / "editor" / target.module_file())) << log_text();
     EXPECT_NE(read_text(state / "cart.txt").find("key=E2E-1"), std::string::npos);
 }
 
@@ -273,6 +306,100 @@ TEST_F(EndToEnd, WindowRunUnderXvfb) {
     const std::string trace = read_text(dir / "trace.txt");
     // With a window, the module receives the window's X11 id as its owner.
     EXPECT_EQ(trace.find("Initialize|0|"), std::string::npos) << trace;
+}
+
+// The Windows launcher's window under wine, on a display of the test's own, watched from the X
+// side while a slow update runs in six steps: what the customer sees, pixel for pixel.
+TEST_F(EndToEnd, WineWindowDuringAnUpdate) {
+    if (!target.windows) GTEST_SKIP() << "the window of the Linux build has WindowRunUnderXvfb";
+    test_support::private_display display;
+    if (display.name().empty()) GTEST_SKIP() << "Xvfb is not installed";
+    for (int i = 1; i <= 5; ++i) std::ofstream(dir / "module" / ("part" + std::to_string(i) + ".txt")) << i;
+    fs::remove_all(update);
+    pack({"--module", target.module_file(), "--archive", "p1.zip=part1.txt", "--archive", "p2.cab=part2.txt",
+          "--archive", "p3.zip=part3.txt", "--archive", "p4.cab=part4.txt", "--archive", "p5.zip=part5.txt"});
+    std::string base;
+    // The shop takes the cart key only at the twelfth try: after the eleven silent ones the
+    // customer is asked, and the test answers Yes.
+    background_program shop(shop_args({"--update-delay-ms", "400", "--cart-fail", "11"}), base);
+    // A wine server of this display's own: the prefix's desktop belongs to the display it
+    // started with.
+    const std::string prefix = "WINEPREFIX='" + target.wine_prefix.string() + "' ";
+    capture(prefix + "wineserver -k");
+    test_support::run_result run;
+    std::thread launcher([&] { run = launch(link_to(base), {{"DISPLAY", display.name()}, {"QUORLA_HEADLESS", ""}}); });
+
+    const host::image background = picture("IDB_BGD_PROG2_NOR"), strip = picture("IDB_STT_PROG_NOR");
+    std::string id, geometry, wm_state;
+    std::vector<int> widths;  // of the strip on screen, capture by capture
+    int mismatched = 0, shown_through = 0;
+    const std::string display_env = "DISPLAY=" + display.name() + " ";
+    for (int i = 0; i < 600; ++i) {
+        if (id.empty()) {
+            id = capture(display_env + "xdotool search --onlyvisible --name '^Demo shop editor$' 2>/dev/null");
+            id.resize(std::min(id.size(), id.find('\n')));
+            if (id.empty()) {
+                usleep(50000);
+                continue;
+            }
+            wm_state = capture(display_env + "xprop -id " + id + " _NET_WM_STATE");
+        }
+        geometry = capture(display_env + "xwininfo -id " + id + " 2>/dev/null");
+        if (field(geometry, "Width: ") != 267) break;  // shrunk for the editor, or gone
+        const std::string rgb = capture(display_env + "import -window root -depth 8 rgb:- 2>/dev/null");
+        if (rgb.size() != 640u * 480u * 3u) continue;
+        const int x = field(geometry, "Absolute upper-left X: "), y = field(geometry, "Absolute upper-left Y: ");
+        auto screen = [&](int px, int py) {
+            const auto* p = reinterpret_cast<const uint8_t*>(rgb.data()) + ((y + py) * 640 + (x + px)) * 3;
+            return (uint32_t(p[0]) << 16) | (uint32_t(p[1]) << 8) | p[2];
+        };
+        // The strip width that makes the composed picture; -1 when none does.
+        int width = -1;
+        for (int w = 0; w <= 246 && width < 0; ++w) {
+            host::image frame = background;
+            frame.copy_from(strip, 0, 0, w, 10, 11, 39);
+            bool same = true;
+            for (int py = 0; py < 68 && same; ++py)
+                for (int px = 0; px < 267 && same; ++px)
+                    if (!(px + py <= 1 || 266 - px + py <= 1 || px + 67 - py <= 1 || 266 - px + 67 - py <= 1))
+                        same = screen(px, py) == frame.pixel(px, py);
+            if (same) width = w;
+        }
+        if (width < 0) ++mismatched;
+        else widths.push_back(width);
+        for (auto [px, py] : {std::pair{0, 0}, {1, 0}, {0, 1}, {266, 0}, {265, 0}, {266, 1}, {0, 67}, {1, 67}, {0, 66},
+                              {266, 67}, {265, 67}, {266, 66}})
+            if (screen(px, py) == 0) ++shown_through;
+        if (widths.size() == 1) {
+            EXPECT_EQ(shown_through, 12) << "the root shows through the cut corners";
+        }
+        EXPECT_EQ(x, (640 - 267) / 2) << geometry;
+        EXPECT_EQ(y, (480 - 68) / 2) << geometry;
+    }
+    std::string question;
+    for (int i = 0; i < 600 && question.empty(); ++i) {
+        question = capture(display_env + "xdotool search --onlyvisible --name '^질문$' 2>/dev/null");
+        if (question.empty()) usleep(50000);
+    }
+    question.resize(std::min(question.size(), question.find('\n')));
+    if (!question.empty())
+        capture(display_env + "xdotool windowfocus --sync " + question + " key Return 2>/dev/null");
+    launcher.join();
+    capture(prefix + "wineserver -k");
+    EXPECT_FALSE(question.empty()) << "no retry question seen";
+    EXPECT_EQ(count_of(read_text(state / "cart.txt"), " key=E2E-1\n"), 12u) << read_text(state / "cart.txt");
+    for (int i = 0; i < 500 && read_text(browser_record).empty(); ++i) usleep(20000);
+    EXPECT_NE(read_text(browser_record).find("/return?exit_code=0"), std::string::npos);
+    ASSERT_FALSE(id.empty()) << "no window seen\n" << run.output << log_text();
+    EXPECT_EQ(run.exit_code, 0) << run.output << log_text();
+    EXPECT_NE(wm_state.find("_NET_WM_STATE_ABOVE"), std::string::npos) << wm_state;
+    EXPECT_NE(wm_state.find("_NET_WM_STATE_SKIP_TASKBAR"), std::string::npos) << wm_state;
+    EXPECT_EQ(mismatched, 0) << "captures that are not the composed picture";
+    ASSERT_GE(widths.size(), 2u);
+    // Five archives and the module's: the strip steps through several widths to the full one.
+    EXPECT_GE(std::set<int>(widths.begin(), widths.end()).size(), 3u) << "the strip grows";
+    EXPECT_EQ(*std::max_element(widths.begin(), widths.end()), 246);
+    EXPECT_NE(read_text(state / "cart.txt").find("key=E2E-1"), std::string::npos) << log_text();
 }
 
 }  // namespace

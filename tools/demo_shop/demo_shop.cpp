@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -38,6 +39,8 @@ const char kUsage[] =
     "  --agent TEXT, --agent-type TEXT   the browser the startup document names\n"
     "  --cart-fail N        answer the cart endpoint with an error N times first\n"
     "  --https              serve HTTPS with a self-signed certificate made by openssl\n"
+    "  --update-delay-ms N  answer each request for an update file N ms late (to watch the\n"
+    "                       progress window, or test it)\n"
     "The first line printed is the shop's base address.\n";
 
 struct settings {
@@ -47,6 +50,7 @@ struct settings {
     std::string trace_file, result_json, agent, agent_type, update_url;
     bool interactive = false, https = false;
     int cart_fail = 0;
+    int update_delay_ms = 0;
 };
 
 std::string xml_text(const std::string& s) {
@@ -130,6 +134,13 @@ class shop {
             res.set_content(page, "text/html; charset=utf-8");
         });
         if (!s_.update_dir.empty()) server.set_mount_point("/update", s_.update_dir);
+        if (s_.update_delay_ms > 0) {
+            server.set_pre_routing_handler([this](const httplib::Request& req, httplib::Response&) {
+                if (req.path.rfind("/update/", 0) == 0)
+                    std::this_thread::sleep_for(std::chrono::milliseconds(s_.update_delay_ms));
+                return httplib::Server::HandlerResponse::Unhandled;
+            });
+        }
         server.set_logger([this](const httplib::Request& req, const httplib::Response& res) {
             record("requests.txt",
                    std::to_string(res.status) + " " + req.method + " " + req.target);
@@ -249,6 +260,8 @@ int main(int argc, char** argv) {
             s.interactive = true;
         } else if (arg == "--https") {
             s.https = true;
+        } else if (arg == "--update-delay-ms") {
+            s.update_delay_ms = std::atoi(value().c_str());
         } else {
             std::cerr << kUsage << "quorla-demo-shop: unknown option " << arg << "\n";
             return 2;
