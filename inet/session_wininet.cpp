@@ -7,12 +7,10 @@
 
 #include <algorithm>
 #include <array>
-#include <atomic>
 #include <chrono>
-#include <condition_variable>
-#include <mutex>
+#include <initializer_list>
+#include <memory>
 #include <string>
-#include <thread>
 #include <utility>
 #include <vector>
 
@@ -109,14 +107,31 @@ DWORD platform_option(session_option option) {
 // One HttpSendRequestW, run on a thread of its own: WinInet does not always keep to its
 // connect time-out (a server whose accept queue is full holds the connect for minutes), so the
 // caller waits for the connection itself and closes the handles when it is late, which ends
-// the blocked call.
+// the blocked call. The caller also watches the thread: under wine a new thread now and then
+// never got to run, and the caller sat out the whole connect time-out. Plain Win32 threads and
+// events throughout: the MinGW thread library's start of a detached thread is what failed under
+// wine (now and then it never ran the thread's function, or crashed in its start). Should a
+// thread still not begin within a few seconds, it is given up (it will not touch the handles
+// when it does begin), and the hop is tried again.
 struct send_call {
-    std::mutex lock;
-    std::condition_variable changed;
-    bool done = false;
-    BOOL sent = FALSE;
+    send_call()
+        : connected(CreateEventW(nullptr, TRUE, FALSE, nullptr)),
+          done(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {}
+    ~send_call() {
+        for (HANDLE h : {connected, done})
+            if (h) CloseHandle(h);
+    }
+    send_call(const send_call&) = delete;
+    send_call& operator=(const send_call&) = delete;
+
+    HANDLE connected, done;  // manual-reset; connected: a failure after it is no connect failure
+    HINTERNET request = nullptr;
+    SRWLOCK lock = SRWLOCK_INIT;
+    bool started = false, given_up = false;  // under `lock`
+    BOOL sent = FALSE;                       // written before `done` is set, read after it
     DWORD code = ERROR_SUCCESS;
-    std::atomic<bool> connected{false};  // a failure after this is no connect failure
+
+    bool is_set(HANDLE event) const { return WaitForSingleObject(event, 0) == WAIT_OBJECT_0; }
 };
 
 // The send running on this thread, for the status callback.
@@ -126,25 +141,68 @@ void CALLBACK on_status(HINTERNET, DWORD_PTR, DWORD status, LPVOID, DWORD) {
     if (current_send == nullptr) return;
     if (status == INTERNET_STATUS_CONNECTED_TO_SERVER ||
         status == INTERNET_STATUS_SENDING_REQUEST || status == INTERNET_STATUS_REQUEST_SENT ||
-        status == INTERNET_STATUS_RECEIVING_RESPONSE) {
-        current_send->connected = true;
-        current_send->changed.notify_all();
-    }
+        status == INTERNET_STATUS_RECEIVING_RESPONSE)
+        SetEvent(current_send->connected);
+}
+
+// The thread owns one reference to the call.
+DWORD WINAPI send_thread(void* parameter) {
+    const std::unique_ptr<std::shared_ptr<send_call>> owned(
+        static_cast<std::shared_ptr<send_call>*>(parameter));
+    send_call& call = **owned;
+    AcquireSRWLockExclusive(&call.lock);
+    const bool go = !call.given_up;
+    call.started = go;
+    ReleaseSRWLockExclusive(&call.lock);
+    if (!go) return 0;
+    current_send = &call;
+    call.sent = HttpSendRequestW(call.request, nullptr, 0, nullptr, 0);
+    call.code = call.sent ? ERROR_SUCCESS : GetLastError();
+    current_send = nullptr;
+    SetEvent(call.done);
+    return 0;
+}
+
+// Most a send thread may take to begin before its hop is tried again.
+constexpr DWORD thread_start_ms = 3000;
+
+// Waits for the first of `events` within `ms` (INFINITE for no limit); true when one came.
+bool wait_any(std::initializer_list<HANDLE> events, DWORD ms) {
+    const std::vector<HANDLE> list(events);
+    return WaitForMultipleObjects(static_cast<DWORD>(list.size()), list.data(), FALSE, ms) <
+           WAIT_OBJECT_0 + list.size();
 }
 
 // Closes handles, children first, away from the caller: WinInet reads what is left of a body
 // before it lets a connection go, and a server that never stops sending would hold the caller
 // for ever.
+void close_all(const std::vector<HINTERNET>& handles) {
+    for (HINTERNET h : handles)
+        if (h) InternetCloseHandle(h);
+}
+
+DWORD WINAPI close_thread(void* parameter) {
+    const std::unique_ptr<std::vector<HINTERNET>> handles(
+        static_cast<std::vector<HINTERNET>*>(parameter));
+    close_all(*handles);
+    return 0;
+}
+
 void close_in_background(std::vector<HINTERNET> handles) {
+    std::unique_ptr<std::vector<HINTERNET>> owned;
     try {
-        std::thread([handles] {
-            for (HINTERNET h : handles)
-                if (h) InternetCloseHandle(h);
-        }).detach();
+        owned = std::make_unique<std::vector<HINTERNET>>(std::move(handles));
     } catch (...) {
-        for (HINTERNET h : handles)
-            if (h) InternetCloseHandle(h);
+        close_all(handles);
+        return;
     }
+    const HANDLE thread = CreateThread(nullptr, 0, close_thread, owned.get(), 0, nullptr);
+    if (!thread) {
+        close_all(*owned);
+        return;
+    }
+    (void)owned.release();  // the thread's now
+    CloseHandle(thread);
 }
 
 bool is_redirect(DWORD status) {
@@ -385,34 +443,38 @@ class wininet_request final : public http_request {
                                    sizeof(security));
             }
             auto call = std::make_shared<send_call>();
-            HINTERNET request = request_.get();
-            std::thread([call, request] {
-                current_send = call.get();
-                const BOOL sent = HttpSendRequestW(request, nullptr, 0, nullptr, 0);
-                const DWORD code = sent ? ERROR_SUCCESS : GetLastError();
-                current_send = nullptr;
-                std::lock_guard<std::mutex> g(call->lock);
-                call->sent = sent;
-                call->code = code;
-                call->done = true;
-                call->changed.notify_all();
-            }).detach();
-            const DWORD connect_ms = session_value(session_option::connect_timeout_ms);
-            const auto deadline =
-                std::chrono::steady_clock::now() + std::chrono::milliseconds(connect_ms);
-            std::unique_lock<std::mutex> g(call->lock);
-            bool late = false;
-            while (!call->done) {
-                if (connect_ms == 0 || call->connected) {
-                    call->changed.wait(g);
-                } else if (call->changed.wait_until(g, deadline) == std::cv_status::timeout &&
-                           !call->done && !call->connected) {
-                    late = true;
-                    break;
-                }
+            if (!call->connected || !call->done) return fail(GetLastError());
+            call->request = request_.get();
+            auto* reference = new std::shared_ptr<send_call>(call);
+            const HANDLE thread = CreateThread(nullptr, 0, send_thread, reference, 0, nullptr);
+            if (!thread) {
+                const DWORD error = GetLastError();
+                delete reference;
+                return fail(error);
             }
-            g.unlock();
-            if (!connected_ && (call->connected || call->sent)) {
+            // The connect time-out counts from here; the thread must begin well within it.
+            const DWORD connect_ms = session_value(session_option::connect_timeout_ms);
+            const ULONGLONG begun = GetTickCount64();
+            bool late = false;
+            wait_any({call->done, call->connected, thread},
+                     connect_ms == 0 ? thread_start_ms : std::min(connect_ms, thread_start_ms));
+            AcquireSRWLockExclusive(&call->lock);
+            if (!call->started) late = call->given_up = true;
+            ReleaseSRWLockExclusive(&call->lock);
+            if (!late && connect_ms != 0) {
+                const ULONGLONG spent = GetTickCount64() - begun;
+                wait_any({call->done, call->connected, thread},
+                         spent >= connect_ms ? 0 : static_cast<DWORD>(connect_ms - spent));
+                late = !call->is_set(call->done) && !call->is_set(call->connected);
+            }
+            // Once connected, as long as WinInet's own send and receive time-outs let it run;
+            // a thread that ended without saying so ends the hop too.
+            if (!late) late = !wait_any({call->done, thread}, INFINITE) || !call->is_set(call->done);
+            CloseHandle(thread);
+            const bool reached = call->is_set(call->connected);
+            const BOOL sent = late ? FALSE : call->sent;
+            const DWORD code = late ? ERROR_INTERNET_TIMEOUT : call->code;
+            if (!connected_ && (reached || sent)) {
                 connected_ = true;
                 connected_at_ = std::chrono::steady_clock::now();
             }
@@ -421,10 +483,9 @@ class wininet_request final : public http_request {
                 if (static_cast<DWORD>(attempt) >= retries) return fail(ERROR_INTERNET_TIMEOUT);
                 continue;
             }
-            if (call->sent) return true;
-            const DWORD code = call->code;
+            if (sent) return true;
             const bool connect_failure =
-                !call->connected &&
+                !reached &&
                 (code == ERROR_INTERNET_CANNOT_CONNECT || code == ERROR_INTERNET_TIMEOUT);
             if (!connect_failure || static_cast<DWORD>(attempt) >= retries) return fail(code);
         }
