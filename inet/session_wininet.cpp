@@ -107,12 +107,11 @@ DWORD platform_option(session_option option) {
 // One HttpSendRequestW, run on a thread of its own: WinInet does not always keep to its
 // connect time-out (a server whose accept queue is full holds the connect for minutes), so the
 // caller waits for the connection itself and closes the handles when it is late, which ends
-// the blocked call. The caller also watches the thread: under wine a new thread now and then
-// never got to run, and the caller sat out the whole connect time-out. Plain Win32 threads and
-// events throughout: the MinGW thread library's start of a detached thread is what failed under
-// wine (now and then it never ran the thread's function, or crashed in its start). Should a
-// thread still not begin within a few seconds, it is given up (it will not touch the handles
-// when it does begin), and the hop is tried again.
+// the blocked call. Plain Win32 threads and events: under wine, a detached thread of the MinGW
+// thread library now and then never ran its function (or crashed as it started), and the caller
+// sat out the whole connect time-out. The caller watches the thread too: one that has not begun
+// within a few seconds is given up (it leaves the handles alone when it does begin), and the
+// hop is tried again.
 struct send_call {
     send_call()
         : connected(CreateEventW(nullptr, TRUE, FALSE, nullptr)),
