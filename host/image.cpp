@@ -10,15 +10,19 @@ image::image(int width, int height)
       height_(std::max(height, 0)),
       pixels_(static_cast<size_t>(width_) * height_ * 3, 0) {}
 
-void image::copy_from(const image& source, int sx, int sy, int w, int h, int dx, int dy) {
-    // Clip against the source, then against this picture.
+bool clip_copy(int source_w, int source_h, int target_w, int target_h, int& sx, int& sy, int& w,
+               int& h, int& dx, int& dy) {
     if (sx < 0) { w += sx; dx -= sx; sx = 0; }
     if (sy < 0) { h += sy; dy -= sy; sy = 0; }
     if (dx < 0) { w += dx; sx -= dx; dx = 0; }
     if (dy < 0) { h += dy; sy -= dy; dy = 0; }
-    w = std::min({w, source.width_ - sx, width_ - dx});
-    h = std::min({h, source.height_ - sy, height_ - dy});
-    if (w <= 0 || h <= 0) return;
+    w = std::min({w, source_w - sx, target_w - dx});
+    h = std::min({h, source_h - sy, target_h - dy});
+    return w > 0 && h > 0;
+}
+
+void image::copy_from(const image& source, int sx, int sy, int w, int h, int dx, int dy) {
+    if (!clip_copy(source.width_, source.height_, width_, height_, sx, sy, w, h, dx, dy)) return;
     for (int y = 0; y < h; ++y)
         std::memcpy(row(dy + y) + dx * 3, source.row(sy + y) + sx * 3, static_cast<size_t>(w) * 3);
 }

@@ -20,6 +20,11 @@ public:
     virtual void copy_from(const image& source, int sx, int sy, int w, int h, int dx, int dy) = 0;
 };
 
+// Clips a copy of the w x h block at (sx, sy) of a source_w x source_h picture to (dx, dy) of a
+// target_w x target_h one, against the source and then the target; false when nothing is left.
+bool clip_copy(int source_w, int source_h, int target_w, int target_h, int& sx, int& sy, int& w,
+               int& h, int& dx, int& dy);
+
 // A 24-bit RGB picture in memory.
 class image : public canvas {
 public:

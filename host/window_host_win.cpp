@@ -31,30 +31,8 @@ class hdc_canvas : public canvas {
     int height() const override { return height_; }
 
     void copy_from(const image& source, int sx, int sy, int w, int h, int dx, int dy) override {
-        // Clip against the source, then against the client area.
-        if (sx < 0) {
-            w += sx;
-            dx -= sx;
-            sx = 0;
-        }
-        if (sy < 0) {
-            h += sy;
-            dy -= sy;
-            sy = 0;
-        }
-        if (dx < 0) {
-            w += dx;
-            sx -= dx;
-            dx = 0;
-        }
-        if (dy < 0) {
-            h += dy;
-            sy -= dy;
-            dy = 0;
-        }
-        w = std::min({w, source.width() - sx, width_ - dx});
-        h = std::min({h, source.height() - sy, height_ - dy});
-        if (w <= 0 || h <= 0) return;
+        if (!clip_copy(source.width(), source.height(), width_, height_, sx, sy, w, h, dx, dy))
+            return;
         // GDI wants BGR rows padded to four bytes.
         const size_t stride = (static_cast<size_t>(w) * 3 + 3) & ~size_t(3);
         std::vector<uint8_t> bits(stride * h);

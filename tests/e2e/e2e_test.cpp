@@ -5,7 +5,6 @@
 
 #include <algorithm>
 #include <set>
-#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -30,12 +29,7 @@ namespace {
 
 std::string capture(const std::string& command) {
     std::string out;
-    if (FILE* p = ::popen(command.c_str(), "r")) {
-        char buffer[65536];
-        size_t n;
-        while ((n = std::fread(buffer, 1, sizeof buffer, p)) > 0) out.append(buffer, n);
-        ::pclose(p);
-    }
+    test_support::run_build_machine_command(command, &out);
     return out;
 }
 
