@@ -3,23 +3,16 @@
 #include <cstdio>
 
 #include "app/launcher_dlg.h"
-#include "log/clock.h"
+#include "os/clock.h"
 #include "log/log_writer.h"
-#include "text/platform.h"
+#include "os/platform.h"
 #include "text/text.h"
 #include "update/files.h"
 
 namespace {
 
 // The application's default caption: the executable's file name without folder and extension.
-std::u16string application_name() {
-    std::u16string name = executable_path();
-    const size_t slash = name.rfind(path_separator());
-    if (slash != std::u16string::npos) name.erase(0, slash + 1);
-    const size_t dot = name.rfind(u'.');
-    if (dot != std::u16string::npos && dot > 0) name.resize(dot);
-    return name;
-}
+std::u16string application_name() { return os::executable_base_name(); }
 
 }  // namespace
 
@@ -32,11 +25,11 @@ bool CQuorlaLauncherApp::InitInstance() {
         return false;
     }
     m_oleStarted = true;
-    const std::u16string separator(1, path_separator());
+    const std::u16string separator(1, os::path_separator());
     const std::u16string log_folder =
         LocalLowFolder() + separator + u"QuorlaLauncher" + separator + u"log" + separator;
     EnsureDirectory(log_folder);
-    const local_time today = local_now();
+    const os::local_time today = os::local_now();
     auto& log = LogWriter::Instance();
     log.SetName(u"QuorlaLauncher");
     log.SetPath(format16(u"%s%04d%02d%02d.log", log_folder, today.year, today.month, today.day));

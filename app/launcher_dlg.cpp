@@ -3,10 +3,10 @@
 #include <new>
 #include <vector>
 
-#include "log/clock.h"
-#include "log/file_io.h"
+#include "os/clock.h"
+#include "os/file_io.h"
 #include "res/resources.h"
-#include "text/platform.h"
+#include "os/platform.h"
 
 namespace {
 
@@ -14,22 +14,6 @@ bool fail_allocations = false;
 
 bool redraw_stamp_set = false;
 uint32_t redraw_stamp = 0;
-
-// The executable's file name without folder and extension, and its folder.
-std::u16string executable_base_name() {
-    const std::u16string exe = executable_path();
-    const size_t slash = exe.rfind(path_separator());
-    std::u16string name = slash == std::u16string::npos ? exe : exe.substr(slash + 1);
-    const size_t dot = name.rfind(u'.');
-    if (dot != std::u16string::npos && dot > 0) name.resize(dot);
-    return name;
-}
-
-std::u16string executable_folder() {
-    const std::u16string exe = executable_path();
-    const size_t slash = exe.rfind(path_separator());
-    return slash == std::u16string::npos ? std::u16string() : exe.substr(0, slash + 1);
-}
 
 host::image load_picture(const char* name) {
     const embedded_resource r = find_resource(name);
@@ -73,10 +57,10 @@ bool CQuorlaLauncherDlg::OnInitDialog() {
     LoadPictures();
     RunJob(1);
 
-    m_host.set_title(m_startup.app_title.empty() ? executable_base_name() : m_startup.app_title);
+    m_host.set_title(m_startup.app_title.empty() ? os::executable_base_name() : m_startup.app_title);
 
     // An icon file beside the executable, named after it, replaces the built-in one.
-    const std::u16string icon_file = executable_folder() + executable_base_name() + u".ico";
+    const std::u16string icon_file = os::executable_folder() + os::executable_base_name() + u".ico";
     if (std::FILE* icon = os::open_file(icon_file, "rb")) {
         std::vector<uint8_t> bytes;
         uint8_t piece[4096];
@@ -111,7 +95,7 @@ bool CQuorlaLauncherDlg::PreTranslateMessage(int key) {
 }
 
 void CQuorlaLauncherDlg::LoadPictures() {
-    m_bmpBackground = load_picture(user_language_is_korean() ? "IDB_BGD_PROG1_NOR" : "IDB_BGD_PROG2_NOR");
+    m_bmpBackground = load_picture(os::user_language_is_korean() ? "IDB_BGD_PROG1_NOR" : "IDB_BGD_PROG2_NOR");
     m_bmpProgress = load_picture("IDB_STT_PROG_NOR");
 }
 
@@ -134,7 +118,7 @@ void CQuorlaLauncherDlg::OnPaint(host::canvas& target) {
 }
 
 void CQuorlaLauncherDlg::redraw_progress(bool force) {
-    const uint32_t now = tick_count();
+    const uint32_t now = os::tick_count();
     if (!redraw_stamp_set) {
         redraw_stamp_set = true;
         redraw_stamp = now;

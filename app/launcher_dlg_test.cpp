@@ -7,11 +7,11 @@
 #include <vector>
 
 #include "host/dialog_host_headless.h"
-#include "log/clock.h"
+#include "os/clock.h"
 #include "res/resources.h"
 #include "tests/support/sandbox.h"
 #include "tests/support/test_log.h"
-#include "text/platform.h"
+#include "os/platform.h"
 
 namespace {
 
@@ -28,14 +28,14 @@ struct Window : ::testing::Test {
     host::headless_host host;
     uint32_t ticks = 1000;
     void SetUp() override {
-        set_tick_source([this] { return ticks; });
+        os::set_tick_source([this] { return ticks; });
         CQuorlaLauncherDlg::reset_redraw_stamp();
         test_support::unset_environment("LC_ALL");
         test_support::unset_environment("LC_MESSAGES");
         test_support::set_environment("LANG", "en_US.UTF-8");
     }
     void TearDown() override {
-        set_tick_source(nullptr);
+        os::set_tick_source(nullptr);
         CMemoryDC::simulate_allocation_failure(false);
     }
     host::image frame(CQuorlaLauncherDlg& dlg) {
@@ -105,15 +105,15 @@ TEST_F(Window, KoreanUsersGetTheKoreanPicture) {
     CQuorlaLauncherDlg dlg(host, u"");
     // POSIX takes the language from the environment; Windows from the user's default
     // language, which the environment does not change once the process runs.
-    const bool follows_environment = path_separator() == u'/';
+    const bool follows_environment = os::path_separator() == u'/';
     for (const bool korean : {true, false}) {
         test_support::set_environment("LANG", korean ? "ko_KR.UTF-8" : "de_DE.UTF-8");
         if (follows_environment) {
-            EXPECT_EQ(user_language_is_korean(), korean);
+            EXPECT_EQ(os::user_language_is_korean(), korean);
         }
         dlg.LoadPictures();
         const embedded_resource r =
-            find_resource(user_language_is_korean() ? "IDB_BGD_PROG1_NOR" : "IDB_BGD_PROG2_NOR");
+            find_resource(os::user_language_is_korean() ? "IDB_BGD_PROG1_NOR" : "IDB_BGD_PROG2_NOR");
         EXPECT_EQ(dlg.m_bmpBackground, host::load_bmp(r.data, r.size)) << korean;
     }
     EXPECT_EQ(dlg.m_bmpBackground.width(), 267);

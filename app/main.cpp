@@ -4,7 +4,7 @@
 
 #include "app/launcher_app.h"
 #include "quorla_config.h"
-#include "text/platform.h"
+#include "os/platform.h"
 
 namespace {
 
@@ -46,7 +46,7 @@ int launcher_main(const std::u16string* sole_argument, const std::u16string& com
     // Options only as the sole argument: any other command line is a link, whatever it holds.
     if (sole_argument != nullptr && *sole_argument == u"--help") {
         // Each build names its own log place.
-        show_text(path_separator() == u'\\' ? kWindowsUsage : kUsage);
+        show_text(os::path_separator() == u'\\' ? kWindowsUsage : kUsage);
         return 0;
     }
     if (sole_argument != nullptr && *sole_argument == u"--version") {

@@ -4,7 +4,7 @@
 #endif
 
 #include "app/launcher_app.h"
-#include "text/posix_path.h"
+#include "os/posix_path.h"
 
 void prepare_process() {
     // A write past a file size limit must fail like a full disk (and be logged as such), not
@@ -24,7 +24,7 @@ std::u16string command_line_from(int argc, char** argv) {
     std::u16string line;
     for (int i = 0; i < argc; ++i) {
         if (i > 0) line += u' ';
-        line += from_native_path(argv[i]);
+        line += os::from_native_path(argv[i]);
     }
     return line;
 }

@@ -9,8 +9,8 @@
 #include <string>
 
 #include "app/return_page.h"
-#include "text/platform.h"
-#include "text/posix_path.h"
+#include "os/platform.h"
+#include "os/posix_path.h"
 #include "text/text.h"
 
 extern char** environ;
@@ -29,7 +29,7 @@ std::vector<std::u16string> named_browser_programs(const std::u16string& agent) 
 }
 
 bool program_available(const std::u16string& program) {
-    const std::string name = native_path(program);
+    const std::string name = os::native_path(program);
     if (name.find('/') != std::string::npos) return ::access(name.c_str(), X_OK) == 0;
     const char* path = std::getenv("PATH");
     std::string dirs = path ? path : "/usr/local/bin:/usr/bin:/bin";
@@ -48,8 +48,8 @@ bool program_available(const std::u16string& program) {
 
 // Starts the program in a grandchild, so that it is never waited for and leaves no zombie.
 bool start_detached(const std::u16string& program, const std::u16string& argument) {
-    const std::string file = native_path(program);
-    const std::string arg = native_path(argument);
+    const std::string file = os::native_path(program);
+    const std::string arg = os::native_path(argument);
     // A launcher started with SIGCHLD ignored would have its child reaped by the kernel, and
     // the wait below would fail although the browser started: wait with the default action.
     struct sigaction default_action {}, inherited {};

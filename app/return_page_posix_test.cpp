@@ -12,7 +12,7 @@
 #include "app/return_page.h"
 #include "app/return_page_test_os.h"
 #include "tests/support/sandbox.h"
-#include "text/posix_path.h"
+#include "os/posix_path.h"
 #include "text/text.h"
 
 namespace fs = std::filesystem;
@@ -47,7 +47,7 @@ TEST(ReturnPage, FileAgentIsStartedDetachedWithTheAddress) {
     // A launcher may inherit SIGCHLD ignored; the start must still count as a success.
     const auto inherited = std::signal(SIGCHLD, SIG_IGN);
     EXPECT_TRUE(start_detached(u"true", u""));
-    open_return_page(url, from_native_path(script.string()), u"file");
+    open_return_page(url, os::from_native_path(script.string()), u"file");
     std::signal(SIGCHLD, inherited);
     ::close(leaked);
     std::string opened;

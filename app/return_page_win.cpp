@@ -6,10 +6,9 @@
 
 #include "app/return_page.h"
 #include "text/text.h"
+#include "os/wide_path.h"
 
 namespace {
-
-const wchar_t* wide(const std::u16string& s) { return reinterpret_cast<const wchar_t*>(s.c_str()); }
 
 // A program that ends in ':' is the prefix of a link that the shell opens ("microsoft-edge:").
 bool is_link_prefix(const std::u16string& program) { return !program.empty() && program.back() == u':'; }
@@ -57,8 +56,8 @@ bool start_detached(const std::u16string& program, const std::u16string& argumen
     info.fMask = SEE_MASK_FLAG_NO_UI | SEE_MASK_NOASYNC;
     info.hwnd = nullptr;
     info.lpVerb = verb;
-    info.lpFile = wide(file);
-    info.lpParameters = parameters.empty() ? nullptr : wide(parameters);
+    info.lpFile = os::wide(file);
+    info.lpParameters = parameters.empty() ? nullptr : os::wide(parameters);
     info.lpDirectory = nullptr;
     info.nShow = SW_SHOWNORMAL;
     return ShellExecuteExW(&info) != FALSE;

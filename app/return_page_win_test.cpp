@@ -13,7 +13,7 @@
 #include "app/return_page.h"
 #include "app/return_page_test_os.h"
 #include "tests/support/sandbox.h"
-#include "text/platform.h"
+#include "os/platform.h"
 #include "text/text.h"
 
 namespace fs = std::filesystem;
@@ -39,8 +39,7 @@ struct ShellForms : ::testing::Test {
                  ("quorla-return-" + std::to_string(test_support::process_id()) + ".txt");
         fs::remove(record);
         test_support::set_environment("QUORLA_TEST_RECORD", record.string());
-        const std::u16string exe = executable_path();
-        recorder = exe.substr(0, exe.rfind(u'\\') + 1) + u"return_page_recorder.exe";
+        recorder = os::executable_folder() + u"return_page_recorder.exe";
     }
     void TearDown() override {
         for (const auto& scheme : schemes) RegDeleteTreeW(HKEY_CLASSES_ROOT, scheme.c_str());

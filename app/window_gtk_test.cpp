@@ -64,7 +64,7 @@ TEST(GtkWindow, RealWindowLooksLikeTheComposedFrame) {
     test_support::set_environment("DISPLAY", display.name());
     test_support::unset_environment("QUORLA_HEADLESS");
     test_support::set_environment("LANG", "en_US.UTF-8");
-    auto host = host::make_gtk_host();
+    auto host = host::make_window_host();
     ASSERT_TRUE(host) << "no display at " << display.name();
 
     inspected_dialog dlg(*host, u"");

@@ -1,3 +1,18 @@
+# quorla_layers(PLATFORM OUT): the folders of cmake/layers.txt built for PLATFORM (linux,
+# windows or bench), bottom layer first.
+function(quorla_layers platform out)
+  file(STRINGS ${CMAKE_SOURCE_DIR}/cmake/layers.txt lines REGEX "^[^#]")
+  set(dirs "")
+  foreach(line IN LISTS lines)
+    string(REGEX REPLACE "[ \t]+" ";" fields "${line}")
+    list(POP_FRONT fields dir)
+    if(platform IN_LIST fields)
+      list(APPEND dirs ${dir})
+    endif()
+  endforeach()
+  set(${out} ${dirs} PARENT_SCOPE)
+endfunction()
+
 # quorla_os_sources(TARGET [HALF half] NAME...): adds NAME_<half>.cpp of the calling folder for
 # each OS service NAME; the half is the platform's (posix, win) unless HALF names a library's.
 function(quorla_os_sources target)
@@ -17,7 +32,7 @@ function(quorla_test name)
     return()
   endif()
   cmake_parse_arguments(T "" "" "SOURCES;LIBS;LABELS" ${ARGN})
-  add_executable(${name} ${T_SOURCES} ${CMAKE_SOURCE_DIR}/cmake/test_environment.cpp)
+  add_executable(${name} ${T_SOURCES} ${CMAKE_SOURCE_DIR}/tests/support/test_environment.cpp)
   target_compile_definitions(${name} PRIVATE QUORLA_TEST_SOURCE_DIR="${CMAKE_SOURCE_DIR}"
                              QUORLA_TEST_BINARY_DIR="${CMAKE_BINARY_DIR}")
   target_link_libraries(${name} PRIVATE ${T_LIBS} quorla_test_support GTest::gtest GTest::gtest_main Threads::Threads)
@@ -41,7 +56,7 @@ function(quorla_fuzz name)
     target_link_options(${name} PRIVATE -fsanitize=fuzzer)
     set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/fuzz)
   elseif(QUORLA_BUILD_TESTS)
-    add_executable(${name}_replay ${F_SOURCES} ${CMAKE_SOURCE_DIR}/cmake/fuzz_replay_main.cpp)
+    add_executable(${name}_replay ${F_SOURCES} ${CMAKE_SOURCE_DIR}/tests/support/fuzz_replay_main.cpp)
     target_link_libraries(${name}_replay PRIVATE ${F_LIBS})
     set_target_properties(${name}_replay PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests)
     string(REGEX REPLACE "_fuzz$" "" short ${name})

@@ -1,7 +1,9 @@
 #pragma once
 // Our stand-in for the application framework's modal dialog: a window with timers, painting,
-// shape, message boxes and an event pump. Two implementations: GTK 3, and a headless one that
-// runs the same life cycle without a window (no display, or QUORLA_HEADLESS set).
+// shape, message boxes and an event pump. Its implementations: GTK 3 (a module loaded on
+// POSIX, dialog_host_gtk.cpp), Win32 (dialog_host_win.cpp), and a headless one that runs the
+// same life cycle without a window (no display, or QUORLA_HEADLESS set). dialog_host.cpp
+// chooses between them.
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -73,8 +75,6 @@ std::unique_ptr<dialog_host> make_headless_host();
 // The platform's window host (GTK through its module on POSIX, Win32 on Windows); null when no
 // display can be opened or the host cannot be loaded (logged).
 std::unique_ptr<dialog_host> make_window_host();
-// The GTK host itself; null when no display can be opened or its module cannot be loaded.
-std::unique_ptr<dialog_host> make_gtk_host();
 
 // The host whose events pump_pending_events dispatches (set while a dialog runs).
 void set_active_host(dialog_host* host);

@@ -10,6 +10,7 @@
 #include <map>
 
 #include "host/dialog_host.h"
+#include "host/dialog_host_gtk.h"
 #include "text/text.h"
 
 namespace host {
@@ -71,6 +72,7 @@ private:
 
 class gtk_host : public dialog_host {
 public:
+    explicit gtk_host(void (*set_active)(dialog_host*)) : set_active_(set_active) {}
     ~gtk_host() override { destroy_window(); }
     bool headless() const override { return false; }
 
@@ -93,7 +95,7 @@ public:
         gtk_widget_realize(window_);
         width_ = width;
         height_ = height;
-        set_active_host(this);
+        set_active_(this);
         events.OnInitDialog();
         if (!ended_) {
             gtk_widget_show(window_);
@@ -101,7 +103,7 @@ public:
             events.OnShowWindow(true);
             while (!ended_) gtk_main_iteration_do(TRUE);
         }
-        set_active_host(nullptr);
+        set_active_(nullptr);
         destroy_window();
         events_ = nullptr;
         return code_;
@@ -291,6 +293,7 @@ private:
         visible_ = false;
     }
 
+    void (*set_active_)(dialog_host*);
     dialog_events* events_ = nullptr;
     GtkWidget* window_ = nullptr;
     std::map<uintptr_t, guint> timers_;
@@ -300,7 +303,7 @@ private:
 
 }  // namespace
 
-std::unique_ptr<dialog_host> make_gtk_host() {
+std::unique_ptr<dialog_host> make_gtk_host(void (*set_active)(dialog_host*)) {
     static bool initialised = false;
     static bool available = false;
     if (!initialised) {
@@ -308,7 +311,7 @@ std::unique_ptr<dialog_host> make_gtk_host() {
         available = gtk_init_check(nullptr, nullptr);
     }
     if (!available) return nullptr;
-    return std::make_unique<gtk_host>();
+    return std::make_unique<gtk_host>(set_active);
 }
 
 }  // namespace host

@@ -1,6 +1,7 @@
 #pragma once
 // Drawing surfaces of the dialog host: 24-bit pictures, the canvas a window paints into, and
-// window shapes. Portable; the GTK host turns them into cairo operations.
+// window shapes. Portable; the GTK host turns them into cairo operations, the Win32 host into
+// GDI bitmaps and regions.
 #include <cstddef>
 #include <cstdint>
 #include <memory>

@@ -8,30 +8,12 @@
 #include <new>
 #include <string>
 
-#include "log/file_io.h"
-#include "log/system_error.h"
+#include "os/file_io.h"
+#include "os/system_error.h"
 #include "quorla_config.h"
 #include "text/format.h"
-#include "text/platform.h"
+#include "os/platform.h"
 #include "text/text.h"
-
-namespace inet {
-
-namespace {
-bool& certificate_policy() {
-    static bool verify = QUORLA_VERIFY_TLS != 0;
-    return verify;
-}
-}  // namespace
-
-bool verifies_certificates() {
-    return certificate_policy();
-}
-void set_verifies_certificates(bool verify) {
-    certificate_policy() = verify;
-}
-
-}  // namespace inet
 
 namespace inet::rest {
 
@@ -236,7 +218,7 @@ void run_guarded(const std::u16string& address, const request_options& options, 
     } catch (...) {
         response.status = -1;
         set_error(response,
-                  to_narrow_acp(format16(u"httprest unknown error 0x%08x", last_system_error())));
+                  to_narrow_acp(format16(u"httprest unknown error 0x%08x", os::last_system_error())));
     }
 }
 

@@ -1,7 +1,8 @@
 #pragma once
 // The platform's HTTP client behind one small seam: a session per request, the request it
 // opens, and the exchange on that request pulled step by step (send, status, headers, body
-// reads). session_curl.cpp implements it over libcurl; a WinInet layer can replace it.
+// reads). session_curl.cpp implements it over libcurl, session_wininet.cpp over WinInet;
+// session.cpp holds what both share (session_half.h).
 // Nothing here throws: failures come back as return values with the platform's error text
 // in the system code page.
 #include <cstdint>
@@ -26,6 +27,7 @@ enum class session_option {
 };
 
 class http_request;
+struct session_common;
 
 // One platform internet session. Lives for exactly one request.
 class CMyInternetSession {
@@ -52,6 +54,8 @@ class CMyInternetSession {
     struct impl;
 
   private:
+    // The state both halves keep (session_half.h); each half's impl extends it.
+    session_common& common() const;
     std::unique_ptr<impl> p;
 };
 
@@ -81,7 +85,7 @@ class http_request {
 std::string platform_user_agent_text();
 
 // True when server certificates and host names are verified: as the build says
-// (QUORLA_VERIFY_TLS), unless a test chose the other policy.
+// (QUORLA_VERIFY_TLS), unless a test chose the other policy. Defined in session.cpp.
 bool verifies_certificates();
 // Tests only: the policy of the requests that follow.
 void set_verifies_certificates(bool verify);

@@ -13,6 +13,7 @@
 
 #include "inet/allowed_servers.h"
 #include "inet/session.h"
+#include "inet/session_half.h"
 #include "text/text.h"
 
 namespace inet {
@@ -48,16 +49,13 @@ std::string trim(std::string_view s) {
     return std::string(s.substr(b, e - b));
 }
 
-constexpr size_t option_count = 7;
 
 }  // namespace
 
-struct CMyInternetSession::impl {
+// WinInet's defaults, so an option nobody sets means the same on both platforms.
+struct CMyInternetSession::impl : session_common {
+    impl() : session_common({5, 60000, 0, 0, 10, 10, 0}) {}
     CURL* easy = nullptr;
-    std::u16string agent;
-    std::string error;
-    // WinInet's defaults, so an option nobody sets still means something.
-    std::array<uint32_t, option_count> options{5, 60000, 0, 0, 10, 10, 0};
 };
 
 class curl_request final : public http_request {
@@ -433,21 +431,14 @@ CMyInternetSession::~CMyInternetSession() {
 bool CMyInternetSession::is_open() const {
     return p->easy != nullptr;
 }
-const std::string& CMyInternetSession::error_text() const {
-    return p->error;
-}
-const std::u16string& CMyInternetSession::agent() const {
-    return p->agent;
+session_common& CMyInternetSession::common() const {
+    return *p;
 }
 
-void CMyInternetSession::set_option(session_option option, uint32_t value) {
-    size_t i = static_cast<size_t>(option);
-    if (i < option_count) p->options[i] = value;
-}
-
-uint32_t CMyInternetSession::option(session_option option) const {
-    size_t i = static_cast<size_t>(option);
-    return i < option_count ? p->options[i] : 0;
+// libcurl takes the options per request (curl_request reads them from the session).
+void apply_platform_option(CMyInternetSession::impl&, session_option, uint32_t) {}
+bool query_platform_option(const CMyInternetSession::impl&, session_option, uint32_t&) {
+    return false;
 }
 
 std::unique_ptr<http_request> CMyInternetSession::open_request(const cracked_url& url) {

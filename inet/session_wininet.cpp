@@ -16,22 +16,19 @@
 
 #include "inet/allowed_servers.h"
 #include "inet/session.h"
+#include "inet/session_half.h"
 #include "text/text.h"
+#include "os/wide_path.h"
 
 namespace inet {
 
 namespace {
 
-constexpr size_t option_count = 7;
 constexpr DWORD_PTR request_context = 1;
 constexpr int max_redirects = 30;
 // Revocation, unknown issuer, wrong host name, outside the validity dates, and the
 // HTTP <-> HTTPS redirect warnings.
 constexpr DWORD accept_any_security_flags = 0xF180;
-
-const wchar_t* wide(const std::u16string& s) {
-    return reinterpret_cast<const wchar_t*>(s.c_str());
-}
 
 std::u16string from_wide(const wchar_t* s, size_t n) {
     return std::u16string(reinterpret_cast<const char16_t*>(s), n);
@@ -217,12 +214,10 @@ std::u16string url_text(const cracked_url& url) {
 
 }  // namespace
 
-struct CMyInternetSession::impl {
+// WinInet's defaults, so an option nobody sets still means something.
+struct CMyInternetSession::impl : session_common {
+    impl() : session_common({5, 60000, 30000, 30000, 10, 10, 0}) {}
     handle internet;
-    std::u16string agent;
-    std::string error;
-    // WinInet's defaults, so an option nobody sets still means something.
-    std::array<uint32_t, option_count> options{5, 60000, 30000, 30000, 10, 10, 0};
 };
 
 class wininet_request final : public http_request {
@@ -389,11 +384,11 @@ class wininet_request final : public http_request {
         std::u16string relative = to_wide_acp(location);
         std::vector<wchar_t> buffer(4096);
         DWORD size = static_cast<DWORD>(buffer.size());
-        if (!InternetCombineUrlW(wide(base), wide(relative), buffer.data(), &size, ICU_NO_ENCODE)) {
+        if (!InternetCombineUrlW(os::wide(base), os::wide(relative), buffer.data(), &size, ICU_NO_ENCODE)) {
             if (GetLastError() != ERROR_INSUFFICIENT_BUFFER) return false;
             buffer.resize(size + 1);
             size = static_cast<DWORD>(buffer.size());
-            if (!InternetCombineUrlW(wide(base), wide(relative), buffer.data(), &size,
+            if (!InternetCombineUrlW(os::wide(base), os::wide(relative), buffer.data(), &size,
                                      ICU_NO_ENCODE))
                 return false;
         }
@@ -413,7 +408,7 @@ class wininet_request final : public http_request {
         for (int attempt = 1;; ++attempt) {
             close_hop();
             ++attempts_;
-            connection_.reset(InternetConnectW(session_.internet.get(), wide(url_.host), url_.port,
+            connection_.reset(InternetConnectW(session_.internet.get(), os::wide(url_.host), url_.port,
                                                nullptr, nullptr, INTERNET_SERVICE_HTTP, 0,
                                                request_context));
             if (!connection_) return fail(GetLastError());
@@ -424,7 +419,7 @@ class wininet_request final : public http_request {
                           INTERNET_FLAG_NO_AUTO_REDIRECT | INTERNET_FLAG_NO_COOKIES |
                           INTERNET_FLAG_NO_UI;
             if (url_.service == service_type::https) flags |= INTERNET_FLAG_SECURE;
-            request_.reset(HttpOpenRequestW(connection_.get(), L"GET", wide(url_.object),
+            request_.reset(HttpOpenRequestW(connection_.get(), L"GET", os::wide(url_.object),
                                             L"HTTP/1.0", nullptr, nullptr, flags, request_context));
             if (!request_) return fail(GetLastError());
             // WinInet does not hand every limit of the session down to the handles below it.
@@ -503,7 +498,7 @@ class wininet_request final : public http_request {
 
 CMyInternetSession::CMyInternetSession(const std::u16string& agent) : p(std::make_unique<impl>()) {
     p->agent = agent;
-    p->internet.reset(InternetOpenW(wide(agent), INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr,
+    p->internet.reset(InternetOpenW(os::wide(agent), INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr,
                                     INTERNET_FLAG_DONT_CACHE));
     if (!p->internet) {
         p->error = wininet_message(GetLastError());
@@ -517,31 +512,24 @@ CMyInternetSession::~CMyInternetSession() = default;
 bool CMyInternetSession::is_open() const {
     return static_cast<bool>(p->internet);
 }
-const std::string& CMyInternetSession::error_text() const {
-    return p->error;
-}
-const std::u16string& CMyInternetSession::agent() const {
-    return p->agent;
+session_common& CMyInternetSession::common() const {
+    return *p;
 }
 
-void CMyInternetSession::set_option(session_option option, uint32_t value) {
-    size_t i = static_cast<size_t>(option);
-    if (i >= option_count) return;
-    p->options[i] = value;
+void apply_platform_option(CMyInternetSession::impl& session, session_option option, uint32_t value) {
     DWORD v = value;
-    if (p->internet && platform_option(option) != 0)
-        InternetSetOptionW(p->internet.get(), platform_option(option), &v, sizeof(v));
+    if (session.internet && platform_option(option) != 0)
+        InternetSetOptionW(session.internet.get(), platform_option(option), &v, sizeof(v));
 }
 
-// What WinInet holds, where it answers for the option; else the value last set.
-uint32_t CMyInternetSession::option(session_option option) const {
-    size_t i = static_cast<size_t>(option);
-    if (i >= option_count) return 0;
+// What WinInet holds, where it answers for the option.
+bool query_platform_option(const CMyInternetSession::impl& session, session_option option, uint32_t& value) {
     DWORD v = 0, size = sizeof(v);
-    if (p->internet && platform_option(option) != 0 &&
-        InternetQueryOptionW(p->internet.get(), platform_option(option), &v, &size))
-        return v;
-    return p->options[i];
+    if (!session.internet || platform_option(option) == 0 ||
+        !InternetQueryOptionW(session.internet.get(), platform_option(option), &v, &size))
+        return false;
+    value = v;
+    return true;
 }
 
 std::unique_ptr<http_request> CMyInternetSession::open_request(const cracked_url& url) {

@@ -1,10 +1,10 @@
 #include "log/log_writer.h"
 
-#include "log/clock.h"
-#include "log/folders.h"
-#include "log/log_platform.h"
-#include "log/system_error.h"
-#include "text/platform.h"
+#include "os/clock.h"
+#include "os/file_io.h"
+#include "os/folders.h"
+#include "os/platform.h"
+#include "os/system_error.h"
 
 namespace {
 std::unique_ptr<LogWriter>& instance_slot() {
@@ -49,13 +49,10 @@ std::u16string LogWriter::Name() { return name; }
 // The executable's folder + "log/" + name + "_YYYYMMDD.log", for lines written before the
 // start-up sequence has set the real path.
 std::u16string LogWriter::FallbackPath() {
-    const std::u16string exe = executable_path();
-    const size_t cut = exe.rfind(path_separator());
-    std::u16string folder = cut == std::u16string::npos ? std::u16string() : exe.substr(0, cut + 1);
-    folder += u"log";
-    folder += path_separator();
+    std::u16string folder = os::executable_folder() + u"log";
+    folder += os::path_separator();
     os::make_folder(folder);
-    const local_time now = local_now();
+    const os::local_time now = os::local_now();
     return format16(u"%s%s_%04d%02d%02d.log", folder, name, now.year, now.month, now.day);
 }
 
@@ -71,31 +68,41 @@ format_arg LogWriter::Quote(format_arg arg, std::u16string& storage) {
 }
 
 void LogWriter::WriteMessage(const std::u16string& message) {
-    const uint32_t saved_error = last_system_error();
+    const uint32_t saved_error = os::last_system_error();
     std::lock_guard<std::recursive_mutex> guard(lock);
     if (path.empty()) SetPath(FallbackPath());
-    const local_time now = local_now();
+    const os::local_time now = os::local_now();
     std::u16string line = format16(u"%02d:%02d:%02d ", now.hour, now.minute, now.second);
     line += message;
     line += u"\r\n";
-    logfile::append_line(path, line);
+    std::string bytes;
+    bytes.reserve(line.size() * 2);
+    for (char16_t c : line) {
+        bytes.push_back(static_cast<char>(c & 0xFF));
+        bytes.push_back(static_cast<char>(c >> 8));
+    }
+    // Another launcher may append to the same daily file at the same moment; a failed append
+    // drops the line.
+    os::append_locked(path, "\xFF\xFE", bytes);
     // Callers often log and then report the error code: logging must not change it.
-    set_last_system_error(saved_error);
+    os::set_last_system_error(saved_error);
 }
 
 bool EnsureDirectory(const std::u16string& folder) {
     if (os::node_at(folder, true) == os::node::folder) return true;
     const uint32_t error = os::make_folder_levels(folder);
     if (error == 0) return true;
-    set_last_system_error(error);
+    os::set_last_system_error(error);
     LogWriter::Instance().Write(u"Failed to SHCreateDirectory (err:%s path:%s)", SystemErrorText(),
                                 folder);
     return false;
 }
 
 std::u16string SystemErrorText() {
-    const uint32_t code = last_system_error();
-    const std::u16string text = system_error_message(code);
+    const uint32_t code = os::last_system_error();
+    const std::u16string text = os::system_error_message(code);
     if (text.empty()) return format16(u"0x%04X", code);
     return format16(u"%s (0x%04X)", text, code);
 }
+
+std::u16string LocalLowFolder() { return os::data_folder(); }

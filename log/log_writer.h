@@ -47,9 +47,8 @@ private:
     std::recursive_mutex lock;
 };
 
-// Per-user data folder without a trailing separator; empty when it is not known. An OS fact,
-// defined in the log writer's OS half (log_writer_posix.cpp: $XDG_DATA_HOME, else
-// $HOME/.local/share).
+// Per-user data folder without a trailing separator; empty when it is not known
+// (os::data_folder).
 std::u16string LocalLowFolder();
 // True when the folder exists afterwards; creates every missing level.
 bool EnsureDirectory(const std::u16string& folder);

@@ -8,7 +8,7 @@
 
 #include "log/log_writer.h"
 #include "log/log_writer_test_os.h"
-#include "log/system_error.h"
+#include "os/system_error.h"
 #include "tests/support/sandbox.h"
 
 std::u16string not_a_folder_text() {
@@ -36,11 +36,11 @@ void run_appenders(const std::u16string& path, int processes, int lines) {
 namespace {
 
 TEST(SystemError, TextWithCodeOrCodeAlone) {
-    set_last_system_error(5);
+    os::set_last_system_error(5);
     EXPECT_EQ(SystemErrorText(), u"Input/output error (0x0005)");
-    set_last_system_error(0x12345);
+    os::set_last_system_error(0x12345);
     EXPECT_EQ(SystemErrorText(), u"0x12345");
-    set_last_system_error(9999);
+    os::set_last_system_error(9999);
     EXPECT_EQ(SystemErrorText(), u"0x270F");
 }
 

@@ -6,11 +6,11 @@
 #include <fstream>
 #include <sstream>
 
-#include "log/clock.h"
-#include "log/system_error.h"
+#include "os/clock.h"
+#include "os/system_error.h"
 #include "log/log_writer_test_os.h"
 #include "tests/support/sandbox.h"
-#include "text/platform.h"
+#include "os/platform.h"
 #include "text/text.h"
 
 namespace fs = std::filesystem;
@@ -41,11 +41,11 @@ struct Log : ::testing::Test {
         fs::remove_all(dir);
         fs::create_directories(dir);
         LogWriter::Destroy();
-        set_local_time_source([] { return local_time{2026, 12, 9, 8, 5, 3}; });
+        os::set_local_time_source([] { return os::local_time{2026, 12, 9, 8, 5, 3}; });
     }
     void TearDown() override {
         LogWriter::Destroy();
-        set_local_time_source(nullptr);
+        os::set_local_time_source(nullptr);
         fs::remove_all(dir);
     }
     std::u16string path(const char* name) { return (dir / name).make_preferred().u16string(); }
@@ -94,14 +94,14 @@ TEST_F(Log, NonEmptyFileNeverGetsAMark) {
 
 TEST_F(Log, UnopenableFileDropsTheLineQuietly) {
     LogWriter::Instance().SetPath(path("missing-folder/c.log"));
-    set_last_system_error(42);
+    os::set_last_system_error(42);
     LogWriter::Instance().Write(u"lost");
-    EXPECT_EQ(last_system_error(), 42u) << "logging must not change the caller's error code";
+    EXPECT_EQ(os::last_system_error(), 42u) << "logging must not change the caller's error code";
     EXPECT_FALSE(fs::exists(dir / "missing-folder"));
 }
 
 TEST_F(Log, FallbackFileBesideExecutableWithAndWithoutName) {
-    const fs::path exe_dir = fs::path(executable_path()).parent_path();
+    const fs::path exe_dir = fs::path(os::executable_path()).parent_path();
     const fs::path unnamed = exe_dir / "log" / "_20261209.log";
     const fs::path named = exe_dir / "log" / "QuorlaLauncher_20261209.log";
     fs::remove(unnamed);
@@ -119,11 +119,11 @@ TEST_F(Log, FallbackFileBesideExecutableWithAndWithoutName) {
 }
 
 TEST_F(Log, RunPastMidnightKeepsTheStartFile) {
-    set_local_time_source([] { return local_time{2026, 12, 9, 23, 59, 59}; });
-    const fs::path exe_dir = fs::path(executable_path()).parent_path();
+    os::set_local_time_source([] { return os::local_time{2026, 12, 9, 23, 59, 59}; });
+    const fs::path exe_dir = fs::path(os::executable_path()).parent_path();
     LogWriter::Instance().SetName(u"midnight");
     LogWriter::Instance().Write(u"before");
-    set_local_time_source([] { return local_time{2026, 12, 10, 0, 0, 1}; });
+    os::set_local_time_source([] { return os::local_time{2026, 12, 10, 0, 0, 1}; });
     LogWriter::Instance().Write(u"after");
     const fs::path file = exe_dir / "log" / "midnight_20261209.log";
     EXPECT_EQ(read_bytes(file),

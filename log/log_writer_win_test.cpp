@@ -11,11 +11,12 @@
 
 #include "log/log_writer.h"
 #include "log/log_writer_test_os.h"
-#include "log/system_error.h"
+#include "os/system_error.h"
 #include "tests/support/sandbox.h"
-#include "text/platform.h"
+#include "os/platform.h"
 #include "text/format.h"
 #include "text/text.h"
+#include "os/wide_path.h"
 
 namespace {
 
@@ -31,14 +32,10 @@ std::u16string english_text(DWORD code) {
     return text;
 }
 
-const wchar_t* wide(const std::u16string& s) {
-    return reinterpret_cast<const wchar_t*>(s.c_str());
-}
-
 // A copy of this program started with QUORLA_LOG_APPEND="<lines>|<path>" appends and ends
 // before any test runs.
 const bool appender = [] {
-    const std::u16string job = environment_variable(u"QUORLA_LOG_APPEND");
+    const std::u16string job = os::environment_variable(u"QUORLA_LOG_APPEND");
     const size_t bar = job.find(u'|');
     if (bar == std::u16string::npos) return false;
     const int lines = std::stoi(to_utf8(job.substr(0, bar)));
@@ -57,7 +54,7 @@ std::u16string not_a_folder_text() {
 
 void run_appenders(const std::u16string& path, int processes, int lines) {
     test_support::set_environment("QUORLA_LOG_APPEND", std::to_string(lines) + "|" + to_utf8(path));
-    std::u16string command = u"\"" + executable_path() + u"\"";
+    std::u16string command = u"\"" + os::executable_path() + u"\"";
     std::vector<PROCESS_INFORMATION> children;
     for (int i = 0; i < processes; ++i) {
         STARTUPINFOW startup{};
@@ -81,10 +78,10 @@ void run_appenders(const std::u16string& path, int processes, int lines) {
 namespace {
 
 TEST(SystemError, TextWithCodeOrCodeAlone) {
-    set_last_system_error(ERROR_ACCESS_DENIED);
+    os::set_last_system_error(ERROR_ACCESS_DENIED);
     ASSERT_FALSE(english_text(ERROR_ACCESS_DENIED).empty());
     EXPECT_EQ(SystemErrorText(), english_text(ERROR_ACCESS_DENIED) + u" (0x0005)");
-    set_last_system_error(0x12345);
+    os::set_last_system_error(0x12345);
     EXPECT_EQ(SystemErrorText(), u"0x12345");
 }
 
@@ -108,7 +105,7 @@ TEST(LogShareModes, OtherHoldersOfTheFile) {
     } rows[] = {{FILE_SHARE_READ | FILE_SHARE_WRITE, true}, {FILE_SHARE_READ, false}};
     std::u16string expected;
     for (const auto& row : rows) {
-        const HANDLE other = CreateFileW(wide(file), GENERIC_READ | GENERIC_WRITE, row.share, nullptr, OPEN_ALWAYS,
+        const HANDLE other = CreateFileW(os::wide(file), GENERIC_READ | GENERIC_WRITE, row.share, nullptr, OPEN_ALWAYS,
                                          FILE_ATTRIBUTE_NORMAL, nullptr);
         ASSERT_NE(other, INVALID_HANDLE_VALUE);
         LogWriter::Instance().Write(u"share %x", static_cast<unsigned>(row.share));

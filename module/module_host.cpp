@@ -1,9 +1,8 @@
 #include "module/module_host.h"
 
 #include "log/log_writer.h"
-#include "log/system_error.h"
+#include "os/system_error.h"
 #include "module/editor_module.h"
-#include "module/owner.h"
 #include "text/confine.h"
 
 namespace {
@@ -12,12 +11,16 @@ namespace {
 bool module_file_is_safe(const std::u16string& name) { return !name.empty() && path_stays_inside(name); }
 
 template <class F>
-F lookup(dynamic_library::handle* library, const char* name) {
-    return reinterpret_cast<F>(dynamic_library::symbol(library, name));
+F lookup(os::library* library, const char* name) {
+    return reinterpret_cast<F>(os::library_symbol(library, name));
 }
 
+// The progress window's native id in the module header's own type: the X11 window id (or null)
+// on POSIX, the window handle on Windows.
+quorla_owner_window owner(host::window& window) { return static_cast<quorla_owner_window>(window.native_id()); }
+
 void log_missing(const char16_t* export_name) {
-    const uint32_t error = last_system_error();
+    const uint32_t error = os::last_system_error();
     LogWriter::Instance().Write(u"* 오류: %s()함수가 존재하지 않습니다. (0x%08x)", export_name, error);
 }
 
@@ -44,23 +47,23 @@ bool run_editor_module(host::window* window, const startup_file_xml& startup,
         return false;
     }
     std::u16string detail;
-    dynamic_library::handle* library = dynamic_library::load(path, detail);
+    os::library* library = os::load_library(path, detail);
     if (library == nullptr) {
-        const uint32_t error = last_system_error();
+        const uint32_t error = os::last_system_error();
         log.Write(u"* 오류: 모듈을 로딩하지 못했습니다. (path:%s, 0x%08x)", path, error);
         if (!detail.empty()) log.Write(u"     %s", detail);
         return false;
     }
     ++held_libraries;
     const bool outcome = drive_editor_module(window, library, startup, result);
-    dynamic_library::release(library);
+    os::release_library(library);
     --held_libraries;
     return outcome;
 }
 
 int held_module_libraries() { return held_libraries; }
 
-bool drive_editor_module(host::window* window, dynamic_library::handle* library,
+bool drive_editor_module(host::window* window, os::library* library,
                          const startup_file_xml& startup, std::u16string& result) {
     if (window == nullptr) return false;
     auto& log = LogWriter::Instance();
@@ -72,7 +75,7 @@ bool drive_editor_module(host::window* window, dynamic_library::handle* library,
         return false;
     }
     const std::u16string config_host = config_host_of(startup.config_url);
-    if (initialize(module_owner(*window), u"modal", startup.install_path.c_str(), u"",
+    if (initialize(owner(*window), u"modal", startup.install_path.c_str(), u"",
                    config_host.c_str()) == 0) {
         log.Write(u"* 오류: Initialize()함수호출에 실패 했습니다.");
         return false;

@@ -4,13 +4,13 @@
 #include <string>
 
 #include "host/window.h"
-#include "log/library.h"
+#include "os/library.h"
 #include "startup/startup_file.h"
 
 bool run_editor_module(host::window* window, const startup_file_xml& startup,
                        const std::u16string& module_file, std::u16string& result);
 
-bool drive_editor_module(host::window* window, dynamic_library::handle* library,
+bool drive_editor_module(host::window* window, os::library* library,
                          const startup_file_xml& startup, std::u16string& result);
 
 // Module libraries loaded and not yet released by this process (for the tests: every run

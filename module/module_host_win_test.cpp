@@ -1,6 +1,6 @@
 #include <windows.h>
 
-#include "log/system_error.h"
+#include "os/system_error.h"
 #include "module/module_host_test_os.h"
 
 const char* const kModuleSuffix = ".dll";
@@ -8,5 +8,5 @@ const std::u16string kMissingExportCode = u"0x0000007f";  // ERROR_PROC_NOT_FOUN
 const std::u16string kMissingModuleCode = u"0x0000007e";  // ERROR_MOD_NOT_FOUND
 
 std::u16string missing_module_text(const std::u16string&) {
-    return system_error_message(ERROR_MOD_NOT_FOUND);
+    return os::system_error_message(ERROR_MOD_NOT_FOUND);
 }

@@ -8,7 +8,7 @@
 #include "log/log_writer.h"
 #include "module/module_host.h"
 #include "tests/support/sandbox.h"
-#include "text/platform.h"
+#include "os/platform.h"
 #include "text/text.h"
 
 namespace fs = std::filesystem;

@@ -14,8 +14,8 @@
 #include "module/module_host.h"
 #include "tests/support/display.h"
 #include "tests/support/sandbox.h"
-#include "text/platform.h"
-#include "text/posix_path.h"
+#include "os/platform.h"
+#include "os/posix_path.h"
 #include "text/text.h"
 
 namespace fs = std::filesystem;
@@ -84,7 +84,7 @@ struct SampleEditorWindow : ::testing::Test {
         fs::create_directories(dir / "data");
         test_support::set_environment("XDG_DATA_HOME", (dir / "data").string());
         LogWriter::Destroy();
-        LogWriter::Instance().SetPath(from_native_path((dir / "test.log").string()));
+        LogWriter::Instance().SetPath(os::from_native_path((dir / "test.log").string()));
         startup.install_path = from_utf8(QUORLA_SAMPLE_EDITOR_DIR);
         startup.todo = u"new_work";
         startup.rsid = u"R7";

@@ -5,7 +5,7 @@
 #include "inet/allowed_servers.h"
 #include "inet/rest.h"
 #include "log/log_writer.h"
-#include "log/system_error.h"
+#include "os/system_error.h"
 #include "text/text.h"
 #include "text/url.h"
 
@@ -25,7 +25,7 @@ bool fetch_to_memory(std::vector<char>& buffer, const std::u16string& url) {
             return true;
         }
     }
-    const uint32_t error = last_system_error();
+    const uint32_t error = os::last_system_error();
     LogWriter::Instance().Write(
         u"*오류 : 다운로드 하지 못했습니다. (url:%s, status:%d, err:0x%08x)", url, response->status,
         error);

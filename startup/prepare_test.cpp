@@ -11,7 +11,7 @@
 #include "log/log_writer.h"
 #include "tests/support/http_server.h"
 #include "tests/support/sandbox.h"
-#include "text/platform.h"
+#include "os/platform.h"
 #include "text/text.h"
 
 namespace fs = std::filesystem;

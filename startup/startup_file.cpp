@@ -7,7 +7,7 @@
 #include "inet/session.h"
 #include "log/log_writer.h"
 #include "text/confine.h"
-#include "text/platform.h"
+#include "os/platform.h"
 #include "text/text.h"
 #include "xml/xml.h"
 
@@ -68,7 +68,7 @@ bool has_folder_step(std::u16string_view path) {
 // The install folder: separators made native, doubled ones collapsed in one pass, rooted,
 // placed under the data folder and ended with a separator.
 std::u16string make_install_path(std::u16string_view text, const std::u16string& base) {
-    const char16_t sep = path_separator();
+    const char16_t sep = os::path_separator();
     std::u16string unified(text);
     for (char16_t& c : unified)
         if (c == u'/' || c == u'\\') c = sep;

@@ -7,7 +7,7 @@
 #include "inet/session.h"
 #include "log/log_writer.h"
 #include "tests/support/test_log.h"
-#include "text/platform.h"
+#include "os/platform.h"
 #include "text/text.h"
 
 namespace {
@@ -28,7 +28,7 @@ struct Startup : ::testing::Test {
     // "/" in an expected path as the native separator.
     static std::u16string native(std::u16string path) {
         for (char16_t& c : path)
-            if (c == u'/') c = path_separator();
+            if (c == u'/') c = os::path_separator();
         return path;
     }
 };

@@ -3,8 +3,8 @@
 #include <string>
 
 #include "log/log_writer.h"
-#include "log/system_error.h"
-#include "text/platform.h"
+#include "os/system_error.h"
+#include "os/platform.h"
 #include "text/text.h"
 #include "update/archive.h"
 #include "update/files.h"
@@ -29,7 +29,7 @@ cab_reply on_file_in_cabinet(cab_context& ctx, cab_notification& n) {
     if (++ctx.entries > kMaxArchiveEntries) {
         log.Write(u"Extract Cab refused an archive of more than %s entries",
                   from_utf8(std::to_string(kMaxArchiveEntries)));
-        return {cab_reply::action::abort, files_os::error_access_denied()};
+        return {cab_reply::action::abort, os::error_access_denied()};
     }
     std::u16string name;
     if (!ctx.filter.empty()) {
@@ -43,7 +43,7 @@ cab_reply on_file_in_cabinet(cab_context& ctx, cab_notification& n) {
     if (!confine_entry_name(name, relative) || relative.empty()) {
         log.Write(u"error : Decompress is failed(%s)\r\n", ctx.dest + name);
         log.Write(u"Extract Cab refused entry outside the destination (%s)", n.stored_name);
-        return {cab_reply::action::abort, files_os::error_access_denied()};
+        return {cab_reply::action::abort, os::error_access_denied()};
     }
     // The declared size bounds what is unpacked; the volume keeps its free-space floor.
     const int64_t blocks =
@@ -53,7 +53,7 @@ cab_reply on_file_in_cabinet(cab_context& ctx, cab_notification& n) {
             u"Extract Cab refused entry %s of %s bytes: the volume has %s bytes above its "
             u"free-space floor",
             n.stored_name, from_utf8(std::to_string(n.size)), from_utf8(std::to_string(ctx.room)));
-        return {cab_reply::action::abort, files_os::error_access_denied()};
+        return {cab_reply::action::abort, os::error_access_denied()};
     }
     if (ctx.room >= 0) ctx.room -= blocks;
     n.target = format16(u"%s%s", ctx.dest, relative);

@@ -10,9 +10,9 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "log/system_error.h"
-#include "text/platform.h"
-#include "text/posix_path.h"
+#include "os/system_error.h"
+#include "os/platform.h"
+#include "os/posix_path.h"
 #include "text/text.h"
 #include "update/archive.h"
 
@@ -120,15 +120,15 @@ mspack_system no_link_system = {sys_open,    sys_close, sys_read, sys_write, sys
 bool iterate_cabinet(const std::u16string& cabinet, const cab_callback& callback) {
     mscab_decompressor* cabd = mspack_create_cab_decompressor(&no_link_system);
     if (!cabd) {
-        set_last_system_error(ENOMEM);
+        os::set_last_system_error(ENOMEM);
         return false;
     }
-    const std::string path = native_path(cabinet);
+    const std::string path = os::native_path(cabinet);
     errno = 0;
     mscabd_cabinet* cab = cabd->open(cabd, path.c_str());
     if (!cab) {
         const int saved = errno;
-        set_last_system_error(error_code(cabd->last_error(cabd), saved));
+        os::set_last_system_error(error_code(cabd->last_error(cabd), saved));
         mspack_destroy_cab_decompressor(cabd);
         return false;
     }
@@ -141,17 +141,17 @@ bool iterate_cabinet(const std::u16string& cabinet, const cab_callback& callback
         cab_reply reply = callback(n);
         if (reply.what == cab_reply::action::skip) continue;
         if (reply.what == cab_reply::action::abort) {
-            set_last_system_error(reply.error);
+            os::set_last_system_error(reply.error);
             ok = false;
             break;
         }
         errno = 0;
-        const int result = cabd->extract(cabd, f, native_path(n.target).c_str());
+        const int result = cabd->extract(cabd, f, os::native_path(n.target).c_str());
         if (result != MSPACK_ERR_OK) {
             n.error = error_code(result, errno);
             reply = callback(n);
             if (reply.what == cab_reply::action::abort) {
-                set_last_system_error(reply.error);
+                os::set_last_system_error(reply.error);
                 ok = false;
                 break;
             }

@@ -4,7 +4,7 @@
 #include <windows.h>
 #include <setupapi.h>
 
-#include "log/system_error.h"
+#include "os/system_error.h"
 #include "update/archive.h"
 
 namespace {
@@ -83,7 +83,7 @@ bool iterate_cabinet(const std::u16string& cabinet, const cab_callback& callback
     const BOOL done = SetupIterateCabinetW(reinterpret_cast<const wchar_t*>(cabinet.c_str()), 0, on_notification, &it);
     uint32_t error = GetLastError();
     if (it.aborted) {
-        set_last_system_error(it.abort_error);
+        os::set_last_system_error(it.abort_error);
         return false;
     }
     if (done) return true;
@@ -95,6 +95,6 @@ bool iterate_cabinet(const std::u16string& cabinet, const cab_callback& callback
         const cab_reply reply = callback(it.current);
         if (reply.what == cab_reply::action::abort && reply.error != 0) error = reply.error;
     }
-    set_last_system_error(error);
+    os::set_last_system_error(error);
     return false;
 }

@@ -1,7 +1,7 @@
 #include <vector>
 
 #include "text/confine.h"
-#include "text/platform.h"
+#include "os/platform.h"
 #include "text/text.h"
 #include "update/archive.h"
 
@@ -96,7 +96,7 @@ bool confine_entry_name(std::u16string_view name, std::u16string& relative) {
         parts.push_back(part);
     }
     for (size_t i = 0; i < parts.size(); ++i) {
-        if (i) relative.push_back(path_separator());
+        if (i) relative.push_back(os::path_separator());
         relative.append(parts[i]);
     }
     // What is left must not hold a step that Windows folds or reads as a device.

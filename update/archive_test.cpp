@@ -1,6 +1,6 @@
 #include "update/archive.h"
 
-#include "log/system_error.h"
+#include "os/system_error.h"
 #include "tests/support/archives.h"
 #include "tests/support/sandbox.h"
 #include "update/files.h"
@@ -45,7 +45,7 @@ TEST_F(zip_test, NamesStillLeavingTheDestinationAreRefused) {
         fs::remove_all(dest());
         fs::remove(log_path);
         EXPECT_EQ(extract({file_entry("first.dll", "1"), file_entry(stored, "evil")}), 0) << stored;
-        EXPECT_EQ(last_system_error(), os::error_access_denied());
+        EXPECT_EQ(os::last_system_error(), os::error_access_denied());
         EXPECT_TRUE(logged(u"Extract Zip failed to UnzipItem\n")) << stored;
         EXPECT_TRUE(logged(u"Extract Zip refused entry outside the destination (" +
                            from_utf8(stored) + u")"))
@@ -243,7 +243,7 @@ TEST_F(cab_test, NamesLeavingTheDestinationAreRefused) {
         fs::remove(log_path);
         ASSERT_TRUE(make_cab(at("m.cab"), {{"ok.dll", "1"}, {stored, "evil"}}, false));
         EXPECT_EQ(extract_cab(w("m.cab"), w("dest"), u"", u""), 0) << stored;
-        EXPECT_EQ(last_system_error(), os::error_access_denied());
+        EXPECT_EQ(os::last_system_error(), os::error_access_denied());
         EXPECT_TRUE(logged(u"error : Decompress is failed(")) << stored;
         EXPECT_TRUE(logged(u"Extract Cab refused entry outside the destination (" +
                            from_utf8(stored) + u")"))

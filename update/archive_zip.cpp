@@ -8,10 +8,10 @@
 #include <tuple>
 #include <vector>
 
-#include "log/file_io.h"
+#include "os/file_io.h"
 #include "log/log_writer.h"
-#include "log/system_error.h"
-#include "text/platform.h"
+#include "os/system_error.h"
+#include "os/platform.h"
 #include "text/text.h"
 #include "update/archive.h"
 #include "update/files.h"
@@ -31,7 +31,7 @@ int32_t s32(const unsigned char* p) {
 }
 
 // Times from the "UT" extra field: modification, then access and creation when present.
-bool timestamps_from_extra(const std::vector<unsigned char>& extra, files_os::file_times& t) {
+bool timestamps_from_extra(const std::vector<unsigned char>& extra, os::file_times& t) {
     size_t at = 0;
     while (at + 4 <= extra.size()) {
         const uint16_t id = static_cast<uint16_t>(extra[at] | extra[at + 1] << 8);
@@ -51,7 +51,7 @@ bool timestamps_from_extra(const std::vector<unsigned char>& extra, files_os::fi
                 p += 4;
             }
             if (!t.has_modified) {
-                t = files_os::file_times{};
+                t = os::file_times{};
                 return false;
             }
             if (!t.has_accessed) t.accessed = t.modified, t.has_accessed = true;
@@ -63,15 +63,15 @@ bool timestamps_from_extra(const std::vector<unsigned char>& extra, files_os::fi
     return false;
 }
 
-files_os::file_times timestamps_from_dos(uLong dos) {
-    files_os::file_times t;
+os::file_times timestamps_from_dos(uLong dos) {
+    os::file_times t;
     const unsigned date = static_cast<unsigned>(dos >> 16),
                    time = static_cast<unsigned>(dos & 0xFFFF);
     const int day = date & 0x1F, month = (date >> 5) & 0x0F, year = int(date >> 9) + 1980;
     const int second = (time & 0x1F) * 2, minute = (time >> 5) & 0x3F, hour = time >> 11;
     // An impossible date stamp leaves the file's own times.
     if (day == 0 || month == 0 || month > 12 || hour > 23 || minute > 59 || second > 59) return t;
-    t.modified = files_os::local_time_to_utc(year, month, day, hour, minute, second);
+    t.modified = os::local_time_to_utc(year, month, day, hour, minute, second);
     t.accessed = t.created = t.modified;
     t.has_modified = t.has_accessed = t.has_created = true;
     return t;
@@ -81,8 +81,8 @@ struct zip_entry {
     std::u16string name;    // decoded, name rules applied
     std::u16string stored;  // decoded, as stored
     bool folder = false;
-    files_os::file_attributes attributes;
-    files_os::file_times times;
+    os::file_attributes attributes;
+    os::file_times times;
     uint64_t size = 0, packed_size = 0;  // as the central directory declares them
 };
 
@@ -150,7 +150,7 @@ class zip_reader {
 // Writes the current entry's data into `path`; a failed file is not left behind half written.
 bool unpack_file(zip_reader& zip, const zip_entry& e, const std::u16string& path) {
     if (unzOpenCurrentFile(zip.zf) != UNZ_OK) return false;
-    files_os::output_file* out = files_os::create_output_file(path, e.attributes);
+    os::output_file* out = os::create_output_file(path, e.attributes);
     if (!out) {
         unzCloseCurrentFile(zip.zf);
         return false;
@@ -161,7 +161,7 @@ bool unpack_file(zip_reader& zip, const zip_entry& e, const std::u16string& path
         const int n =
             unzReadCurrentFile(zip.zf, zip.buffer.data(), static_cast<unsigned>(zip.buffer.size()));
         if (n == 0) break;
-        if (n < 0 || !files_os::write_output_file(out, zip.buffer.data(), size_t(n))) {
+        if (n < 0 || !os::write_output_file(out, zip.buffer.data(), size_t(n))) {
             ok = false;
             break;
         }
@@ -169,20 +169,20 @@ bool unpack_file(zip_reader& zip, const zip_entry& e, const std::u16string& path
     // Closing checks the CRC of what was inflated.
     if (unzCloseCurrentFile(zip.zf) != UNZ_OK) ok = false;
     if (!ok) {
-        files_os::abandon_output_file(out);
-        const uint32_t err = last_system_error();
-        files_os::remove_file(path);
-        set_last_system_error(err);
+        os::abandon_output_file(out);
+        const uint32_t err = os::last_system_error();
+        os::remove_file(path);
+        os::set_last_system_error(err);
         return false;
     }
-    return files_os::finish_output_file(out, e.times);
+    return os::finish_output_file(out, e.times);
 }
 
 bool parent_folders(const std::u16string& base, const std::u16string& relative) {
-    const size_t cut = relative.rfind(path_separator());
+    const size_t cut = relative.rfind(os::path_separator());
     if (cut == std::u16string::npos) return true;
     const std::u16string folder = base + relative.substr(0, cut);
-    return files_os::make_folder_levels(folder) == 0;
+    return os::make_folder_levels(folder) == 0;
 }
 
 // Byte and entry counts pass 32 bits; the log's %u does not.
@@ -250,10 +250,10 @@ int extract_zip(const std::u16string& archive, std::u16string dest, const std::u
     }
     dest = with_trailing_separator(dest);
     if (!folder_exists(dest)) {
-        const uint32_t err = files_os::make_folder_levels(dest);
-        if (err != 0 && !files_os::error_is_already_exists(err)) {
+        const uint32_t err = os::make_folder_levels(dest);
+        if (err != 0 && !os::error_is_already_exists(err)) {
             log.Write(u"Extract Zip failed to SHCreateDirectoryExA");
-            set_last_system_error(err);
+            os::set_last_system_error(err);
             return 0;
         }
     }
@@ -277,7 +277,7 @@ int extract_zip(const std::u16string& archive, std::u16string dest, const std::u
     }
 
     if (!archive_is_acceptable(zip, global.number_entry, filter, dest)) {
-        set_last_system_error(files_os::error_access_denied());
+        os::set_last_system_error(os::error_access_denied());
         return 0;
     }
 
@@ -295,23 +295,23 @@ int extract_zip(const std::u16string& archive, std::u16string dest, const std::u
         }
         std::u16string relative;
         if (!confine_entry_name(name, relative)) {
-            const uint32_t err = files_os::error_access_denied();
+            const uint32_t err = os::error_access_denied();
             log.Write(u"Extract Zip failed to UnzipItem");
             log.Write(u"Extract Zip refused entry outside the destination (%s)", e.stored);
-            set_last_system_error(err);
+            os::set_last_system_error(err);
             return 0;
         }
         const std::u16string target = dest + relative;
         bool ok;
         if (e.folder) {
-            ok = relative.empty() || files_os::make_folder_levels(target) == 0;
+            ok = relative.empty() || os::make_folder_levels(target) == 0;
         } else {
             ok = !relative.empty() && parent_folders(dest, relative) && unpack_file(zip, e, target);
         }
         if (!ok) {
-            const uint32_t err = last_system_error();
+            const uint32_t err = os::last_system_error();
             log.Write(u"Extract Zip failed to UnzipItem");
-            set_last_system_error(err);
+            os::set_last_system_error(err);
             return 0;
         }
     }

@@ -28,10 +28,10 @@ else()
 endif()
 add_library(quorla_update_files STATIC
   files.cpp md5.cpp ${QUORLA_MD5_LANES} pe_version.cpp archive_names.cpp archive_zip.cpp archive_cab.cpp)
-quorla_os_sources(quorla_update_files files zip_io)
+quorla_os_sources(quorla_update_files zip_io)
 quorla_os_sources(quorla_update_files HALF ${QUORLA_CABINET_HALF} archive_cab)
 target_link_libraries(quorla_update_files
-  PUBLIC quorla_log quorla_text
+  PUBLIC quorla_log quorla_os quorla_text
   PRIVATE PkgConfig::QUORLA_MINIZIP ${quorla_cabinet_libs} ZLIB::ZLIB)
 target_link_libraries(quorla_update INTERFACE quorla_update_files)
 

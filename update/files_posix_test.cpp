@@ -1,7 +1,7 @@
 // File helper behaviour of POSIX paths and file systems: "/" roots, errno codes, symbolic links.
 #include <cerrno>
 
-#include "log/system_error.h"
+#include "os/system_error.h"
 #include "tests/support/archives.h"
 #include "update/files.h"
 #include "update/update_test_util.h"
@@ -37,7 +37,7 @@ TEST_F(create_folder_test, NormalisationTable) {
 TEST_F(create_folder_test, EmptyPathFailsAndLogsErrorCode) {
     EXPECT_EQ(create_folder(u""), 0);
     EXPECT_TRUE(logged(u"폴더를 생성하지 못했습니다.[win32err:2][]")) << narrow(log_text());
-    EXPECT_EQ(last_system_error(), uint32_t(ENOENT));
+    EXPECT_EQ(os::last_system_error(), uint32_t(ENOENT));
 }
 
 TEST_F(create_folder_test, FileInTheWayFailsInsteadOfReportingAFolder) {

@@ -2,7 +2,7 @@
 
 #include <sys/stat.h>
 
-#include "log/system_error.h"
+#include "os/system_error.h"
 #include "tests/support/archives.h"
 #include "update/update_test_util.h"
 
@@ -32,7 +32,7 @@ TEST_F(create_folder_test, DoubledSeparatorCountsAsOne) {
 TEST_F(create_folder_test, FileAsParentLevelFailsWithNormalisedPath) {
     write_file_bytes(at("f"), "x");
     EXPECT_EQ(create_folder(w("f//sub")), 0);
-    const uint32_t error = last_system_error();  // before anything else may change it
+    const uint32_t error = os::last_system_error();  // before anything else may change it
     EXPECT_TRUE(logged(u"[" + w("f/sub/") + u"]")) << narrow(log_text());
     EXPECT_NE(error, 0u);
 }
@@ -102,27 +102,27 @@ TEST_F(file_ops_test, ExistenceTestsTellFilesFromFolders) {
 TEST_F(file_ops_test, MoveFailsWhenTargetExistsAndKeepsBoth) {
     write_file_bytes(at("a"), "new");
     write_file_bytes(at("b"), "old");
-    EXPECT_FALSE(move_file_no_replace(w("a"), w("b")));
+    EXPECT_FALSE(os::move_file_no_replace(w("a"), w("b")));
     EXPECT_EQ(read_file_bytes(at("b")), "old");
     EXPECT_EQ(read_file_bytes(at("a")), "new");
-    EXPECT_TRUE(move_file_no_replace(w("a"), w("c")));
+    EXPECT_TRUE(os::move_file_no_replace(w("a"), w("c")));
     EXPECT_EQ(read_file_bytes(at("c")), "new");
     EXPECT_FALSE(fs::exists(at("a")));
 }
 
 TEST_F(file_ops_test, MoveIntoMissingFolderFails) {
     write_file_bytes(at("a"), "x");
-    EXPECT_FALSE(move_file_no_replace(w("a"), w("nofolder/a")));
+    EXPECT_FALSE(os::move_file_no_replace(w("a"), w("nofolder/a")));
     EXPECT_TRUE(fs::exists(at("a")));
 }
 
 TEST_F(file_ops_test, CopyReplacesTargetAndKeepsSource) {
     write_file_bytes(at("a"), "fresh");
     write_file_bytes(at("b"), "stale and longer");
-    EXPECT_TRUE(copy_file_replace(w("a"), w("b")));
+    EXPECT_TRUE(os::copy_file_replace(w("a"), w("b")));
     EXPECT_EQ(read_file_bytes(at("b")), "fresh");
     EXPECT_EQ(read_file_bytes(at("a")), "fresh");
-    EXPECT_FALSE(copy_file_replace(w("missing"), w("b")));
+    EXPECT_FALSE(os::copy_file_replace(w("missing"), w("b")));
 }
 
 TEST_F(file_ops_test, DeleteFileRefusesFolders) {

@@ -2,7 +2,7 @@
 // error codes, files held open by another program.
 #include <windows.h>
 
-#include "log/system_error.h"
+#include "os/system_error.h"
 #include "tests/support/archives.h"
 #include "text/format.h"
 #include "update/files.h"
@@ -41,7 +41,7 @@ TEST_F(create_folder_test, FailuresLogTheSystemErrorCode) {
     };
     for (const auto& r : rows) {
         EXPECT_EQ(create_folder(r.path), 0) << narrow(r.path);
-        EXPECT_EQ(last_system_error(), r.code) << narrow(r.path);
+        EXPECT_EQ(os::last_system_error(), r.code) << narrow(r.path);
         EXPECT_TRUE(logged(format16(u"폴더를 생성하지 못했습니다.[win32err:%d][%s]\n", static_cast<int>(r.code),
                                     normalise_folder_path(r.path))))
             << narrow(log_text());
@@ -58,8 +58,8 @@ TEST_F(file_ops_test, FilesInUseStayAndFail) {
     ASSERT_NE(held, INVALID_HANDLE_VALUE);
     EXPECT_EQ(delete_file_forced(w("in_use.dll")), 0);
     EXPECT_FALSE(delete_file(w("in_use.dll")));
-    EXPECT_FALSE(copy_file_replace(w("fresh.dll"), w("in_use.dll")));
-    EXPECT_FALSE(move_file_no_replace(w("in_use.dll"), w("moved.dll")));
+    EXPECT_FALSE(os::copy_file_replace(w("fresh.dll"), w("in_use.dll")));
+    EXPECT_FALSE(os::move_file_no_replace(w("in_use.dll"), w("moved.dll")));
     EXPECT_EQ(delete_folder_tree(w(""), true), 0);
     CloseHandle(held);
     EXPECT_EQ(read_file_bytes(at("in_use.dll")), "running");

@@ -10,9 +10,9 @@
 #include <string_view>
 #include <vector>
 
-#include "log/file_io.h"
+#include "os/file_io.h"
 #include "log/log_writer.h"
-#include "text/platform.h"
+#include "os/platform.h"
 #include "update/archive.h"
 #include "update/files.h"
 #include "update/pe_version.h"
@@ -31,7 +31,7 @@ bool check_zip_name(const uint8_t* data, size_t size) {
         if (!confine_entry_name(candidate, relative) || relative.empty()) continue;
         size_t start = 0;
         for (size_t i = 0; i <= relative.size(); ++i) {
-            if (i < relative.size() && relative[i] != path_separator()) continue;
+            if (i < relative.size() && relative[i] != os::path_separator()) continue;
             const std::u16string_view part(relative.data() + start, i - start);
             if (part.empty() || part == u"." || part == u"..") return false;
             start = i + 1;
@@ -58,8 +58,8 @@ bool check_pe_version(const uint8_t* data, size_t size) {
 namespace {
 
 bool only_names(const std::u16string& folder, std::vector<std::u16string> allowed) {
-    std::vector<files_os::folder_entry> entries;
-    if (!files_os::list_folder(folder, entries)) return true;  // nothing there
+    std::vector<os::folder_entry> entries;
+    if (!os::list_folder(folder, entries)) return true;  // nothing there
     allowed.push_back(u".");
     allowed.push_back(u"..");
     for (const auto& e : entries) {
@@ -83,16 +83,16 @@ bool check_archive_open(const uint8_t* data, size_t size) {
                          ("quorla-archive-fuzz-" + std::to_string(random()));
             } while (!std::filesystem::create_directory(folder));
             // The log beside the work folder, whose names the checks count.
-            base = folder.u16string() + path_separator();
+            base = folder.u16string() + os::path_separator();
             LogWriter::Instance().SetPath(base + u"fuzz.log");
-            root = base + u"work" + path_separator();
+            root = base + u"work" + os::path_separator();
             create_folder(root);
         }
         ~workspace() { delete_folder_tree(base, true); }
         std::u16string base, root;
     } ws;
     const std::u16string& root = ws.root;
-    const char16_t sep = path_separator();
+    const char16_t sep = os::path_separator();
     const std::u16string archive = root + u"in.bin", dest = root + u"dest" + sep + u"sub" + sep;
     std::FILE* f = os::open_file(archive, "wb");
     if (!f) abort();

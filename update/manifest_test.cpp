@@ -12,7 +12,7 @@
 
 #include "log/log_writer.h"
 #include "tests/support/sandbox.h"
-#include "text/platform.h"
+#include "os/platform.h"
 #include "text/text.h"
 #include "update/scramble.h"
 

@@ -4,8 +4,8 @@
 #include <cstdio>
 #include <cstring>
 
-#include "log/file_io.h"
-#include "text/platform.h"
+#include "os/file_io.h"
+#include "os/platform.h"
 #include "update/files.h"
 #include "update/md5_lanes.h"
 #include "update/md5_steps.h"

@@ -6,9 +6,9 @@
 #include <cstring>
 #include <vector>
 
-#include "log/file_io.h"
+#include "os/file_io.h"
 #include "text/format.h"
-#include "text/platform.h"
+#include "os/platform.h"
 #include "update/files.h"
 
 namespace {

@@ -8,10 +8,10 @@
 #include "inet/allowed_servers.h"
 #include "inet/rest.h"
 #include "log/log_writer.h"
-#include "log/system_error.h"
+#include "os/system_error.h"
 #include "startup/prepare.h"
 #include "text/confine.h"
-#include "text/platform.h"
+#include "os/platform.h"
 #include "text/text.h"
 #include "update/archive.h"
 #include "update/files.h"
@@ -24,8 +24,8 @@ constexpr int kDownloadAttempts = 5;
 
 // Manifest paths may be written with either separator; on disk they use the native one.
 std::u16string native_relative(std::u16string path) {
-    std::replace(path.begin(), path.end(), u'\\', path_separator());
-    std::replace(path.begin(), path.end(), u'/', path_separator());
+    std::replace(path.begin(), path.end(), u'\\', os::path_separator());
+    std::replace(path.begin(), path.end(), u'/', os::path_separator());
     return path;
 }
 
@@ -68,17 +68,17 @@ public:
     explicit update_lock(const std::u16string& install_folder) {
         const std::u16string path = install_folder + u"update.lock";
         bool busy = false;
-        while ((lock_ = files_os::try_lock_file(path, busy)) == nullptr && busy) {
+        while ((lock_ = os::try_lock_file(path, busy)) == nullptr && busy) {
             drain_window_messages();
             std::this_thread::sleep_for(std::chrono::milliseconds(50));
         }
     }
-    ~update_lock() { files_os::unlock_file(lock_); }
+    ~update_lock() { os::unlock_file(lock_); }
     update_lock(const update_lock&) = delete;
     update_lock& operator=(const update_lock&) = delete;
 
 private:
-    files_os_lock* lock_ = nullptr;
+    os::file_lock* lock_ = nullptr;
 };
 
 }  // namespace
@@ -101,7 +101,7 @@ bool download_to_file(const std::u16string& url, const std::u16string& target) {
         if (response->status != 200 && options.max_body_bytes >= 0 &&
             std::string_view(response->error).starts_with(inet::rest::body_over_limit)) {
             uint64_t free = 0;
-            files_os::free_bytes(folder_of(target), free);
+            os::free_bytes(folder_of(target), free);
             log.Write(u"*오류 : 디스크 여유 공간이 부족합니다. (url:%s, announced:%s, free:%s, floor:%s)",
                       url, number_text(static_cast<int64_t>(response->content_length)),
                       number_text(static_cast<int64_t>(free)),
@@ -112,10 +112,10 @@ bool download_to_file(const std::u16string& url, const std::u16string& target) {
 
         if (file_exists(target) && !delete_file(target))
             log.Write(u"*경고 : 파일을 삭제하는데 실패했습니다. (url:%s, err:0x%08x)", url,
-                      last_system_error());
-        if (move_file_no_replace(temporary, target) || copy_file_replace(temporary, target))
+                      os::last_system_error());
+        if (os::move_file_no_replace(temporary, target) || os::copy_file_replace(temporary, target))
             return true;
-        const uint32_t error = last_system_error();
+        const uint32_t error = os::last_system_error();
         log.Write(
             u"*오류 : 다운로드받은 파일명을 변경 하지 못했습니다. (src:%s, dest:%s, err:0x%08x)",
             temporary, target, error);
@@ -123,7 +123,7 @@ bool download_to_file(const std::u16string& url, const std::u16string& target) {
         if (file_exists(target)) delete_file(target);
         return false;
     }
-    const uint32_t error = last_system_error();
+    const uint32_t error = os::last_system_error();
     log.Write(u"*오류 : 파일을 다운로드 하지 못했습니다. (url:%s, status:%d, err:0x%08x)", url,
               response->status, error);
     log.Write(u"     %s", to_wide_acp(response->error));
@@ -199,7 +199,7 @@ bool update_module(host::window* window, const startup_file_xml& startup,
     auto& log = LogWriter::Instance();
     drain_window_messages();
     const std::u16string& install = startup.install_path;
-    const std::u16string download = install + u"download" + path_separator();
+    const std::u16string download = install + u"download" + os::path_separator();
     log.Write(u"* 업데이트 시작 ********************");
     log.Write(u"* install path: %s\r\n", install);
     for (const std::u16string* address : {&startup.update_url, &startup.update_file_url}) {
@@ -211,19 +211,19 @@ bool update_module(host::window* window, const startup_file_xml& startup,
 
     if (!create_folder(install)) {
         log.Write(u"* 오류: 작업 폴더를 생성할 수 없습니다. (path:%s, err:0x%08x)", install,
-                  last_system_error());
+                  os::last_system_error());
         return false;
     }
     const update_lock serialised(with_trailing_separator(install));
     // The download folder is ours: a link or file in its place goes, never followed.
-    if (files_os::node_at(install + u"download", false) != files_os::node::folder)
+    if (os::node_at(install + u"download", false) != os::node::folder)
         remove_any(install + u"download");
     // Whatever an earlier run left in the download folder (a failed update, a killed launcher)
     // goes first: it may be large, and none of it is trusted.
     delete_folder_tree(download, true);
     if (!create_folder(download)) {
         log.Write(u"* 오류: 설치 임시폴더를 생성할 수 없습니다. (path:%s, err:0x%08x)", download,
-                  last_system_error());
+                  os::last_system_error());
         return false;
     }
     // However the update ends, the folder goes again; files the manifest does not list are
@@ -231,9 +231,9 @@ bool update_module(host::window* window, const startup_file_xml& startup,
     struct remove_at_end {
         const std::u16string& folder;
         ~remove_at_end() {
-            const uint32_t error = last_system_error();
+            const uint32_t error = os::last_system_error();
             delete_folder_tree(folder, true);
-            set_last_system_error(error);
+            os::set_last_system_error(error);
         }
     } download_folder{download};
 
@@ -269,7 +269,7 @@ bool update_module(host::window* window, const startup_file_xml& startup,
                                  : extract_zip(archive_file, download, u"", u"");
         if (unpacked == 0) {
             log.Write(u"* 오류: 파일에 압축을 풀수 없습니다. (src:%s, dest:%s, 0x%08x)",
-                      archive_file, download, last_system_error());
+                      archive_file, download, os::last_system_error());
             return false;
         }
     }
@@ -289,9 +289,9 @@ bool update_module(host::window* window, const startup_file_xml& startup,
             }
         }
         remove_links_on_the_way(install, native_relative(entry.path));
-        if (!move_file_no_replace(extracted, target)) {
+        if (!os::move_file_no_replace(extracted, target)) {
             log.Write(u"* 오류: 파일을 복사할수 없습니다. (src:%s, dest:%s, 0x%08x)", extracted,
-                      target, last_system_error());
+                      target, os::last_system_error());
             return false;
         }
     }

@@ -10,7 +10,7 @@
 #include "tests/support/archives.h"
 #include "tests/support/http_server.h"
 #include "tests/support/test_log.h"
-#include "text/platform.h"
+#include "os/platform.h"
 #include "text/text.h"
 #include "update/archive.h"
 #include "update/files.h"
@@ -70,7 +70,7 @@ struct Update : ::testing::Test {
         install = log.folder() / "install";
         served = log.folder() / "served";
         fs::create_directories(served);
-        startup.install_path = path16(install) + path_separator();
+        startup.install_path = path16(install) + os::path_separator();
         startup.update_url = shop.url16("/update/");
         startup.update_file_url = shop.url16("/files/");
         shop.serve_folder("/files/", served);
@@ -132,7 +132,7 @@ struct Update : ::testing::Test {
     // A path below the install folder as the update writes it: native separators.
     std::u16string under_install(std::u16string relative) const {
         for (char16_t& c : relative)
-            if (c == u'/') c = path_separator();
+            if (c == u'/') c = os::path_separator();
         return startup.install_path + relative;
     }
 };
@@ -294,7 +294,7 @@ TEST_F(Update, NoFolderIsCreatedForAPathInAMissingSubfolder) {
     publish({{"m.so", "a.zip", "x", true}, {"sub/f.dat", "a.zip", "y"}});
     EXPECT_FALSE(run());
     // The system's code for a target whose folder does not exist.
-    const std::u16string no_folder = path_separator() == u'/' ? u"0x00000002" : u"0x00000003";
+    const std::u16string no_folder = os::path_separator() == u'/' ? u"0x00000002" : u"0x00000003";
     EXPECT_TRUE(log.has_line(u"* 오류: 파일을 복사할수 없습니다. (src:" +
                              under_install(u"download/sub/f.dat") + u", dest:" +
                              under_install(u"sub/f.dat") + u", " + no_folder + u")"))
@@ -370,7 +370,7 @@ TEST_F(Update, HostileArchivesAreRefusedBeforeTheDiskFills) {
         shop.serve("/files/" + r.archive, r.answer);
         fs::create_directories(install);
         uint64_t free = 0;
-        ASSERT_TRUE(files_os::free_bytes(path16(install), free));
+        ASSERT_TRUE(os::free_bytes(path16(install), free));
         free_space_floor() = free - (32 << 20);
         EXPECT_FALSE(run());
         free_space_floor() = saved_floor;
@@ -426,7 +426,7 @@ TEST_F(Update, ArchiveThatIsNotAnArchiveFailsTheExtraction) {
 
 TEST_F(Update, InstallFolderThatCannotBeCreated) {
     write_file_bytes((log.folder() / "blocker").string(), "a file");
-    startup.install_path = path16(log.folder() / "blocker" / "install") + path_separator();
+    startup.install_path = path16(log.folder() / "blocker" / "install") + os::path_separator();
     EXPECT_FALSE(run());
     EXPECT_NE(log.lines().find(u"* 오류: 작업 폴더를 생성할 수 없습니다. (path:" +
                                startup.install_path + u", err:0x"),
@@ -459,7 +459,7 @@ TEST_F(Update, UpdateServerOutsideTheAllowedListIsRefused) {
 }
 
 TEST_F(Update, PackedByTheShopToolInstallsTheSameFiles) {
-    if (path_separator() != u'/') GTEST_SKIP() << "the shop tool is built for POSIX only";
+    if (os::path_separator() != u'/') GTEST_SKIP() << "the shop tool is built for POSIX only";
     const fs::path source = log.folder() / "module-src";
     fs::create_directories(source);
     write_file_bytes((source / "editor.so").string(), std::string(100000, 'e'));

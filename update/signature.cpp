@@ -8,7 +8,7 @@
 #include <cstdio>
 #include <memory>
 
-#include "log/file_io.h"
+#include "os/file_io.h"
 #include "text/text.h"
 #include "update/scramble.h"
 

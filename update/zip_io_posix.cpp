@@ -1,7 +1,7 @@
 // minizip's stdio file functions, opening the file through the OS layer.
 #include <string>
 
-#include "log/file_io.h"
+#include "os/file_io.h"
 #include "update/zip_io.h"
 
 namespace {

@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <fstream>
 
-#include "log/clock.h"
+#include "os/clock.h"
 #include "tests/support/archives.h"
 #include "text/text.h"
 
@@ -125,7 +125,7 @@ run_result run_launcher(const fs::path& data, const std::string& link,
 }
 
 std::string launcher_log(const fs::path& data) {
-    const local_time t = local_now();
+    const os::local_time t = os::local_now();
     char name[32];
     std::snprintf(name, sizeof name, "%04d%02d%02d.log", t.year, t.month, t.day);
     const std::string bytes =

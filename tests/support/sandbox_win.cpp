@@ -7,15 +7,13 @@
 #include <stdexcept>
 
 #include "tests/support/sandbox.h"
-#include "text/platform.h"
+#include "os/platform.h"
 #include "text/text.h"
+#include "os/wide_path.h"
 
 namespace test_support {
 
 namespace {
-const wchar_t* wide(const std::u16string& s) {
-    return reinterpret_cast<const wchar_t*>(s.c_str());
-}
 }  // namespace
 
 std::filesystem::path make_temporary_folder(const std::string& prefix) {
@@ -33,20 +31,20 @@ std::filesystem::path make_temporary_folder(const std::string& prefix) {
 
 void set_environment(const std::string& name, const std::string& value, bool replace) {
     const std::u16string wide_name = from_utf8(name);
-    if (!replace && !environment_variable(wide_name).empty()) return;
-    SetEnvironmentVariableW(wide(wide_name), wide(from_utf8(value)));
+    if (!replace && !os::environment_variable(wide_name).empty()) return;
+    SetEnvironmentVariableW(os::wide(wide_name), os::wide(from_utf8(value)));
     // The C runtime keeps its own copy, which getenv reads.
-    _wputenv_s(wide(wide_name), wide(from_utf8(value)));
+    _wputenv_s(os::wide(wide_name), os::wide(from_utf8(value)));
 }
 
 void unset_environment(const std::string& name) {
     const std::u16string wide_name = from_utf8(name);
-    SetEnvironmentVariableW(wide(wide_name), nullptr);
-    _wputenv_s(wide(wide_name), L"");
+    SetEnvironmentVariableW(os::wide(wide_name), nullptr);
+    _wputenv_s(os::wide(wide_name), L"");
 }
 
 std::string environment(const std::string& name) {
-    return to_utf8(environment_variable(from_utf8(name)));
+    return to_utf8(os::environment_variable(from_utf8(name)));
 }
 
 long process_id() {

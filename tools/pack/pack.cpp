@@ -24,8 +24,8 @@
 #include <utility>
 #include <vector>
 
-#include "text/platform.h"
-#include "text/posix_path.h"
+#include "os/platform.h"
+#include "os/posix_path.h"
 #include "text/text.h"
 #include "update/md5.h"
 #include "update/pe_version.h"
@@ -278,7 +278,7 @@ int run(const options& o) {
             return fail("cannot write archive " + archive_path.string());
         inner += "  <files name=\"" + archive + "\">\n";
         for (const auto& relative : members[archive]) {
-            const std::u16string path16 = from_native_path((source / relative).string());
+            const std::u16string path16 = os::from_native_path((source / relative).string());
             std::string attribute;
             bool by_version = false;
             for (const auto& glob : o.by_version)

@@ -13,8 +13,8 @@
 #include "log/log_writer.h"
 #include "tests/support/archives.h"
 #include "tests/support/sandbox.h"
-#include "text/platform.h"
-#include "text/posix_path.h"
+#include "os/platform.h"
+#include "os/posix_path.h"
 #include "text/text.h"
 #include "update/archive.h"
 #include "update/manifest.h"
@@ -30,7 +30,7 @@ class pack_test : public ::testing::Test {
     void SetUp() override {
         root = test_support::make_temporary_folder("quorla-pack").string();
         test_support::set_environment("XDG_DATA_HOME", root);
-        LogWriter::Instance().SetPath(from_native_path(root + "/test.log"));
+        LogWriter::Instance().SetPath(os::from_native_path(root + "/test.log"));
         src = root + "/src";
         out = root + "/out";
         fs::create_directories(src);
@@ -79,7 +79,7 @@ TEST_F(pack_test, PackedFolderLoadsBackWithSameEntriesDigestsAndModule) {
     std::map<std::u16string, std::u16string> archive_of;
     for (const auto& e : m.files) {
         archive_of[e.path] = e.archive;
-        EXPECT_EQ(e.hash, file_md5_hex(from_native_path(src) + u"/" + e.path)) << to_utf8(e.path);
+        EXPECT_EQ(e.hash, file_md5_hex(os::from_native_path(src) + u"/" + e.path)) << to_utf8(e.path);
         EXPECT_TRUE(e.version.empty());
     }
     const std::map<std::u16string, std::u16string> expected = {{u"editor.so", u"module.zip"},
@@ -91,9 +91,9 @@ TEST_F(pack_test, PackedFolderLoadsBackWithSameEntriesDigestsAndModule) {
     // The archives unpack, with the launcher's own extraction, into the very files listed.
     const std::string dl = root + "/download/";
     fs::create_directories(dl);
-    EXPECT_EQ(extract_zip(from_native_path(out + "/module.zip"), from_native_path(dl), u"", u""),
+    EXPECT_EQ(extract_zip(os::from_native_path(out + "/module.zip"), os::from_native_path(dl), u"", u""),
               1);
-    EXPECT_EQ(extract_cab(from_native_path(out + "/data.cab"), from_native_path(dl), u"", u""), 1);
+    EXPECT_EQ(extract_cab(os::from_native_path(out + "/data.cab"), os::from_native_path(dl), u"", u""), 1);
     for (const auto& e : m.files)
         EXPECT_EQ(read_file_bytes(dl + to_utf8(e.path)),
                   read_file_bytes(src + "/" + to_utf8(e.path)))
@@ -133,7 +133,7 @@ TEST_F(pack_test, ByVersionListsTheFileVersionAndFallsBackToTheHash) {
             EXPECT_EQ(e.version, u"1.2.3.4");
             EXPECT_TRUE(e.hash.empty());
         } else {
-            EXPECT_EQ(e.hash, file_md5_hex(from_native_path(src + "/plain.so")));
+            EXPECT_EQ(e.hash, file_md5_hex(os::from_native_path(src + "/plain.so")));
         }
     }
 }
