@@ -139,6 +139,12 @@ TEST_F(pack_test, ByVersionListsTheFileVersionAndFallsBackToTheHash) {
             EXPECT_EQ(e.hash, file_md5_hex(os::from_native_path(src + "/plain.so")));
         }
     }
+    // Packed again against that release: the file listed by its version counts as unchanged.
+    ASSERT_EQ(pack("--module editor.dll --by-version '*' --previous " + out + " " + src + " " +
+                   root + "/next"),
+              0)
+        << said;
+    EXPECT_NE(said.find("1 archive(s) kept, 0 added"), std::string::npos) << said;
 }
 
 TEST_F(pack_test, ForeignKeyFileMakesAManifestTheLauncherRefuses) {
@@ -193,6 +199,15 @@ TEST_F(pack_test, SubfoldersAreRefusedUnlessAllowed) {
     update_file_xml m;
     ASSERT_TRUE(load(m));
     EXPECT_EQ(m.files.size(), 2u);
+    // The rule holds against a previous release too.
+    put("plugins/extra.so", "extra, changed");
+    EXPECT_NE(pack("--previous " + out + " --module editor.so " + src + " " + root + "/next"), 0);
+    EXPECT_NE(said.find("creates no folders"), std::string::npos) << said;
+    ASSERT_EQ(pack("--previous " + out + " --allow-subfolders --module editor.so " + src + " " +
+                   root + "/next"),
+              0)
+        << said;
+    EXPECT_NE(said.find("1 added"), std::string::npos) << said;
 }
 
 TEST_F(pack_test, BadInvocationsFailWithAClearMessage) {
