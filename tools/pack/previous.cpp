@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cmath>
 #include <fstream>
 #include <map>
 #include <set>
@@ -383,7 +384,7 @@ std::string describe_release(const release_plan& plan) {
             case archive_fate::kept:
                 ++kept;
                 text << "kept      " << a.name << " (" << a.size << " bytes, "
-                     << int(a.live_share * 100 + 0.5) << "% still listed)\n";
+                     << std::lround(a.live_share * 100) << "% still listed)\n";
                 break;
             case archive_fate::added:
                 ++added;
