@@ -12,6 +12,7 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <zlib.h>
 
 #include <algorithm>
 #include <chrono>
@@ -854,6 +855,171 @@ void bench_hostile(const settings& s) {
             "<= 128 MiB, < 2 s", worst_rss <= 128 && worst_secs < 2});
 }
 
+// Raw deflate at the default level, as a zip entry holds it: the least any archive of a
+// changed file can cost.
+size_t deflated_size(const std::string& bytes) {
+    z_stream z{};
+    if (deflateInit2(&z, Z_DEFAULT_COMPRESSION, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY) !=
+        Z_OK)
+        die("deflateInit2 failed");
+    std::string out(deflateBound(&z, uLong(bytes.size())), '\0');
+    z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(bytes.data()));
+    z.avail_in = uInt(bytes.size());
+    z.next_out = reinterpret_cast<Bytef*>(out.data());
+    z.avail_out = uInt(out.size());
+    if (deflate(&z, Z_FINISH) != Z_STREAM_END) die("deflate failed");
+    const size_t n = z.total_out;
+    deflateEnd(&z);
+    return n;
+}
+
+size_t archives_of(const fs::path& dir, size_t& count) {
+    size_t bytes = 0;
+    count = 0;
+    for (const auto& e : fs::directory_iterator(dir))
+        if (e.path().filename() != "activeupdate.xml") {
+            bytes += fs::file_size(e.path());
+            ++count;
+        }
+    return bytes;
+}
+
+// 21 small releases of a 61-file module, each changing a little of one 64 KiB text file:
+// packed against the previous release and from scratch, installed by update_module for a
+// customer who is always up to date, the bytes counted from the shop's request log.
+void bench_releases(const settings& s) {
+    std::printf(
+        "8. Small releases: what an up-to-date customer downloads, quorla-pack --previous "
+        "against packing from scratch\n");
+    const fs::path src = s.work / "releases-src", served = s.work / "releases";
+    fs::create_directories(src);
+    std::mt19937_64 rng(8);
+    std::vector<char> buf;
+    // 54 module-like files of about 170 KiB, 6 texts of 64 KiB, the sample editor: 61 files.
+    for (int i = 0; i < 54; ++i) {
+        fill_module_like(buf, 150 * 1024 + rng() % (40 * 1024), rng);
+        write_file(src / (std::string(i % 3 == 0   ? "core"
+                                      : i % 3 == 1 ? "data"
+                                                   : "res") +
+                          "_" + std::to_string(i) + ".bin"),
+                   buf);
+    }
+    static const char* const words[] = {"editor ", "module ", "layout ",
+                                        "page ",   "photo ",  "text\n"};
+    std::vector<fs::path> texts;
+    for (int i = 0; i < 6; ++i) {
+        std::string text;
+        while (text.size() < 64 * 1024) text += words[rng() % 6];
+        text.resize(64 * 1024);
+        texts.push_back(src / (std::string(i % 3 == 0   ? "core"
+                                           : i % 3 == 1 ? "data"
+                                                        : "res") +
+                               "_text_" + std::to_string(i) + ".txt"));
+        write_file(texts.back(), std::vector<char>(text.begin(), text.end()));
+    }
+    fs::copy_file(s.bin.parent_path() / "lib" / "libquorla_sample_editor.so",
+                  src / "libquorla_sample_editor.so");
+    const auto pack = [&](const std::string& out, const std::string& previous) {
+        std::vector<std::string> argv = {(s.bin / "quorla-pack").string(),
+                                         "--module",
+                                         "libquorla_sample_editor.so",
+                                         "--archive",
+                                         "data.zip=data_*",
+                                         "--archive",
+                                         "res.zip=res_*"};
+        if (!previous.empty())
+            argv.insert(argv.end(), {"--previous", (served / previous).string()});
+        argv.insert(argv.end(), {src.string(), (served / out).string()});
+        must(run(argv), "quorla-pack");
+    };
+    pack("r00", "");
+    fs::create_directories(s.work / "releases-state");
+    shop_process shop({(s.bin / "quorla-demo-shop").string(), "--port", "0", "--update-dir",
+                       served.string(), "--state-dir", (s.work / "releases-state").string()});
+    const fs::path log = s.work / "releases-state" / "requests.txt";
+    size_t logged = 0;
+    // Runs update_module for the install folder against a served release; the archive bytes
+    // it fetched.
+    const auto update = [&](const fs::path& install, const std::string& release) {
+        startup_file_xml startup;
+        startup.install_path = wide(install) + u"/";
+        startup.update_url = from_utf8(shop.base() + "/update/" + release + "/");
+        startup.update_file_url = startup.update_url;
+        std::u16string module_file;
+        if (!update_module(nullptr, startup, module_file))
+            die("update_module failed for " + release);
+        std::ifstream in(log);
+        std::string line;
+        size_t bytes = 0;
+        for (size_t n = 0; std::getline(in, line); ++n) {
+            if (n < logged) continue;
+            ++logged;
+            const size_t at = line.find("/update/");
+            if (line.rfind("200 GET ", 0) == 0 && at != std::string::npos &&
+                line.find("activeupdate.xml") == std::string::npos)
+                bytes += fs::file_size(served / line.substr(at + 8));
+        }
+        return bytes;
+    };
+    update(s.work / "current-previous", "r00");
+    update(s.work / "current-scratch", "r00");
+
+    size_t total_ours = 0, total_scratch = 0, total_deflated = 0;
+    bool each_within = true;
+    std::printf("   release  file                 deflated  --previous  from scratch\n");
+    for (int r = 1; r <= 21; ++r) {
+        const fs::path& text = texts[size_t(r) % texts.size()];
+        std::ifstream in(text, std::ios::binary);
+        std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        // A little change: a few words somewhere in the middle.
+        const std::string edit = "release " + std::to_string(r) + " fixed a typo here";
+        bytes.replace(size_t(rng() % (bytes.size() - 100)), edit.size(), edit);
+        write_file(text, std::vector<char>(bytes.begin(), bytes.end()));
+        char name[8], prev[8];
+        std::snprintf(name, sizeof name, "r%02d", r);
+        std::snprintf(prev, sizeof prev, "r%02d", r - 1);
+        pack(name, prev);
+        pack(std::string("s") + (name + 1), "");
+        const size_t ours = update(s.work / "current-previous", name);
+        const size_t scratch = update(s.work / "current-scratch", std::string("s") + (name + 1));
+        const size_t deflated = deflated_size(bytes);
+        std::printf("   %-8s %-20s %8zu  %10zu  %12zu\n", name, text.filename().c_str(), deflated,
+                    ours, scratch);
+        total_ours += ours;
+        total_scratch += scratch;
+        total_deflated += deflated;
+        each_within = each_within && double(ours) <= 1.2 * double(deflated) + 2048;
+    }
+    size_t count = 0, scratch_count = 0;
+    const size_t last = archives_of(served / "r21", count);
+    const size_t fresh = archives_of(served / "s21", scratch_count);
+    // A new customer of the last release, and the up-to-date one: both hold the sources.
+    const size_t installed = update(s.work / "fresh-previous", "r21");
+    for (const auto& e : fs::directory_iterator(src))
+        for (const char* folder : {"current-previous", "fresh-previous"})
+            if (openssl_md5_file(e.path()) !=
+                openssl_md5_file(s.work / folder / e.path().filename()))
+                die(std::string(folder) + " does not hold " + e.path().filename().string());
+    std::printf(
+        "   21 releases: %zu bytes with --previous, %zu from scratch; the changed files "
+        "deflate to %zu\n   last folder: %zu archives (%zu bytes, fresh install fetched "
+        "%zu); packed from scratch %zu archives (%zu bytes)\n",
+        total_ours, total_scratch, total_deflated, count, last, installed, scratch_count, fresh);
+    report({"8 One-file release, per release", fmt("%.0f B", double(total_ours) / 21),
+            fmt("%.0f B", double(total_scratch) / 21),
+            fmt("%.2f", double(total_ours) / double(total_deflated)), "<= 1.2 x deflated + 2 KiB",
+            each_within});
+    report({"8 21 releases, always current", fmt("%.0f B", double(total_ours)),
+            fmt("%.0f B", double(total_scratch)),
+            fmt("%.2f", double(total_ours) / double(total_deflated)),
+            "<= 2 x deflated + 2 KiB each",
+            double(total_ours) <= 2.0 * double(total_deflated) + 21 * 2048.0});
+    report({"8 Last folder, archives / fresh",
+            fmt("%.0f", double(count)) + " / " + fmt("%.0f B", double(installed)),
+            fmt("%.0f B", double(fresh)), fmt("%.2f", double(installed) / double(fresh)),
+            "<= 12, <= 1.5 x", count <= 12 && double(installed) <= 1.5 * double(fresh)});
+}
+
 std::string first_line_of(const char* file, const char* key) {
     std::ifstream in(file);
     std::string line;
@@ -883,7 +1049,7 @@ int main(int argc, char** argv) {
             s.reps = std::max(1, std::atoi(argv[++i]));
         } else if (a == "--only" && i + 1 < argc) {
             for (const char* p = argv[++i]; *p; ++p)
-                if (*p >= '1' && *p <= '7') s.only.push_back(*p - '0');
+                if (*p >= '1' && *p <= '8') s.only.push_back(*p - '0');
         } else {
             std::fprintf(stderr,
                          "usage: quorla-bench --work EMPTY_DIR --bin BUILD/bin [--reps N] "
@@ -933,6 +1099,7 @@ int main(int argc, char** argv) {
     if (s.wants(4)) bench_extract(s);
     if (s.wants(6)) bench_startup(s);
     if (s.wants(7)) bench_hostile(s);
+    if (s.wants(8)) bench_releases(s);
 
     std::printf("%-34s %14s %14s %7s %20s  %s\n", "benchmark", "ours", "reference", "ratio",
                 "target", "result");

@@ -19,6 +19,7 @@
 #include <map>
 #include <optional>
 #include <random>
+#include <set>
 #include <sstream>
 #include <string>
 #include <utility>
@@ -27,6 +28,7 @@
 #include "os/platform.h"
 #include "os/posix_path.h"
 #include "text/text.h"
+#include "tools/pack/previous.h"
 #include "update/md5.h"
 #include "update/pe_version.h"
 #include "update/scramble.h"
@@ -55,6 +57,12 @@ const char kUsage[] =
     "                         which must be the launcher's)\n"
     "  --allow-subfolders     also pack files in subfolders (see below)\n"
     "  --sign-key FILE        sign the manifest with this PEM Ed25519 private key\n"
+    "  --previous PREV_DIR    pack against the folder served for the previous release (same key\n"
+    "                         material): its archives whose files are all unchanged are copied\n"
+    "                         as they are, changed and new files go into new archives named\n"
+    "                         after their contents; OUT_DIR must be another folder\n"
+    "  --compact SHARE        with --previous, repack an old archive whose still-listed bytes\n"
+    "                         fall below this share of its size (0 to 1, default 0.5)\n"
     "  --gen-key FILE         make a signing key pair: the private key goes to FILE (which must\n"
     "                         not exist), the public key is printed; nothing is packed\n"
     "  --gen-update-key FILE  write fresh random manifest key material to FILE (which must not\n"
@@ -74,6 +82,9 @@ struct options {
     std::string key_file;
     std::string sign_key;
     bool allow_subfolders = false;
+    std::string previous;
+    double compact = 0.5;
+    bool compact_given = false;
 };
 
 int fail(const std::string& message) {
@@ -199,11 +210,58 @@ bool write_cab(const fs::path& archive, const fs::path& source,
     return WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
+// How each file would be listed, as the manifest below lists it: the file version for
+// --by-version files that have one, else the MD5 digest.
+release_file listing_of(const options& o, const fs::path& source, const std::string& relative,
+                        const std::string& group) {
+    release_file f{relative, group, false, ""};
+    const std::u16string path16 = os::from_native_path((source / relative).string());
+    if (std::any_of(o.by_version.begin(), o.by_version.end(),
+                    [&](const std::string& glob) { return matches(glob, relative); }))
+        f.value = to_utf8(file_version_text(path16));
+    f.by_version = !f.value.empty();
+    if (!f.by_version) f.value = to_utf8(file_md5_hex(path16));
+    return f;
+}
+
+// Replaces the archives of a fresh packing with those of a release packed against the
+// previous one, written into `out`; false once the reason is said.
+bool plan_from_previous(const options& o, const fs::path& source, const fs::path& out,
+                        const update_key& key, std::vector<std::string>& archive_order,
+                        std::map<std::string, std::vector<std::string>>& members,
+                        release_plan& plan) {
+    std::vector<release_file> files;
+    for (const auto& archive : archive_order)
+        for (const auto& relative : members[archive])
+            files.push_back(listing_of(o, source, relative, archive));
+    std::sort(files.begin(), files.end(),
+              [](const release_file& a, const release_file& b) { return a.path < b.path; });
+    const archive_writer write = [&](const fs::path& archive,
+                                     const std::vector<std::string>& names) {
+        return ends_with_nocase(ascii_to_wide(archive.string()), u".cab")
+                   ? write_cab(archive, source, names)
+                   : write_zip(archive, source, names);
+    };
+    std::string error;
+    if (!pack_release(o.previous, out, key, files, o.compact, write, plan, error)) {
+        fail(error);
+        return false;
+    }
+    archive_order.clear();
+    members.clear();
+    for (const auto& archive : plan.archives) {
+        archive_order.push_back(archive.name);
+        members[archive.name] = archive.files;
+    }
+    return true;
+}
+
 int run(const options& o) {
     const fs::path source(o.source), out(o.out);
     std::error_code ec;
     if (!fs::is_directory(source, ec)) return fail("source folder not found: " + o.source);
     if (o.module.empty()) return fail("--module REL_PATH is required");
+    if (o.compact_given && o.previous.empty()) return fail("--compact works only with --previous");
     const std::string module = fs::path(o.module).lexically_normal().generic_string();
 
     update_key key = builtin_update_key();
@@ -265,16 +323,26 @@ int run(const options& o) {
         if (std::none_of(relatives.begin(), relatives.end(), [&](const std::string& r) { return matches(glob, r); }))
             warn("--by-version " + glob + " matches no file");
 
+    // Against the previous release, the archives come from its plan and are all in place
+    // before the manifest is written.
+    std::set<std::string> in_place;
+    release_plan plan;
+    if (!o.previous.empty()) {
+        if (!plan_from_previous(o, source, out, key, archive_order, members, plan)) return 1;
+        in_place.insert(archive_order.begin(), archive_order.end());
+    }
+
     fs::create_directories(out, ec);
     if (!fs::is_directory(out)) return fail("cannot create output folder: " + o.out);
 
     std::string inner = "<update>\n";
     for (const auto& archive : archive_order) {
         const fs::path archive_path = out / archive;
-        fs::remove(archive_path, ec);
+        const bool ready = in_place.count(archive) != 0;
+        if (!ready) fs::remove(archive_path, ec);
         const bool cab = ends_with_nocase(ascii_to_wide(archive), u".cab");
-        if (!(cab ? write_cab(archive_path, source, members[archive])
-                  : write_zip(archive_path, source, members[archive])))
+        if (!ready && !(cab ? write_cab(archive_path, source, members[archive])
+                            : write_zip(archive_path, source, members[archive])))
             return fail("cannot write archive " + archive_path.string());
         inner += "  <files name=\"" + archive + "\">\n";
         for (const auto& relative : members[archive]) {
@@ -325,6 +393,7 @@ int run(const options& o) {
               << " archive(s), module " << o.module << ", written to " << o.out << "\n";
     for (const auto& archive : archive_order)
         std::cout << "  " << archive << ": " << members[archive].size() << " file(s)\n";
+    if (!o.previous.empty()) std::cout << describe_release(plan);
     return 0;
 }
 
@@ -368,6 +437,15 @@ int main(int argc, char** argv) {
             o.key_file = value();
         } else if (arg == "--sign-key") {
             o.sign_key = value();
+        } else if (arg == "--previous") {
+            o.previous = value();
+        } else if (arg == "--compact") {
+            const std::string v = value();
+            char* end = nullptr;
+            o.compact = std::strtod(v.c_str(), &end);
+            if (end == v.c_str() || *end != '\0' || !(o.compact >= 0 && o.compact <= 1))
+                return fail("--compact needs a share from 0 to 1, got: " + v);
+            o.compact_given = true;
         } else if (arg == "--gen-key") {
             std::string error;
             const std::string file = value();

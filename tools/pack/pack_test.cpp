@@ -7,14 +7,17 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <random>
 #include <sstream>
 #include <string>
 
 #include "log/log_writer.h"
-#include "tests/support/archives.h"
-#include "tests/support/sandbox.h"
 #include "os/platform.h"
 #include "os/posix_path.h"
+#include "tests/support/archives.h"
+#include "tests/support/http_server.h"
+#include "tests/support/launcher_run.h"
+#include "tests/support/sandbox.h"
 #include "text/text.h"
 #include "update/archive.h"
 #include "update/manifest.h"
@@ -136,6 +139,12 @@ TEST_F(pack_test, ByVersionListsTheFileVersionAndFallsBackToTheHash) {
             EXPECT_EQ(e.hash, file_md5_hex(os::from_native_path(src + "/plain.so")));
         }
     }
+    // Packed again against that release: the file listed by its version counts as unchanged.
+    ASSERT_EQ(pack("--module editor.dll --by-version '*' --previous " + out + " " + src + " " +
+                   root + "/next"),
+              0)
+        << said;
+    EXPECT_NE(said.find("1 archive(s) kept, 0 added"), std::string::npos) << said;
 }
 
 TEST_F(pack_test, ForeignKeyFileMakesAManifestTheLauncherRefuses) {
@@ -190,10 +199,28 @@ TEST_F(pack_test, SubfoldersAreRefusedUnlessAllowed) {
     update_file_xml m;
     ASSERT_TRUE(load(m));
     EXPECT_EQ(m.files.size(), 2u);
+    // The rule holds against a previous release too.
+    put("plugins/extra.so", "extra, changed");
+    EXPECT_NE(pack("--previous " + out + " --module editor.so " + src + " " + root + "/next"), 0);
+    EXPECT_NE(said.find("creates no folders"), std::string::npos) << said;
+    ASSERT_EQ(pack("--previous " + out + " --allow-subfolders --module editor.so " + src + " " +
+                   root + "/next"),
+              0)
+        << said;
+    EXPECT_NE(said.find("1 added"), std::string::npos) << said;
 }
 
 TEST_F(pack_test, BadInvocationsFailWithAClearMessage) {
     put("editor.so", "main library");
+    // Previous releases that cannot be packed against: one of another key, one missing an archive.
+    std::string key = "data_key_seed = 0x01020304\n";
+    for (int i = 0; i < 128; ++i) key += "5A ";
+    ASSERT_TRUE(write_file_bytes(root + "/other-key.txt", key));
+    ASSERT_EQ(pack("--key-file " + root + "/other-key.txt --module editor.so " + src + " " + root +
+                   "/other"),
+              0);
+    ASSERT_EQ(pack("--module editor.so " + src + " " + root + "/broken"), 0);
+    fs::remove(root + "/broken/module.zip");
     struct row {
         const char* name;
         std::string args;
@@ -215,11 +242,26 @@ TEST_F(pack_test, BadInvocationsFailWithAClearMessage) {
         {"unreadable key file",
          "--key-file " + root + "/none --module editor.so " + src + " " + out,
          "cannot read key file"},
+        {"previous release of other key material",
+         "--previous " + root + "/other --module editor.so " + src + " " + out,
+         "other key material"},
+        {"previous release lacks an archive",
+         "--previous " + root + "/broken --module editor.so " + src + " " + out,
+         "lacks module.zip, which its activeupdate.xml names"},
+        {"previous release is the output folder",
+         "--previous " + root + "/broken --module editor.so " + src + " " + root + "/broken",
+         "OUT_DIR must be a folder of its own"},
+        {"share out of range",
+         "--previous " + root + "/other --compact 1.5 --module editor.so " + src + " " + out,
+         "--compact needs a share from 0 to 1"},
+        {"share without a previous release", "--compact 0.3 --module editor.so " + src + " " + out,
+         "--compact works only with --previous"},
     };
     for (const auto& r : rows) {
         SCOPED_TRACE(r.name);
         EXPECT_NE(pack(r.args), 0);
         EXPECT_NE(said.find(r.message), std::string::npos) << said;
+        EXPECT_FALSE(fs::exists(out)) << "a refused packing leaves no output folder";
     }
     EXPECT_EQ(pack("--help"), 0);
     EXPECT_NE(said.find("Usage: quorla-pack"), std::string::npos);
@@ -236,4 +278,122 @@ TEST_F(pack_test, NamesWithAmpersandsAndADotModulePathRoundTrip) {
     ASSERT_EQ(m.files.size(), 2u);
     EXPECT_EQ(m.files[0].path, u"a&b.dat");
     EXPECT_EQ(m.files[0].archive, u"x&y.zip");
+}
+
+// A series of releases, each packed against the one before and installed by the real launcher
+// from a loopback shop: the always-current customer fetches only the archives quorla-pack says
+// it will, which hold nothing but the changed files; a fresh customer of the last release gets
+// every file right although kept archives still carry stale copies; and no archive name ever
+// stands for two contents.
+TEST_F(pack_test, ReleasesPackedAgainstThePreviousCostOnlyWhatChanged) {
+    const fs::path bin = std::getenv("QUORLA_BINARY_DIR");
+    fs::copy_file(bin / "lib" / "libquorla_sample_editor.so", src + "/libquorla_sample_editor.so");
+    std::mt19937 random(7);
+    const auto noise = [&](size_t n) {
+        std::string s(n, 0);
+        for (auto& c : s) c = char(random() % 64 + 32);
+        return s;
+    };
+    const std::map<std::string, std::string> first = {
+        {"a.txt", noise(4000)},  {"b.txt", noise(3000)}, {"d.dat", noise(1000)},
+        {"e.dat", noise(20000)}, {"g.dat", noise(2000)}, {"big.bin", noise(50000)}};
+    for (const auto& [name, bytes] : first) put(name, bytes);
+    const std::string rules =
+        " --module libquorla_sample_editor.so --archive 'data.cab=*.dat' "
+        "--archive big.zip=big.bin ";
+
+    test_support::http_server shop;
+    shop.serve_bytes("/cart.xml", "<response><result code=\"0000\"/></response>");
+    shop.serve_bytes("/return.html", "thanks");
+    fs::create_directories(root + "/bin");
+    std::ofstream(root + "/bin/xdg-open") << "#!/bin/sh\nexit 0\n";
+    fs::permissions(root + "/bin/xdg-open", fs::perms::owner_all);
+    std::map<std::string, std::string> bytes_of_name;  // every archive name served, ever
+    // Serves release n and runs the launcher for `customer`; the bytes of the archives it fetched.
+    const auto install = [&](int n, const std::string& customer) {
+        const std::string dir = root + "/r" + std::to_string(n),
+                          route = "/r" + std::to_string(n) + "/";
+        shop.serve_folder(route, dir);
+        shop.serve_bytes("/start" + std::to_string(n) + ".xml",
+                         "<startup><install_path>Shop/editor</install_path><update_url>" +
+                             shop.url(route) + "</update_url><todo>new_work</todo><return_url>" +
+                             shop.url("/return.html") + "</return_url><return2_url>" +
+                             shop.url("/cart.xml") + "</return2_url></startup>");
+        for (const auto& entry : fs::directory_iterator(dir)) {
+            const std::string name = entry.path().filename().string(),
+                              bytes = read_file_bytes(entry.path().string());
+            if (name == "activeupdate.xml") continue;
+            EXPECT_TRUE(bytes_of_name.emplace(name, bytes).first->second == bytes)
+                << name << " reused for other bytes";
+        }
+        const auto run = test_support::run_launcher(
+            root + "/" + customer,
+            test_support::launcher_link(shop.url("/start" + std::to_string(n) + ".xml"), "W-1"),
+            {{"PATH", root + "/bin:" + std::getenv("PATH")}});
+        EXPECT_FALSE(run.timed_out) << run.output;
+        EXPECT_EQ(test_support::launcher_log(root + "/" + customer).find("오류"), std::string::npos)
+            << test_support::launcher_log(root + "/" + customer);
+        for (const auto& entry : fs::directory_iterator(src))
+            EXPECT_EQ(read_file_bytes(root + "/" + customer + "/Shop/editor/" +
+                                      entry.path().filename().string()),
+                      read_file_bytes(entry.path().string()))
+                << "release " << n << ": " << entry.path().filename();
+        uint64_t served = 0;
+        for (const auto& r : shop.requests())
+            if (r.path.rfind(route, 0) == 0 && r.path != route + "activeupdate.xml")
+                served += fs::file_size(dir + "/" + r.path.substr(route.size()));
+        return served;
+    };
+    ASSERT_EQ(pack(rules + src + " " + root + "/r0"), 0) << said;
+    install(0, "current");
+
+    struct release {
+        const char* name;
+        std::map<std::string, std::string> change;  // "" removes the file
+        const char* args;
+        const char* said;
+    } releases[] = {
+        {"one text file changes",
+         {{"a.txt", first.at("a.txt") + "!"}},
+         "",
+         "1 added, 0 repacked, 0 dropped"},
+        {"it changes again, a file is added: the last added archive is dropped",
+         {{"a.txt", "short"}, {"f.txt", noise(500)}},
+         "",
+         "dropped   module-"},
+        {"a small part of the cabinet changes", {{"d.dat", noise(1000)}}, "", "added     data-"},
+        {"most of the cabinet changes: its rest is repacked",
+         {{"e.dat", noise(20000)}},
+         "",
+         "repacked  data-"},
+        {"a removed file costs nothing; any dead byte repacks",
+         {{"b.txt", ""}},
+         "--compact=1 ",
+         "downloads 0 bytes"},
+    };
+    int n = 0;
+    for (const auto& r : releases) {
+        SCOPED_TRACE(r.name);
+        ++n;
+        uint64_t changed = 0;
+        for (const auto& [name, bytes] : r.change) {
+            if (bytes.empty())
+                fs::remove(src + "/" + name);
+            else
+                put(name, bytes);
+            changed += bytes.size();
+        }
+        ASSERT_EQ(pack(std::string(r.args) + "--previous " + root + "/r" + std::to_string(n - 1) +
+                       rules + src + " " + root + "/r" + std::to_string(n)),
+                  0)
+            << said;
+        EXPECT_NE(said.find(r.said), std::string::npos) << said;
+        const uint64_t served = install(n, "current");
+        EXPECT_NE(said.find("downloads " + std::to_string(served) + " bytes"), std::string::npos)
+            << said;
+        EXPECT_LE(served, changed + 400 * r.change.size()) << said;
+        // A new customer of the second release, whose kept module.zip still carries the
+        // first a.txt: the current one must win.
+        if (n == 2) install(n, "fresh");
+    }
 }
