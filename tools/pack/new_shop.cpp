@@ -65,7 +65,7 @@ std::vector<std::string> split_servers(const std::string& text) {
 std::string cmake_quoted(const std::string& text) {
     std::string out = "\"";
     for (const char c : text) {
-        if (c == '"' || c == '\\' || c == '$' || c == ';') out += '\\';
+        if (c == '"' || c == '\\' || c == '$') out += '\\';
         out += c;
     }
     return out + "\"";
