@@ -178,9 +178,12 @@ bool accept_manifest_for_folder(const std::u16string& install_folder, const std:
         state.owner = host_owner(update_url);
     }
     if (!write_install_state(install_folder, state)) {
-        LogWriter::Instance().Write(u"* 오류: 설치 폴더 정보를 기록할 수 없습니다. (path:%s)",
+        // Without a key the record only guards against another shop's folder; with one it is
+        // what keeps an older manifest out, so the update cannot go on without it.
+        LogWriter::Instance().Write(keyed ? u"* 오류: 설치 폴더 정보를 기록할 수 없습니다. (path:%s)"
+                                          : u"*경고 : 설치 폴더 정보를 기록할 수 없습니다. (path:%s)",
                                     install_state_path(install_folder));
-        return false;
+        return !keyed;
     }
     return true;
 }
