@@ -25,7 +25,8 @@ bool is_absolute_local_path(const std::u16string& path) {
     if (path.size() >= 2 && separator(path[0]) && separator(path[1])) return false;
     if (os::path_separator() == u'/') return !path.empty() && path[0] == u'/';
     const char16_t drive = path.empty() ? u'\0' : static_cast<char16_t>(path[0] | 0x20);
-    return path.size() >= 3 && drive >= u'a' && drive <= u'z' && path[1] == u':' && separator(path[2]);
+    return path.size() >= 3 && drive >= u'a' && drive <= u'z' && path[1] == u':' &&
+           separator(path[2]);
 }
 
 bool launch(const std::u16string& program, const std::u16string& argument) {
@@ -46,7 +47,8 @@ launch_plan choose_launch(const std::u16string& url, const std::u16string& agent
         if (!equals_nocase(agent_type, u"file")) return {};
         if (agent.size() >= 4 && ends_with_nocase(agent, u".exe")) {
             if (is_absolute_local_path(agent)) return start({agent}, url);
-            LogWriter::Instance().Write(u"* 오류: 브라우저 파일은 이 컴퓨터의 절대 경로여야 합니다. (agent:%s)", agent);
+            LogWriter::Instance().Write(
+                u"* 오류: 브라우저 파일은 이 컴퓨터의 절대 경로여야 합니다. (agent:%s)", agent);
         }
         return open_address(url);
     }

@@ -94,7 +94,8 @@ bool scheme_allowed(std::u16string_view url) {
 
 bool server_allowed(std::u16string_view url) {
     if (!scheme_allowed(url)) {
-        LogWriter::Instance().Write(u"* 오류: https가 아닌 주소는 허용되지 않습니다. (url:%s)", std::u16string(url));
+        LogWriter::Instance().Write(u"* 오류: https가 아닌 주소는 허용되지 않습니다. (url:%s)",
+                                    std::u16string(url));
         return false;
     }
     const auto& list = allowed_servers();

@@ -217,15 +217,18 @@ class curl_request final : public http_request {
             curl_url_get(u, CURLUPART_SCHEME, &scheme, 0) == CURLUE_OK;
         std::string name = resolved && host ? host : "";
         // An https-only build follows no redirect to plain http.
-        const bool scheme_ok = !https_only() || (resolved && scheme && std::string_view(scheme) == "https");
+        const bool scheme_ok =
+            !https_only() || (resolved && scheme && std::string_view(scheme) == "https");
         curl_free(host);
         curl_free(scheme);
         curl_url_cleanup(u);
         if (name.size() >= 2 && name.front() == '[' && name.back() == ']')
             name = name.substr(1, name.size() - 2);
-        if (resolved && scheme_ok && (allowed_servers().empty() || host_matches(from_utf8(name), allowed_servers())))
+        if (resolved && scheme_ok &&
+            (allowed_servers().empty() || host_matches(from_utf8(name), allowed_servers())))
             return true;
-        refused_redirect_ = scheme_ok ? "redirect to a server that is not allowed: " + (name.empty() ? location() : name)
+        refused_redirect_ = scheme_ok ? "redirect to a server that is not allowed: " +
+                                            (name.empty() ? location() : name)
                                       : "redirect to an address that is not https: " + location();
         return false;
     }

@@ -1,8 +1,7 @@
-#include "os/replace_file.h"
-
 #include <cstdio>
 
 #include "os/posix_path.h"
+#include "os/replace_file.h"
 
 namespace os {
 

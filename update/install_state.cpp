@@ -5,12 +5,12 @@
 #include <memory>
 
 #include "inet/cracked_url.h"
-#include "os/file_io.h"
 #include "log/log_writer.h"
+#include "os/file_io.h"
 #include "os/platform.h"
+#include "os/replace_file.h"
 #include "text/text.h"
 #include "update/files.h"
-#include "os/replace_file.h"
 #include "update/scramble.h"
 #include "update/signature.h"
 
@@ -36,7 +36,9 @@ std::u16string host_owner(const std::u16string& update_url) {
     return u"host:" + host;
 }
 
-std::u16string number_text(uint64_t value) { return from_utf8(std::to_string(value)); }
+std::u16string number_text(uint64_t value) {
+    return from_utf8(std::to_string(value));
+}
 
 bool parse_number(std::u16string_view text, uint64_t& value) {
     if (text.empty() || text.size() > 19) return false;
@@ -78,20 +80,22 @@ void remove_unlisted_in(const std::u16string& install, const std::u16string& rel
         if (entry.name == u"." || entry.name == u"..") continue;
         const std::u16string path = relative + entry.name;
         // The update's own bookkeeping and working folder.
-        if (relative.empty() && (entry.name == u"download" || entry.name == u"update.lock" ||
-                                 entry.name == kStateFile))
+        if (relative.empty() &&
+            (entry.name == u"download" || entry.name == u"update.lock" || entry.name == kStateFile))
             continue;
         if (entry.kind == os::node::folder) {
             remove_unlisted_in(install, path + os::path_separator(), listed, depth + 1);
             continue;
         }
-        if (std::any_of(listed.begin(), listed.end(), [&](const std::u16string& l) { return same_path(l, path); }))
+        if (std::any_of(listed.begin(), listed.end(),
+                        [&](const std::u16string& l) { return same_path(l, path); }))
             continue;
         if (!is_executable_image(install + path)) continue;
         const bool removed = remove_any(install + path);
-        LogWriter::Instance().Write(removed ? u"*알림 : 업데이트 목록에 없는 실행 파일을 삭제했습니다. (path:%s)"
-                                            : u"*오류 : 업데이트 목록에 없는 실행 파일을 삭제하지 못했습니다. (path:%s)",
-                                    install + path);
+        LogWriter::Instance().Write(
+            removed ? u"*알림 : 업데이트 목록에 없는 실행 파일을 삭제했습니다. (path:%s)"
+                    : u"*오류 : 업데이트 목록에 없는 실행 파일을 삭제하지 못했습니다. (path:%s)",
+            install + path);
     }
 }
 
@@ -103,7 +107,8 @@ std::u16string install_state_path(const std::u16string& install_folder) {
 
 install_state read_install_state(const std::u16string& install_folder) {
     install_state state;
-    std::unique_ptr<std::FILE, file_close> file(os::open_file(install_state_path(install_folder), "rb"));
+    std::unique_ptr<std::FILE, file_close> file(
+        os::open_file(install_state_path(install_folder), "rb"));
     if (!file) return state;
     std::string bytes(kMaxStateBytes, '\0');
     bytes.resize(std::fread(bytes.data(), 1, bytes.size(), file.get()));
@@ -117,7 +122,8 @@ install_state read_install_state(const std::u16string& install_folder) {
         uint64_t value = 0;
         if (line.starts_with(u"owner="))
             state.owner = line.substr(6);
-        else if (line.starts_with(u"serial=") && parse_number(std::u16string_view(line).substr(7), value))
+        else if (line.starts_with(u"serial=") &&
+                 parse_number(std::u16string_view(line).substr(7), value))
             state.serial = value;
     }
     return state;
@@ -139,7 +145,8 @@ bool write_install_state(const std::u16string& install_folder, const install_sta
     return true;
 }
 
-bool install_folder_is_ours(const std::u16string& install_folder, const std::u16string& update_url) {
+bool install_folder_is_ours(const std::u16string& install_folder,
+                            const std::u16string& update_url) {
     const install_state state = read_install_state(install_folder);
     if (state.owner.empty()) return true;  // not filled yet: the first shop's manifest takes it
     const std::vector<manifest_public_key> keys = builtin_manifest_public_keys();
@@ -155,20 +162,22 @@ bool install_folder_is_ours(const std::u16string& install_folder, const std::u16
         }
     }
     if (!ours)
-        LogWriter::Instance().Write(u"* 오류: 다른 쇼핑몰의 설치 폴더입니다. (path:%s, owner:%s, this launcher:%s)",
-                                    install_folder, state.owner, mine);
+        LogWriter::Instance().Write(
+            u"* 오류: 다른 쇼핑몰의 설치 폴더입니다. (path:%s, owner:%s, this launcher:%s)",
+            install_folder, state.owner, mine);
     return ours;
 }
 
-bool accept_manifest_for_folder(const std::u16string& install_folder, const std::u16string& update_url,
-                                const update_file_xml& manifest) {
+bool accept_manifest_for_folder(const std::u16string& install_folder,
+                                const std::u16string& update_url, const update_file_xml& manifest) {
     install_state state = read_install_state(install_folder);
     const bool keyed = !builtin_manifest_public_keys().empty();
     if (keyed) {
         const uint64_t serial = manifest.serial.value_or(0);
         if (state.serial && serial < *state.serial) {
             LogWriter::Instance().Write(
-                u"*오류 : activeupdate.xml의 일련번호가 이미 받은 것보다 낮습니다. (serial:%s, accepted:%s)",
+                u"*오류 : activeupdate.xml의 일련번호가 이미 받은 것보다 낮습니다. (serial:%s, "
+                u"accepted:%s)",
                 number_text(serial), number_text(*state.serial));
             return false;
         }
@@ -180,15 +189,17 @@ bool accept_manifest_for_folder(const std::u16string& install_folder, const std:
     if (!write_install_state(install_folder, state)) {
         // Without a key the record only guards against another shop's folder; with one it is
         // what keeps an older manifest out, so the update cannot go on without it.
-        LogWriter::Instance().Write(keyed ? u"* 오류: 설치 폴더 정보를 기록할 수 없습니다. (path:%s)"
-                                          : u"*경고 : 설치 폴더 정보를 기록할 수 없습니다. (path:%s)",
+        LogWriter::Instance().Write(keyed
+                                        ? u"* 오류: 설치 폴더 정보를 기록할 수 없습니다. (path:%s)"
+                                        : u"*경고 : 설치 폴더 정보를 기록할 수 없습니다. (path:%s)",
                                     install_state_path(install_folder));
         return !keyed;
     }
     return true;
 }
 
-void remove_unlisted_executables(const std::u16string& install_folder, const std::vector<update_file_entry>& listed) {
+void remove_unlisted_executables(const std::u16string& install_folder,
+                                 const std::vector<update_file_entry>& listed) {
     if (builtin_manifest_public_keys().empty()) return;
     std::vector<std::u16string> paths;
     for (const auto& entry : listed) paths.push_back(native_relative(entry.path));

@@ -31,10 +31,11 @@ bool install_folder_is_ours(const std::u16string& install_folder, const std::u16
 
 // After the manifest loaded: a launcher with keys refuses a serial below the one it accepted
 // last (log line with both); then the folder's owner and serial are recorded.
-bool accept_manifest_for_folder(const std::u16string& install_folder, const std::u16string& update_url,
-                                const update_file_xml& manifest);
+bool accept_manifest_for_folder(const std::u16string& install_folder,
+                                const std::u16string& update_url, const update_file_xml& manifest);
 
 // A launcher with keys removes the executable images (ELF, PE) in the install folder that
 // the verified manifest does not list, before the module is loaded: a library planted there
 // would be found first through the module's own run path. Other files stay.
-void remove_unlisted_executables(const std::u16string& install_folder, const std::vector<update_file_entry>& listed);
+void remove_unlisted_executables(const std::u16string& install_folder,
+                                 const std::vector<update_file_entry>& listed);

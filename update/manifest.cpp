@@ -55,7 +55,8 @@ bool update_file_xml::load_text(std::u16string text) {
     verified_key.clear();
     const std::vector<manifest_public_key> keys = builtin_manifest_public_keys();
     if (!keys.empty()) {
-        const std::string data = to_utf8(inner), signature = to_utf8(wrapper->attribute(u"signature"));
+        const std::string data = to_utf8(inner),
+                          signature = to_utf8(wrapper->attribute(u"signature"));
         signature_check check = signature_check::missing;
         for (const manifest_public_key& key : keys) {
             check = check_manifest_signature(data, signature, key);
@@ -120,13 +121,16 @@ bool update_file_xml::parse(const xml::element& update) {
             }
             const std::u16string sha256 = file->attribute(u"sha256");
             if ((keyed || !sha256.empty()) && !is_sha256_hex(sha256)) {
-                LogWriter::Instance().Write(
-                    sha256.empty() ? u"*오류 : 업데이트 목록에 SHA-256이 없는 파일이 있습니다. (path:%s, archive:%s)"
-                                   : u"*오류 : 업데이트 목록의 SHA-256이 올바르지 않습니다. (path:%s, archive:%s)",
-                    path, archive);
+                LogWriter::Instance().Write(sha256.empty()
+                                                ? u"*오류 : 업데이트 목록에 SHA-256이 없는 파일이 "
+                                                  u"있습니다. (path:%s, archive:%s)"
+                                                : u"*오류 : 업데이트 목록의 SHA-256이 올바르지 "
+                                                  u"않습니다. (path:%s, archive:%s)",
+                                            path, archive);
                 safe = false;
             }
-            files.push_back({path, archive, file->attribute(u"hash"), file->attribute(u"version"), sha256});
+            files.push_back(
+                {path, archive, file->attribute(u"hash"), file->attribute(u"version"), sha256});
         }
     }
     return safe && !module.empty() && !files.empty();

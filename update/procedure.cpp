@@ -8,10 +8,10 @@
 #include "inet/allowed_servers.h"
 #include "inet/rest.h"
 #include "log/log_writer.h"
+#include "os/platform.h"
 #include "os/system_error.h"
 #include "startup/prepare.h"
 #include "text/confine.h"
-#include "os/platform.h"
 #include "text/text.h"
 #include "update/archive.h"
 #include "update/files.h"
@@ -301,8 +301,9 @@ bool update_module(host::window* window, const startup_file_xml& startup,
         if (!entry.sha256.empty()) {
             const std::u16string digest = file_sha256_hex(extracted);
             if (!equals_nocase(digest, entry.sha256)) {
-                log.Write(u"* 오류: 다운로드 받은파일의 SHA-256이 올바르지 않습니다. (src:%s, sha256:%s)",
-                          extracted, digest);
+                log.Write(
+                    u"* 오류: 다운로드 받은파일의 SHA-256이 올바르지 않습니다. (src:%s, sha256:%s)",
+                    extracted, digest);
                 return false;
             }
         }

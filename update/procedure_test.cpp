@@ -7,15 +7,15 @@
 #include <fstream>
 
 #include "inet/allowed_servers.h"
+#include "os/platform.h"
 #include "tests/support/archives.h"
 #include "tests/support/http_server.h"
 #include "tests/support/test_log.h"
-#include "os/platform.h"
 #include "text/text.h"
 #include "update/archive.h"
 #include "update/files.h"
-#include "update/md5.h"
 #include "update/install_state.h"
+#include "update/md5.h"
 #include "update/scramble.h"
 #include "update/sha256.h"
 #include "update/signature.h"
@@ -99,8 +99,11 @@ struct Update : ::testing::Test {
                 inner += "<file" + std::string(e.module ? " id=\"module\"" : "") +
                          (hash.empty() ? "" : " hash=\"" + hash + "\"") +
                          (e.version.empty() ? "" : " version=\"" + e.version + "\"") +
-                         (e.sha256.empty() ? "" : " sha256=\"" + (e.sha256 == "auto" ? sha256_of(e.content) : e.sha256) + "\"") + ">" +
-                         e.path + "</file>";
+                         (e.sha256.empty()
+                              ? ""
+                              : " sha256=\"" +
+                                    (e.sha256 == "auto" ? sha256_of(e.content) : e.sha256) + "\"") +
+                         ">" + e.path + "</file>";
                 if (e.content == "<absent>") continue;
                 zip_entry_spec z;
                 z.name = e.path;
@@ -119,8 +122,10 @@ struct Update : ::testing::Test {
         inner += "</update>";
         const std::string data = scramble_update_data(inner, 1, 2, builtin_update_key());
         std::string error, signature;
-        if (!signing_key.empty()) signature = " signature=\"" + sign_manifest_data(data, signing_key, error) + "\"";
-        shop.serve_bytes("/update/activeupdate.xml", "<update data=\"" + data + "\"" + signature + "></update>");
+        if (!signing_key.empty())
+            signature = " signature=\"" + sign_manifest_data(data, signing_key, error) + "\"";
+        shop.serve_bytes("/update/activeupdate.xml",
+                         "<update data=\"" + data + "\"" + signature + "></update>");
     }
 
     std::string sha256_of(const std::string& content) {
@@ -512,11 +517,13 @@ TEST_F(Update, LauncherWithAManifestKeyInstallsOnlyWhatItsShopSignedLately) {
         {"without SHA-256", true, "", "signed module", "", false,
          u"*오류 : 업데이트 목록에 SHA-256이 없는 파일이 있습니다. (path:m.so, archive:a.zip)"},
         {"SHA-256 does not match", true, "", "signed module", std::string(64, '0'), false,
-         u"* 오류: 다운로드 받은파일의 SHA-256이 올바르지 않습니다. (src:" + under_install(u"download/m.so") +
-             u", sha256:" + from_utf8(sha256_of("signed module")) + u")"},
+         u"* 오류: 다운로드 받은파일의 SHA-256이 올바르지 않습니다. (src:" +
+             under_install(u"download/m.so") + u", sha256:" +
+             from_utf8(sha256_of("signed module")) + u")"},
         {"signed, serial 200", true, "200", "signed module", "auto", true, u""},
         {"older serial after a newer one", true, "100", "known fault", "auto", false,
-         u"*오류 : activeupdate.xml의 일련번호가 이미 받은 것보다 낮습니다. (serial:100, accepted:200)"},
+         u"*오류 : activeupdate.xml의 일련번호가 이미 받은 것보다 낮습니다. (serial:100, "
+         u"accepted:200)"},
     };
     for (const auto& s : steps) {
         SCOPED_TRACE(s.name);
@@ -527,13 +534,17 @@ TEST_F(Update, LauncherWithAManifestKeyInstallsOnlyWhatItsShopSignedLately) {
         if (!s.line.empty()) {
             EXPECT_TRUE(log.has_line(s.line)) << log.lines_utf8();
         }
-        EXPECT_EQ(installed("m.so"), s.accepted || std::string(s.name).starts_with("older") ? "signed module" : "");
+        EXPECT_EQ(installed("m.so"),
+                  s.accepted || std::string(s.name).starts_with("older") ? "signed module" : "");
     }
     EXPECT_EQ(read_install_state(startup.install_path).serial, 200u);
 
     // A library planted beside the module is removed before the module loads; other unlisted
     // files stay.
-    install_file("libgtk-3.so.0", std::string("\x7f" "ELF", 4) + "planted");
+    install_file("libgtk-3.so.0", std::string("\x7f"
+                                              "ELF",
+                                              4) +
+                                      "planted");
     install_file("notes.txt", "the customer's notes");
     serial = "300";
     publish({{"m.so", "a.zip", "signed module", true, "auto", "", "auto"}});
@@ -551,9 +562,10 @@ TEST_F(Update, LauncherWithAManifestKeyInstallsOnlyWhatItsShopSignedLately) {
     const int asked = shop.request_count(manifest_path);
     EXPECT_FALSE(run());
     EXPECT_EQ(shop.request_count(manifest_path), asked);
-    EXPECT_TRUE(log.has_line(u"* 오류: 다른 쇼핑몰의 설치 폴더입니다. (path:" + startup.install_path + u", owner:" +
-                             theirs.owner + u", this launcher:key:" + from_utf8(base64_encode(key->data(), key->size())) +
-                             u")"))
+    EXPECT_TRUE(log.has_line(u"* 오류: 다른 쇼핑몰의 설치 폴더입니다. (path:" +
+                             startup.install_path + u", owner:" + theirs.owner +
+                             u", this launcher:key:" +
+                             from_utf8(base64_encode(key->data(), key->size())) + u")"))
         << log.lines_utf8();
     set_manifest_public_key_for_tests(std::nullopt);
 }
@@ -567,7 +579,8 @@ TEST_F(Update, FolderFilledFromAnotherUpdateServerIsRefusedBeforeAnyDownload) {
     const int asked = shop.request_count("/update/activeupdate.xml");
     EXPECT_FALSE(run());
     EXPECT_EQ(shop.request_count("/update/activeupdate.xml"), asked);
-    EXPECT_TRUE(log.has_line(u"* 오류: 다른 쇼핑몰의 설치 폴더입니다. (path:" + startup.install_path +
+    EXPECT_TRUE(log.has_line(u"* 오류: 다른 쇼핑몰의 설치 폴더입니다. (path:" +
+                             startup.install_path +
                              u", owner:host:127.0.0.1, this launcher:host:localhost)"))
         << log.lines_utf8();
 }

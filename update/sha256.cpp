@@ -42,6 +42,7 @@ std::u16string file_sha256_hex(const std::u16string& path) {
 bool is_sha256_hex(std::u16string_view text) {
     if (text.size() != 64) return false;
     for (const char16_t c : text)
-        if (!((c >= u'0' && c <= u'9') || (c >= u'a' && c <= u'f') || (c >= u'A' && c <= u'F'))) return false;
+        if (!((c >= u'0' && c <= u'9') || (c >= u'a' && c <= u'f') || (c >= u'A' && c <= u'F')))
+            return false;
     return true;
 }

@@ -59,7 +59,8 @@ std::vector<manifest_public_key> parse_manifest_public_keys(std::string_view lis
 
 std::vector<manifest_public_key> builtin_manifest_public_keys() {
     if (overridden()) return override_keys();
-    static const std::vector<manifest_public_key> keys = parse_manifest_public_keys(QUORLA_MANIFEST_PUBLIC_KEY);
+    static const std::vector<manifest_public_key> keys =
+        parse_manifest_public_keys(QUORLA_MANIFEST_PUBLIC_KEY);
     return keys;
 }
 
@@ -69,7 +70,8 @@ void set_manifest_public_keys_for_tests(std::vector<manifest_public_key> keys) {
 }
 
 void set_manifest_public_key_for_tests(std::optional<manifest_public_key> key) {
-    set_manifest_public_keys_for_tests(key ? std::vector<manifest_public_key>{*key} : std::vector<manifest_public_key>{});
+    set_manifest_public_keys_for_tests(key ? std::vector<manifest_public_key>{*key}
+                                           : std::vector<manifest_public_key>{});
 }
 
 signature_check check_manifest_signature(std::string_view data, std::string_view signature_base64,

@@ -15,7 +15,8 @@ namespace {
 
 const char kInner[] =
     "<update><files name=\"a.zip\"><file id=\"module\" hash=\"00\" "
-    "sha256=\"0000000000000000000000000000000000000000000000000000000000000000\">m.so</file></files></update>";
+    "sha256=\"0000000000000000000000000000000000000000000000000000000000000000\">m.so</file></"
+    "files></update>";
 const char kInnerWithoutSha256[] =
     "<update><files name=\"a.zip\"><file id=\"module\" hash=\"00\">m.so</file></files></update>";
 
@@ -66,19 +67,41 @@ TEST_F(Signature, RequiredSignatureTable) {
         std::vector<manifest_public_key> keys;
     } cases[] = {
         {"signed", data, sign(data, key_file), true, u"", {}},
-        {"unsigned", data, "", false, u"*오류 : activeupdate.xml에 서명이 없습니다. (signature missing)", {}},
-        {"tampered data", tampered, sign(data, key_file), false,
-         u"*오류 : activeupdate.xml의 서명이 올바르지 않습니다. (signature does not verify)", {}},
-        {"another key", data, sign(data, other_key_file), false,
-         u"*오류 : activeupdate.xml의 서명이 올바르지 않습니다. (signature does not verify)", {}},
-        {"garbage", data, "not a signature at all", false,
-         u"*오류 : activeupdate.xml의 서명이 올바르지 않습니다. (signature does not verify)", {}},
-        {"signed, a file without SHA-256", data_without_sha256, sign(data_without_sha256, key_file), false,
-         u"*오류 : 업데이트 목록에 SHA-256이 없는 파일이 있습니다. (path:m.so, archive:a.zip)", {}},
+        {"unsigned",
+         data,
+         "",
+         false,
+         u"*오류 : activeupdate.xml에 서명이 없습니다. (signature missing)",
+         {}},
+        {"tampered data",
+         tampered,
+         sign(data, key_file),
+         false,
+         u"*오류 : activeupdate.xml의 서명이 올바르지 않습니다. (signature does not verify)",
+         {}},
+        {"another key",
+         data,
+         sign(data, other_key_file),
+         false,
+         u"*오류 : activeupdate.xml의 서명이 올바르지 않습니다. (signature does not verify)",
+         {}},
+        {"garbage",
+         data,
+         "not a signature at all",
+         false,
+         u"*오류 : activeupdate.xml의 서명이 올바르지 않습니다. (signature does not verify)",
+         {}},
+        {"signed, a file without SHA-256",
+         data_without_sha256,
+         sign(data_without_sha256, key_file),
+         false,
+         u"*오류 : 업데이트 목록에 SHA-256이 없는 파일이 있습니다. (path:m.so, archive:a.zip)",
+         {}},
         {"rotation: the current key", data, sign(data, key_file), true, u"", rotating},
         {"rotation: the next key", data, sign(data, other_key_file), true, u"", rotating},
         {"rotation: neither key", data, sign(data, third_key_file), false,
-         u"*오류 : activeupdate.xml의 서명이 올바르지 않습니다. (signature does not verify)", rotating},
+         u"*오류 : activeupdate.xml의 서명이 올바르지 않습니다. (signature does not verify)",
+         rotating},
     };
     for (auto& c : cases) {
         if (c.keys.empty()) c.keys = {key};

@@ -40,8 +40,8 @@ bool server_is_usable(const std::string& name) {
     const std::string host = name.rfind("*.", 0) == 0 ? name.substr(2) : name;
     if (host.empty() || host.front() == '.' || host.front() == '-') return false;
     for (const char c : host)
-        if (!((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '.' ||
-              c == '-'))
+        if (!((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+              c == '.' || c == '-'))
             return false;
     return true;
 }
@@ -75,7 +75,8 @@ std::string cmake_quoted(const std::string& text) {
 bool write_new_file(const fs::path& path, const std::string& bytes, std::string& error) {
     FILE* out = std::fopen(path.c_str(), "wx");
     if (out == nullptr) {
-        error = "cannot create " + path.string() + " (it must not exist yet): " + std::strerror(errno);
+        error =
+            "cannot create " + path.string() + " (it must not exist yet): " + std::strerror(errno);
         return false;
     }
     const bool written = std::fwrite(bytes.data(), 1, bytes.size(), out) == bytes.size();
@@ -94,8 +95,8 @@ std::string fresh_update_key_text() {
     std::ostringstream text;
     text << "# Update manifest key material shared by the launcher and the shop's packing tool,\n"
             "# made by quorla-pack.\n# data_key_seed (unsigned 32-bit):\n"
-         << "data_key_seed = 0x" << std::uppercase << std::hex << std::setfill('0') << std::setw(8) << seed
-         << "\n# data_key_table (128 bytes), 16 per line, in order:\n";
+         << "data_key_seed = 0x" << std::uppercase << std::hex << std::setfill('0') << std::setw(8)
+         << seed << "\n# data_key_table (128 bytes), 16 per line, in order:\n";
     for (int i = 0; i < 128; ++i)
         text << std::setw(2) << (random() & 0xFFu) << (i % 16 == 15 ? "\n" : " ");
     return text.str();
@@ -104,10 +105,13 @@ std::string fresh_update_key_text() {
 int write_new_shop(const new_shop_options& o) {
     if (o.folder.empty()) return fail("--new-shop needs a folder");
     if (!scheme_is_usable(o.scheme))
-        return fail("--scheme must be the shop's own link scheme: lower-case letters, '+', '-' or '.', got: '" +
-                    o.scheme + "'");
+        return fail(
+            "--scheme must be the shop's own link scheme: lower-case letters, '+', '-' or '.', "
+            "got: '" +
+            o.scheme + "'");
     const std::vector<std::string> servers = split_servers(o.servers);
-    if (servers.empty()) return fail("--servers must name the shop's hosts, e.g. \"shop.example;*.cdn.example\"");
+    if (servers.empty())
+        return fail("--servers must name the shop's hosts, e.g. \"shop.example;*.cdn.example\"");
     for (const auto& server : servers)
         if (!server_is_usable(server)) return fail("--servers: not a host name: '" + server + "'");
     if (o.name.find_first_of("\"\\\r\n") != std::string::npos)
@@ -116,12 +120,14 @@ int write_new_shop(const new_shop_options& o) {
     std::error_code ec;
     fs::create_directories(o.folder, ec);
     const fs::path folder = fs::absolute(o.folder, ec);
-    if (ec || !fs::is_directory(folder)) return fail("cannot create the profile folder " + o.folder);
+    if (ec || !fs::is_directory(folder))
+        return fail("cannot create the profile folder " + o.folder);
     const fs::path profile = folder / "shop.cmake", signing = folder / "signing-key.pem",
                    update_key_file = folder / "update-key.txt";
     for (const fs::path& path : {profile, signing, update_key_file})
         if (fs::exists(fs::symlink_status(path, ec)))
-            return fail(path.string() + " exists already: a profile is made once (its keys may be in use)");
+            return fail(path.string() +
+                        " exists already: a profile is made once (its keys may be in use)");
 
     update_key check;
     const std::string key_text = fresh_update_key_text();
@@ -136,22 +142,34 @@ int write_new_shop(const new_shop_options& o) {
     std::ostringstream text;
     text << "# Build profile of the shop" << (o.name.empty() ? "" : " \"" + o.name + "\"")
          << ", made by quorla-pack --new-shop.\n"
-            "# A CMake initial cache: cmake -C " << profile.string() << " -S <source> -B <build>\n"
-            "# Packages: make package SHOP=" << profile.string() << "\n"
-            "#           make windows-package SHOP=" << profile.string() << "\n"
-            "# Pack updates with: quorla-pack --sign-key " << signing.string() << " ...\n"
+            "# A CMake initial cache: cmake -C "
+         << profile.string()
+         << " -S <source> -B <build>\n"
+            "# Packages: make package SHOP="
+         << profile.string()
+         << "\n"
+            "#           make windows-package SHOP="
+         << profile.string()
+         << "\n"
+            "# Pack updates with: quorla-pack --sign-key "
+         << signing.string()
+         << " ...\n"
             "# Keep signing-key.pem on the machine that packs, never on the web server.\n"
          << "set(QUORLA_SHOP_PROFILE ON CACHE BOOL \"Built from a shop profile\")\n"
-         << "set(QUORLA_URL_SCHEME " << cmake_quoted(o.scheme) << " CACHE STRING \"Scheme of the shop's links\")\n";
+         << "set(QUORLA_URL_SCHEME " << cmake_quoted(o.scheme)
+         << " CACHE STRING \"Scheme of the shop's links\")\n";
     if (!o.name.empty())
-        text << "set(QUORLA_SHOP_NAME " << cmake_quoted(o.name) << " CACHE STRING \"The shop's product name\")\n";
-    text << "set(QUORLA_ALLOWED_SERVERS " << cmake_quoted(list) << " CACHE STRING \"Hosts the launcher may talk to\")\n"
+        text << "set(QUORLA_SHOP_NAME " << cmake_quoted(o.name)
+             << " CACHE STRING \"The shop's product name\")\n";
+    text << "set(QUORLA_ALLOWED_SERVERS " << cmake_quoted(list)
+         << " CACHE STRING \"Hosts the launcher may talk to\")\n"
          << "set(QUORLA_MANIFEST_PUBLIC_KEY " << cmake_quoted(public_key)
          << " CACHE STRING \"Public keys manifests must be signed with (current;next)\")\n"
          << "set(QUORLA_UPDATE_KEY_FILE " << cmake_quoted(update_key_file.string())
          << " CACHE FILEPATH \"Manifest key material\")\n"
          << "set(QUORLA_SIGNING_KEY_FILE " << cmake_quoted(signing.string())
-         << " CACHE FILEPATH \"The shop's private signing key (read only by packing, never built in)\")\n"
+         << " CACHE FILEPATH \"The shop's private signing key (read only by packing, never built "
+            "in)\")\n"
          << "set(QUORLA_VERIFY_TLS ON CACHE BOOL \"Verify server certificates and host names\")\n"
          << "set(QUORLA_ALLOW_HTTP OFF CACHE BOOL \"Also take plain http addresses\")\n";
     if (!write_new_file(profile, text.str(), error)) return fail(error);
@@ -159,8 +177,10 @@ int write_new_shop(const new_shop_options& o) {
     std::cout << "quorla-pack: shop profile written to " << folder.string() << "\n"
               << "  shop.cmake       build with: cmake -C " << profile.string() << "\n"
               << "                   packages:   make package SHOP=" << profile.string() << "\n"
-              << "                               make windows-package SHOP=" << profile.string() << "\n"
-              << "  signing-key.pem  private (mode 0600): pack with --sign-key, keep it off the web server\n"
+              << "                               make windows-package SHOP=" << profile.string()
+              << "\n"
+              << "  signing-key.pem  private (mode 0600): pack with --sign-key, keep it off the "
+                 "web server\n"
               << "  update-key.txt   manifest key material\n"
               << "  public key       " << public_key << "\n";
     return 0;

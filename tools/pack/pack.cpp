@@ -8,8 +8,8 @@
 #include <zip.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
@@ -28,12 +28,12 @@
 #include "os/platform.h"
 #include "os/posix_path.h"
 #include "text/text.h"
+#include "tools/pack/new_shop.h"
 #include "update/md5.h"
 #include "update/pe_version.h"
 #include "update/scramble.h"
 #include "update/sha256.h"
 #include "update/signature.h"
-#include "tools/pack/new_shop.h"
 
 namespace fs = std::filesystem;
 
@@ -334,7 +334,8 @@ int run(const options& o) {
     if (!manifest) return fail("cannot write " + (out / "activeupdate.xml").string());
 
     std::cout << "quorla-pack: " << relatives.size() << " files in " << archive_order.size()
-              << " archive(s), module " << o.module << ", serial " << serial << ", written to " << o.out << "\n";
+              << " archive(s), module " << o.module << ", serial " << serial << ", written to "
+              << o.out << "\n";
     for (const auto& archive : archive_order)
         std::cout << "  " << archive << ": " << members[archive].size() << " file(s)\n";
     return 0;
@@ -397,10 +398,13 @@ int main(int argc, char** argv) {
             shop->folder = value();
         } else if (arg == "--scheme" || arg == "--servers" || arg == "--name") {
             if (!shop) shop.emplace();
-            (arg == "--scheme" ? shop->scheme : arg == "--servers" ? shop->servers : shop->name) = value();
+            (arg == "--scheme"    ? shop->scheme
+             : arg == "--servers" ? shop->servers
+                                  : shop->name) = value();
         } else if (arg == "--serial") {
             const std::string v = value();
-            if (v.empty() || v.size() > 19 || v.find_first_not_of("0123456789") != std::string::npos)
+            if (v.empty() || v.size() > 19 ||
+                v.find_first_not_of("0123456789") != std::string::npos)
                 return fail("--serial needs a decimal number, got: " + v);
             o.serial = std::stoull(v);
         } else if (arg == "--allow-subfolders") {
@@ -414,8 +418,10 @@ int main(int argc, char** argv) {
         }
     }
     if (shop) {
-        if (shop->folder.empty()) return fail("--scheme, --servers and --name go with --new-shop DIR");
-        if (!positional.empty()) return fail("--new-shop packs nothing; leave out SOURCE_DIR and OUT_DIR");
+        if (shop->folder.empty())
+            return fail("--scheme, --servers and --name go with --new-shop DIR");
+        if (!positional.empty())
+            return fail("--new-shop packs nothing; leave out SOURCE_DIR and OUT_DIR");
         return write_new_shop(*shop);
     }
     if (positional.size() != 2) {

@@ -12,10 +12,10 @@
 #include <string>
 
 #include "log/log_writer.h"
-#include "tests/support/archives.h"
-#include "tests/support/sandbox.h"
 #include "os/platform.h"
 #include "os/posix_path.h"
+#include "tests/support/archives.h"
+#include "tests/support/sandbox.h"
 #include "text/text.h"
 #include "update/archive.h"
 #include "update/manifest.h"
@@ -83,7 +83,8 @@ TEST_F(pack_test, PackedFolderLoadsBackWithSameEntriesDigestsAndModule) {
     for (const auto& e : m.files) {
         archive_of[e.path] = e.archive;
         EXPECT_EQ(e.hash, file_md5_hex(os::from_native_path(src) + u"/" + e.path)) << to_utf8(e.path);
-        EXPECT_EQ(e.sha256, file_sha256_hex(os::from_native_path(src) + u"/" + e.path)) << to_utf8(e.path);
+        EXPECT_EQ(e.sha256, file_sha256_hex(os::from_native_path(src) + u"/" + e.path))
+            << to_utf8(e.path);
         EXPECT_TRUE(e.version.empty());
     }
     const std::map<std::u16string, std::u16string> expected = {{u"editor.so", u"module.zip"},
@@ -218,13 +219,17 @@ TEST_F(pack_test, BadInvocationsFailWithAClearMessage) {
          "--allow-subfolders takes no value"},
         {"serial that is no number", "--serial 12x --module editor.so " + src + " " + out,
          "--serial needs a decimal number"},
-        {"profile without a scheme", "--new-shop " + root + "/shop --servers shop.example", "--scheme must be"},
-        {"profile for the browser's scheme", "--new-shop " + root + "/shop --scheme https --servers a.example",
+        {"profile without a scheme", "--new-shop " + root + "/shop --servers shop.example",
          "--scheme must be"},
-        {"profile without servers", "--new-shop " + root + "/shop --scheme myshop", "--servers must name"},
-        {"profile with a bad host", "--new-shop " + root + "/shop --scheme myshop --servers 'a.example;x\"y'",
+        {"profile for the browser's scheme",
+         "--new-shop " + root + "/shop --scheme https --servers a.example", "--scheme must be"},
+        {"profile without servers", "--new-shop " + root + "/shop --scheme myshop",
+         "--servers must name"},
+        {"profile with a bad host",
+         "--new-shop " + root + "/shop --scheme myshop --servers 'a.example;x\"y'",
          "not a host name"},
-        {"profile that packs", "--new-shop " + root + "/shop --scheme myshop --servers a.example " + src + " " + out,
+        {"profile that packs",
+         "--new-shop " + root + "/shop --scheme myshop --servers a.example " + src + " " + out,
          "packs nothing"},
         {"unreadable key file",
          "--key-file " + root + "/none --module editor.so " + src + " " + out,
@@ -256,7 +261,8 @@ TEST_F(pack_test, NamesWithAmpersandsAndADotModulePathRoundTrip) {
 // a package build without a profile refuses and says what is missing.
 TEST_F(pack_test, NewShopProfileMakesALockedDownBuildAndPackagesNeedOne) {
     const std::string shop = root + "/shop";
-    ASSERT_EQ(pack("--new-shop " + shop + " --scheme myshop --servers 'shop.example;*.cdn.example' --name 'My Shop'"),
+    ASSERT_EQ(pack("--new-shop " + shop +
+                   " --scheme myshop --servers 'shop.example;*.cdn.example' --name 'My Shop'"),
               0)
         << said;
     EXPECT_EQ(said.find("PRIVATE KEY"), std::string::npos) << "the private key is never printed";
@@ -277,7 +283,8 @@ TEST_F(pack_test, NewShopProfileMakesALockedDownBuildAndPackagesNeedOne) {
 
     // Configuring only: the profile as CMake reads it, into the one generated header.
     const std::string build = root + "/build";
-    const std::string configure = "cmake -C " + shop + "/shop.cmake -S " QUORLA_TEST_SOURCE_DIR " -B " + build +
+    const std::string configure = "cmake -C " + shop +
+                                  "/shop.cmake -S " QUORLA_TEST_SOURCE_DIR " -B " + build +
                                   " -DQUORLA_BUILD_TESTS=OFF >" + root + "/said 2>&1";
     ASSERT_EQ(std::system(configure.c_str()), 0) << read_file_bytes(root + "/said");
     const std::string header = read_file_bytes(build + "/config/quorla_config.h");
@@ -286,15 +293,17 @@ TEST_F(pack_test, NewShopProfileMakesALockedDownBuildAndPackagesNeedOne) {
         EXPECT_NE(header.find(line), std::string::npos) << line << "\n" << header;
     const size_t key_at = header.find("#define QUORLA_MANIFEST_PUBLIC_KEY \"");
     ASSERT_NE(key_at, std::string::npos);
-    EXPECT_EQ(parse_manifest_public_keys(header.substr(key_at + 36, 44)).size(), 1u) << header.substr(key_at, 90);
+    EXPECT_EQ(parse_manifest_public_keys(header.substr(key_at + 36, 44)).size(), 1u)
+        << header.substr(key_at, 90);
 
     // `make package` without a profile: configuring refuses and names what is missing.
-    const std::string refused = "make -s -C " QUORLA_TEST_SOURCE_DIR " package PACKAGE_BUILD=" + root +
-                                "/package >" + root + "/said 2>&1";
+    const std::string refused =
+        "make -s -C " QUORLA_TEST_SOURCE_DIR " package PACKAGE_BUILD=" + root + "/package >" +
+        root + "/said 2>&1";
     EXPECT_NE(std::system(refused.c_str()), 0);
     said = read_file_bytes(root + "/said");
-    for (const char* words : {"QUORLA_ALLOWED_SERVERS", "QUORLA_MANIFEST_PUBLIC_KEY", "quorla-pack --new-shop",
-                              "INSECURE=1"})
+    for (const char* words : {"QUORLA_ALLOWED_SERVERS", "QUORLA_MANIFEST_PUBLIC_KEY",
+                              "quorla-pack --new-shop", "INSECURE=1"})
         EXPECT_NE(said.find(words), std::string::npos) << words << "\n" << said;
     EXPECT_FALSE(fs::exists(root + "/package/bin"));
 }
