@@ -181,11 +181,9 @@ bool collect_updates(const std::u16string& install_folder, std::vector<update_fi
         // that the next good update can always repair the install.
         if (!path_exists(target)) {
             updates.push_back(entry);
-        } else if (digest != nullptr ? !equals_nocase(*digest, entry.hash)
-                                     : !equals_nocase(file_version_text(target), entry.version)) {
-            remove_any(target);
-            updates.push_back(entry);
-        } else if (keyed && !equals_nocase(file_sha256_hex(target), entry.sha256)) {
+        } else if ((digest != nullptr ? !equals_nocase(*digest, entry.hash)
+                                      : !equals_nocase(file_version_text(target), entry.version)) ||
+                   (keyed && !equals_nocase(file_sha256_hex(target), entry.sha256))) {
             remove_any(target);
             updates.push_back(entry);
         }
