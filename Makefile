@@ -67,9 +67,14 @@ demo-windows: windows configure
 # (install/windows/build-msi). A shop brands it through WINDOWS_CMAKE_FLAGS, e.g.
 # WINDOWS_CMAKE_FLAGS=-DQUORLA_URL_SCHEME=myshop, and signs it with SIGN_PFX=cert.pfx and
 # SIGN_PASSWORD_FILE=FILE (or SIGN_PASSWORD in the environment).
-windows-package: windows-configure
-	@cmake --build $(WINDOWS_BUILD) -j $(JOBS) --target quorla_msi_inputs
-	@install/windows/build-msi $(WINDOWS_BUILD)/install/msi-settings.sh $(WINDOWS_BUILD)
+# Built in a folder of its own (WINDOWS_PACKAGE_BUILD), from the shop's profile (SHOP=...), so
+# that the settings of a package never reach the test build.
+WINDOWS_PACKAGE_BUILD ?= build-windows-package
+windows-package:
+	@$(MAKE) --no-print-directory windows-configure WINDOWS_BUILD=$(WINDOWS_PACKAGE_BUILD) \
+	  WINDOWS_CMAKE_FLAGS="--fresh $(PACKAGE_PROFILE_FLAGS) $(WINDOWS_CMAKE_FLAGS)"
+	@cmake --build $(WINDOWS_PACKAGE_BUILD) -j $(JOBS) --target quorla_msi_inputs
+	@install/windows/build-msi $(WINDOWS_PACKAGE_BUILD)/install/msi-settings.sh $(WINDOWS_PACKAGE_BUILD)
 
 # Only what the demo runs: the launcher (with its window module), quorla-pack, the demo shop and
 # the sample editor module; no tests.
@@ -100,12 +105,21 @@ bench: deps
 	@work=$$(mktemp -d "$${TMPDIR:-/tmp}/quorla-bench.XXXXXX") && trap 'rm -rf "$$work"' EXIT INT TERM && \
 	  $(BENCH_BUILD)/bin/quorla-bench --work "$$work" --bin $(BENCH_BUILD)/bin --reps $(BENCH_REPS)
 
+# A package is what a shop ships: built from the shop's profile (SHOP=DIR/shop.cmake, made by
+# `quorla-pack --new-shop DIR ...`), or, with INSECURE=1, an open package for demos that says
+# so in its name and its start banner. Without either, configuring refuses and says what is
+# missing. Each packaging run configures afresh, so no earlier setting lingers.
+SHOP ?=
+INSECURE ?=
+PACKAGE_PROFILE_FLAGS = $(if $(SHOP),-C $(abspath $(SHOP))) -DQUORLA_PACKAGE_BUILD=ON \
+  -DQUORLA_INSECURE_PACKAGE=$(if $(filter 1,$(INSECURE)),ON,OFF)
+
 # The Debian package (README "Install"): a Release build without the tests, packed by CPack.
 # -O2 as Debian builds its packages (GCC 12 at -O3 warns falsely inside libstdc++ strings).
 # A shop brands it through CMAKE_FLAGS, e.g. CMAKE_FLAGS=-DQUORLA_URL_SCHEME=myshop.
 PACKAGE_BUILD ?= build-package
 package: deps
-	@cmake -S . -B $(PACKAGE_BUILD) -DCMAKE_BUILD_TYPE=Release -DCMAKE_CXX_FLAGS_RELEASE="-O2 -DNDEBUG" \
+	@cmake --fresh $(PACKAGE_PROFILE_FLAGS) -S . -B $(PACKAGE_BUILD) -DCMAKE_BUILD_TYPE=Release -DCMAKE_CXX_FLAGS_RELEASE="-O2 -DNDEBUG" \
 	  -DCMAKE_C_FLAGS_RELEASE="-O2 -DNDEBUG" -DQUORLA_BUILD_TESTS=OFF $(CMAKE_FLAGS) >/dev/null
 	@cmake --build $(PACKAGE_BUILD) -j $(JOBS)
 	@cd $(PACKAGE_BUILD) && out=$$(cpack -G DEB 2>&1) || { echo "$$out"; exit 1; }; \

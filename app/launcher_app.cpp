@@ -3,9 +3,10 @@
 #include <cstdio>
 
 #include "app/launcher_dlg.h"
-#include "os/clock.h"
 #include "log/log_writer.h"
+#include "os/clock.h"
 #include "os/platform.h"
+#include "quorla_config.h"
 #include "text/text.h"
 #include "update/files.h"
 
@@ -36,6 +37,11 @@ bool CQuorlaLauncherApp::InitInstance() {
     log.Write(u" ");
     log.Write(u" ");
     log.Write(u"* 런처 시작 ********************");
+    // An open package for demos says so in every log it writes.
+    if (QUORLA_INSECURE_PACKAGE != 0)
+        log.Write(
+            u"*경고 : 보안 설정이 없는 데모용 런처입니다. (insecure demo build: any server, "
+            u"unsigned updates)");
 
     auto host = host::make_dialog_host();
     int end_code = host::dialog_cancel;

@@ -2,6 +2,7 @@
 
 #include "inet/allowed_servers.h"
 #include "log/log_writer.h"
+#include "os/platform.h"
 #include "text/text.h"
 
 namespace {
@@ -14,6 +15,18 @@ launch_plan open_address(const std::u16string& url) {
 
 launch_plan start(std::vector<std::u16string> programs, const std::u16string& url) {
     return {launch_plan::kind::start_executable, std::move(programs), url};
+}
+
+// A program the shop may name for its page: an absolute path on this machine ("/..." on
+// POSIX, "X:\\..." on Windows). A relative path would be looked up wherever the launcher
+// happens to run, and a network path ("\\\\server\\share\\...") runs a program from elsewhere.
+bool is_absolute_local_path(const std::u16string& path) {
+    const auto separator = [](char16_t c) { return c == u'/' || c == u'\\'; };
+    if (path.size() >= 2 && separator(path[0]) && separator(path[1])) return false;
+    if (os::path_separator() == u'/') return !path.empty() && path[0] == u'/';
+    const char16_t drive = path.empty() ? u'\0' : static_cast<char16_t>(path[0] | 0x20);
+    return path.size() >= 3 && drive >= u'a' && drive <= u'z' && path[1] == u':' &&
+           separator(path[2]);
 }
 
 bool launch(const std::u16string& program, const std::u16string& argument) {
@@ -32,7 +45,11 @@ launch_plan choose_launch(const std::u16string& url, const std::u16string& agent
     if (url.empty()) return {};
     if (!agent_type.empty() && !equals_nocase(agent_type, u"id")) {
         if (!equals_nocase(agent_type, u"file")) return {};
-        if (agent.size() >= 4 && ends_with_nocase(agent, u".exe")) return start({agent}, url);
+        if (agent.size() >= 4 && ends_with_nocase(agent, u".exe")) {
+            if (is_absolute_local_path(agent)) return start({agent}, url);
+            LogWriter::Instance().Write(
+                u"* 오류: 브라우저 파일은 이 컴퓨터의 절대 경로여야 합니다. (agent:%s)", agent);
+        }
         return open_address(url);
     }
     // Named browsers, by their programs on this system. A name with none gets the default

@@ -38,7 +38,12 @@ TEST(ReturnPage, ChoiceTable) {
         {url, file + u".exe", u"FILE", u"", {file + u".exe"}, false},
         {url, file, u"file", u"", {}, false},
         {url, u"exe", u"file", u"", {}, false},
-        {url, u".exe", u"file", u"", {u".exe"}, false},
+        // Only an absolute path on this machine is started; a relative or network path gets
+        // the default handler.
+        {url, u".exe", u"file", u"", {}, false},
+        {url, u"browser.exe", u"file", u"", {}, false},
+        {url, u"\\\\server\\share\\browser.exe", u"file", u"", {}, false},
+        {url, u"//server/share/browser.exe", u"file", u"", {}, false},
         {url, u"chrome", u"other", u"", {}, true},
     };
     for (const auto& c : cases) {

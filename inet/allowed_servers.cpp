@@ -1,6 +1,7 @@
 #include "inet/allowed_servers.h"
 
 #include "inet/cracked_url.h"
+#include "log/log_writer.h"
 #include "quorla_config.h"
 
 namespace inet {
@@ -16,6 +17,11 @@ std::u16string normalised(std::u16string_view host) {
     for (char16_t c : host) out += lower(c);
     if (!out.empty() && out.back() == u'.') out.pop_back();
     return out;
+}
+
+bool& https_only_policy() {
+    static bool only = QUORLA_HTTPS_ONLY != 0;
+    return only;
 }
 
 std::vector<std::u16string>& in_force() {
@@ -70,7 +76,28 @@ bool host_matches(std::u16string_view host, const std::vector<std::u16string>& l
     return false;
 }
 
+bool https_only() {
+    return https_only_policy();
+}
+void set_https_only(bool only) {
+    https_only_policy() = only;
+}
+
+bool scheme_allowed(std::u16string_view url) {
+    if (!https_only()) return true;
+    constexpr std::u16string_view https = u"https://";
+    if (url.size() < https.size()) return false;
+    for (size_t i = 0; i < https.size(); ++i)
+        if (lower(url[i]) != https[i]) return false;
+    return true;
+}
+
 bool server_allowed(std::u16string_view url) {
+    if (!scheme_allowed(url)) {
+        LogWriter::Instance().Write(u"* 오류: https가 아닌 주소는 허용되지 않습니다. (url:%s)",
+                                    std::u16string(url));
+        return false;
+    }
     const auto& list = allowed_servers();
     if (list.empty()) return true;
     const cracked_url cracked = crack_url(url);

@@ -22,7 +22,16 @@ std::vector<std::u16string> parse_server_list(std::u16string_view text);
 // every host below example.com, but not example.com itself.
 bool host_matches(std::u16string_view host, const std::vector<std::u16string>& list);
 
-// True when no list is in force, or when the address cracks and its host matches the list.
+// True when no list is in force, or when the address cracks and its host matches the list;
+// in an https-only build also only for https addresses (a refused http address is logged).
 bool server_allowed(std::u16string_view url);
+
+// A shop profile's launcher takes https addresses only (QUORLA_HTTPS_ONLY): a plain http
+// document could be changed by anyone on the network path. Tests may switch it.
+bool https_only();
+void set_https_only(bool only);
+// The https-only rule for one address, redirects included: true unless the build is
+// https-only and the address's scheme is not https.
+bool scheme_allowed(std::u16string_view url);
 
 }  // namespace inet

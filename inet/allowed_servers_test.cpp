@@ -5,6 +5,7 @@
 #include <string>
 
 #include "inet/rest.h"
+#include "quorla_config.h"
 #include "tests/support/http_server.h"
 
 namespace {
@@ -104,6 +105,37 @@ TEST(inet_allowed_servers, redirect_leaving_the_allowed_servers_is_not_followed)
     inet::set_allowed_servers({});
     EXPECT_EQ(inet::rest::get(shop.url16("/other-host"), inet::rest::request_options())->status,
               200);
+}
+
+TEST(inet_allowed_servers, https_only_build_refuses_plain_http_and_redirects_to_it) {
+    EXPECT_EQ(inet::https_only(), QUORLA_HTTPS_ONLY != 0);
+    struct restore {
+        bool saved = inet::https_only();
+        ~restore() { inet::set_https_only(saved); }
+    } restored;
+    inet::set_https_only(true);
+    const struct {
+        const char16_t* url;
+        bool allowed;
+    } rows[] = {{u"https://shop.example/x", true}, {u"HTTPS://shop.example/x", true},
+                {u"http://shop.example/x", false}, {u"ftp://shop.example/x", false},
+                {u"https:/shop.example", false},   {u"", false}};
+    for (const auto& r : rows)
+        EXPECT_EQ(inet::server_allowed(r.url), r.allowed) << std::u16string(r.url).size();
+
+    http_server plain;
+    http_server secure(true);
+    plain.serve_bytes("/x", "plain");
+    secure.serve_bytes("/y", "secure");
+    secure.serve("/to-http", reply::redirect(plain.url("/x")));
+    secure.serve("/to-https", reply::redirect("/y"));
+    EXPECT_EQ(inet::rest::get(secure.url16("/to-https"), inet::rest::request_options())->status,
+              200);
+    const auto r = inet::rest::get(secure.url16("/to-http"), inet::rest::request_options());
+    EXPECT_EQ(r->status, -1);
+    EXPECT_STREQ(r->error,
+                 ("redirect to an address that is not https: " + plain.url("/x")).c_str());
+    EXPECT_EQ(plain.request_count("/x"), 0);
 }
 
 }  // namespace

@@ -204,23 +204,32 @@ class curl_request final : public http_request {
     // With a list of allowed servers, a redirect may only lead to one of them. The target is
     // resolved against the current address as libcurl itself will resolve it.
     bool redirect_allowed() {
-        if (allowed_servers().empty()) return true;
+        if (allowed_servers().empty() && !https_only()) return true;
         char* current = nullptr;
         curl_easy_getinfo(easy_, CURLINFO_EFFECTIVE_URL, &current);
         CURLU* u = ::curl_url();
         char* host = nullptr;
+        char* scheme = nullptr;
         const bool resolved =
             u && current && curl_url_set(u, CURLUPART_URL, current, 0) == CURLUE_OK &&
             curl_url_set(u, CURLUPART_URL, location().c_str(), CURLU_URLENCODE) == CURLUE_OK &&
-            curl_url_get(u, CURLUPART_HOST, &host, 0) == CURLUE_OK;
+            curl_url_get(u, CURLUPART_HOST, &host, 0) == CURLUE_OK &&
+            curl_url_get(u, CURLUPART_SCHEME, &scheme, 0) == CURLUE_OK;
         std::string name = resolved && host ? host : "";
+        // An https-only build follows no redirect to plain http.
+        const bool scheme_ok =
+            !https_only() || (resolved && scheme && std::string_view(scheme) == "https");
         curl_free(host);
+        curl_free(scheme);
         curl_url_cleanup(u);
         if (name.size() >= 2 && name.front() == '[' && name.back() == ']')
             name = name.substr(1, name.size() - 2);
-        if (resolved && host_matches(from_utf8(name), allowed_servers())) return true;
-        refused_redirect_ =
-            "redirect to a server that is not allowed: " + (name.empty() ? location() : name);
+        if (resolved && scheme_ok &&
+            (allowed_servers().empty() || host_matches(from_utf8(name), allowed_servers())))
+            return true;
+        refused_redirect_ = scheme_ok ? "redirect to a server that is not allowed: " +
+                                            (name.empty() ? location() : name)
+                                      : "redirect to an address that is not https: " + location();
         return false;
     }
 

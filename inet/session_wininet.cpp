@@ -256,6 +256,11 @@ class wininet_request final : public http_request {
                 error_ = to_narrow_acp(u"redirect to a server that is not allowed: " + next.host);
                 return false;
             }
+            // An https-only build follows no redirect to plain http.
+            if (https_only() && next.service != service_type::https) {
+                error_ = "redirect to an address that is not https: " + location;
+                return false;
+            }
             close_hop();
             url_ = next;
         }

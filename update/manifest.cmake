@@ -95,23 +95,23 @@ target_link_libraries(quorla_update_scramble PUBLIC quorla_text)
 # Optional manifest signatures (Ed25519 through libcrypto); a key given at build time makes
 # them required.
 find_package(OpenSSL REQUIRED)
-add_library(quorla_update_signature STATIC ${CMAKE_CURRENT_SOURCE_DIR}/signature.cpp)
+add_library(quorla_update_signature STATIC ${CMAKE_CURRENT_SOURCE_DIR}/signature.cpp ${CMAKE_CURRENT_SOURCE_DIR}/sha256.cpp)
 target_link_libraries(quorla_update_signature PUBLIC quorla_update_scramble PRIVATE quorla_log OpenSSL::Crypto)
-# A key that does not decode would leave the launcher accepting unsigned manifests.
-if(QUORLA_MANIFEST_PUBLIC_KEY AND NOT QUORLA_MANIFEST_PUBLIC_KEY MATCHES "^[A-Za-z0-9+/][A-Za-z0-9+/]*=?$")
-  set(quorla_public_key_bad TRUE)
-else()
-  string(REGEX REPLACE "=$" "" quorla_public_key_chars "${QUORLA_MANIFEST_PUBLIC_KEY}")
+# A key that does not decode would leave the launcher accepting unsigned manifests. Two keys
+# (";" between them) are the current one and the next while a shop rotates them.
+list(LENGTH QUORLA_MANIFEST_PUBLIC_KEY quorla_public_key_count)
+if(quorla_public_key_count GREATER 2)
+  message(FATAL_ERROR "QUORLA_MANIFEST_PUBLIC_KEY takes at most two keys (the current and the next), "
+                      "got ${quorla_public_key_count}")
+endif()
+foreach(quorla_public_key IN LISTS QUORLA_MANIFEST_PUBLIC_KEY)
+  string(REGEX REPLACE "=$" "" quorla_public_key_chars "${quorla_public_key}")
   string(LENGTH "${quorla_public_key_chars}" quorla_public_key_length)
-  set(quorla_public_key_bad FALSE)
-  if(QUORLA_MANIFEST_PUBLIC_KEY AND NOT quorla_public_key_length EQUAL 43)
-    set(quorla_public_key_bad TRUE)
+  if(NOT quorla_public_key MATCHES "^[A-Za-z0-9+/]+=?$" OR NOT quorla_public_key_length EQUAL 43)
+    message(FATAL_ERROR "QUORLA_MANIFEST_PUBLIC_KEY must be 32-byte Ed25519 public keys in base64 (44 "
+                        "characters each, as `quorla-pack --gen-key FILE` prints them), got: '${quorla_public_key}'")
   endif()
-endif()
-if(quorla_public_key_bad)
-  message(FATAL_ERROR "QUORLA_MANIFEST_PUBLIC_KEY must be a 32-byte Ed25519 public key in base64 (44 "
-                      "characters, as `quorla-pack --gen-key FILE` prints it), got: '${QUORLA_MANIFEST_PUBLIC_KEY}'")
-endif()
+endforeach()
 
 add_library(quorla_update_manifest STATIC ${CMAKE_CURRENT_SOURCE_DIR}/manifest.cpp)
 target_link_libraries(quorla_update_manifest PUBLIC quorla_update_scramble quorla_update_signature

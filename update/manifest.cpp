@@ -5,12 +5,24 @@
 #include "text/confine.h"
 #include "text/text.h"
 #include "update/scramble.h"
+#include "update/sha256.h"
 #include "update/signature.h"
 #include "xml/xml.h"
 
 namespace {
 constexpr std::u16string_view kClosingTag = u"</update>";
+
+// Decimal digits that fit 64 bits; anything else reads as no serial.
+bool parse_serial(std::u16string_view text, uint64_t& value) {
+    if (text.empty() || text.size() > 19) return false;
+    value = 0;
+    for (const char16_t c : text) {
+        if (c < u'0' || c > u'9') return false;
+        value = value * 10 + static_cast<uint64_t>(c - u'0');
+    }
+    return true;
 }
+}  // namespace
 
 bool manifest_path_is_safe(std::u16string_view path) { return path_stays_inside(path); }
 
@@ -38,10 +50,21 @@ bool update_file_xml::load_text(std::u16string text) {
     if (wrapper == nullptr || text.find(kClosingTag) == std::u16string::npos) return false;
 
     std::u16string inner = wrapper->attribute(u"data");
-    // A launcher built with a manifest key takes only what its shop signed.
-    if (const auto key = builtin_manifest_public_key()) {
-        const signature_check check =
-            check_manifest_signature(to_utf8(inner), to_utf8(wrapper->attribute(u"signature")), *key);
+    // A launcher built with manifest keys takes only what its shop signed, with either key
+    // (the current one and the next, while they are rotated).
+    verified_key.clear();
+    const std::vector<manifest_public_key> keys = builtin_manifest_public_keys();
+    if (!keys.empty()) {
+        const std::string data = to_utf8(inner),
+                          signature = to_utf8(wrapper->attribute(u"signature"));
+        signature_check check = signature_check::missing;
+        for (const manifest_public_key& key : keys) {
+            check = check_manifest_signature(data, signature, key);
+            if (check == signature_check::verified) {
+                verified_key = from_utf8(base64_encode(key.data(), key.size()));
+                break;
+            }
+        }
         if (check == signature_check::missing) {
             log.Write(u"*오류 : activeupdate.xml에 서명이 없습니다. (signature missing)");
             return false;
@@ -76,6 +99,10 @@ bool update_file_xml::load_text(std::u16string text) {
 bool update_file_xml::parse(const xml::element& update) {
     clear();
     bool safe = true;
+    uint64_t number = 0;
+    if (parse_serial(update.attribute(u"serial"), number)) serial = number;
+    // A signed list binds its files by SHA-256 too: MD5 collisions can be made at will.
+    const bool keyed = !builtin_manifest_public_keys().empty();
     for (const xml::element* group : update.children()) {
         if (!group->is_element() || !equals_nocase(group->name(), u"files")) continue;
         const std::u16string archive = group->attribute(u"name");
@@ -92,7 +119,18 @@ bool update_file_xml::parse(const xml::element& update) {
                     path, archive);
                 safe = false;
             }
-            files.push_back({path, archive, file->attribute(u"hash"), file->attribute(u"version")});
+            const std::u16string sha256 = file->attribute(u"sha256");
+            if ((keyed || !sha256.empty()) && !is_sha256_hex(sha256)) {
+                LogWriter::Instance().Write(sha256.empty()
+                                                ? u"*오류 : 업데이트 목록에 SHA-256이 없는 파일이 "
+                                                  u"있습니다. (path:%s, archive:%s)"
+                                                : u"*오류 : 업데이트 목록의 SHA-256이 올바르지 "
+                                                  u"않습니다. (path:%s, archive:%s)",
+                                            path, archive);
+                safe = false;
+            }
+            files.push_back(
+                {path, archive, file->attribute(u"hash"), file->attribute(u"version"), sha256});
         }
     }
     return safe && !module.empty() && !files.empty();
@@ -101,4 +139,5 @@ bool update_file_xml::parse(const xml::element& update) {
 void update_file_xml::clear() {
     module.clear();
     files.clear();
+    serial.reset();
 }

@@ -2,6 +2,7 @@
 // The update manifest (activeupdate.xml): an XML wrapper whose `data` attribute carries the
 // scrambled list of module files, grouped by the archive that carries them.
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -15,6 +16,7 @@ struct update_file_entry {
     std::u16string archive;  // archive file name on the server and in the download folder
     std::u16string hash;     // expected MD5, 32 hexadecimal digits; empty: the version decides
     std::u16string version;  // expected file version "a.b.c.d"
+    std::u16string sha256;   // expected SHA-256, 64 hexadecimal digits; empty when not listed
 };
 
 class update_file_xml {
@@ -31,6 +33,11 @@ class update_file_xml {
 
     std::u16string module;
     std::vector<update_file_entry> files;
+    // The inner `update` element's `serial`: grows with every packing, so that a launcher
+    // with a key can refuse an older signed manifest served again. None when absent.
+    std::optional<uint64_t> serial;
+    // Base64 of the built-in key whose signature verified; empty without keys.
+    std::u16string verified_key;
 };
 
 // The value of the `data` attribute in, the inner document out (changed only on success).

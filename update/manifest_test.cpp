@@ -259,30 +259,48 @@ TEST_F(manifest_test, InnerDocumentRules) {
     }
 }
 
-TEST_F(manifest_test, EntriesCarryArchiveHashAndVersionInOrder) {
+TEST_F(manifest_test, EntriesCarryArchiveHashVersionAndSha256InOrder) {
     update_file_xml m;
-    ASSERT_TRUE(load_inner(m,
-                           "<update>\n<files name=\"module.zip\">\n<file id=\"module\" "
-                           "hash=\"0123\">\n  editor.so\n</file>\n"
-                           "<file version=\"1.2.3.4\">helper.so</file></files>\n"
-                           "<files name=\"data.CAB\"><file>plain.dat</file></files></update>"));
+    const std::string sha(64, 'A');
+    ASSERT_TRUE(
+        load_inner(m,
+                   "<update serial=\"20261210\">\n<files name=\"module.zip\">\n<file id=\"module\" "
+                   "hash=\"0123\" sha256=\"" +
+                       sha +
+                       "\">\n  editor.so\n</file>\n"
+                       "<file version=\"1.2.3.4\">helper.so</file></files>\n"
+                       "<files name=\"data.CAB\"><file>plain.dat</file></files></update>"));
     ASSERT_EQ(m.files.size(), 3u);
     EXPECT_EQ(m.module, u"editor.so");
-    const update_file_entry expected[] = {{u"editor.so", u"module.zip", u"0123", u""},
-                                          {u"helper.so", u"module.zip", u"", u"1.2.3.4"},
-                                          {u"plain.dat", u"data.CAB", u"", u""}};
+    EXPECT_EQ(m.serial, 20261210u);
+    const update_file_entry expected[] = {
+        {u"editor.so", u"module.zip", u"0123", u"", from_utf8(sha)},
+        {u"helper.so", u"module.zip", u"", u"1.2.3.4", u""},
+        {u"plain.dat", u"data.CAB", u"", u"", u""}};
     for (size_t i = 0; i < 3; ++i) {
         EXPECT_EQ(m.files[i].path, expected[i].path) << i;
         EXPECT_EQ(m.files[i].archive, expected[i].archive) << i;
         EXPECT_EQ(m.files[i].hash, expected[i].hash) << i;
         EXPECT_EQ(m.files[i].version, expected[i].version) << i;
+        EXPECT_EQ(m.files[i].sha256, expected[i].sha256) << i;
     }
+    // A SHA-256 that is not 64 hexadecimal digits makes the list invalid; a serial that is no
+    // number reads as none.
+    EXPECT_FALSE(
+        load_inner(m,
+                   "<update><files name=\"a.zip\"><file id=\"module\" sha256=\"12\">m.so</file>"
+                   "</files></update>"));
+    EXPECT_TRUE(
+        load_inner(m,
+                   "<update serial=\"x1\"><files name=\"a.zip\"><file id=\"module\">m.so</file>"
+                   "</files></update>"));
+    EXPECT_FALSE(m.serial.has_value());
 }
 
 TEST_F(manifest_test, ParseClearsEarlierContent) {
     update_file_xml m;
     m.module = u"stale";
-    m.files.push_back({u"stale", u"", u"", u""});
+    m.files.push_back({u"stale", u"", u"", u"", u""});
     ASSERT_TRUE(load_inner(
         m, "<update><files name=\"a.zip\"><file id=\"module\">m.so</file></files></update>"));
     EXPECT_EQ(m.files.size(), 1u);

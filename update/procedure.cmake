@@ -1,5 +1,6 @@
 # The update procedure: manifest, stale files, downloads, extraction, verification, moves.
-add_library(quorla_update_procedure STATIC ${CMAKE_CURRENT_SOURCE_DIR}/procedure.cpp)
+add_library(quorla_update_procedure STATIC ${CMAKE_CURRENT_SOURCE_DIR}/procedure.cpp
+            ${CMAKE_CURRENT_SOURCE_DIR}/install_state.cpp)
 target_link_libraries(quorla_update_procedure PUBLIC quorla_update_manifest quorla_update_files
                       quorla_startup quorla_inet quorla_host quorla_log)
 target_link_libraries(quorla_update INTERFACE quorla_update_procedure)

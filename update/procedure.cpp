@@ -8,15 +8,18 @@
 #include "inet/allowed_servers.h"
 #include "inet/rest.h"
 #include "log/log_writer.h"
+#include "os/platform.h"
 #include "os/system_error.h"
 #include "startup/prepare.h"
 #include "text/confine.h"
-#include "os/platform.h"
 #include "text/text.h"
 #include "update/archive.h"
 #include "update/files.h"
+#include "update/install_state.h"
 #include "update/md5.h"
 #include "update/pe_version.h"
+#include "update/sha256.h"
+#include "update/signature.h"
 
 namespace {
 
@@ -150,7 +153,12 @@ bool collect_updates(const std::u16string& install_folder, std::vector<update_fi
         log.Write(u"* 오류: activeupdate.xml의 포멧이 올바르지 않습니다. (url:%s)", address);
         return false;
     }
+    if (!accept_manifest_for_folder(install_folder, manifest_base, manifest)) return false;
     module_file = native_relative(manifest.module);
+    // With a key, a file is current only when its SHA-256 matches as well (the manifest lists
+    // one for every file then): a file made to collide with the listed MD5, or to carry the
+    // listed version, would otherwise stay.
+    const bool keyed = !builtin_manifest_public_keys().empty();
 
     // The installed files with a digest are digested together first, several at once, which
     // is much faster than one after another on this check that runs at every start. The loop
@@ -173,16 +181,14 @@ bool collect_updates(const std::u16string& install_folder, std::vector<update_fi
         // that the next good update can always repair the install.
         if (!path_exists(target)) {
             updates.push_back(entry);
-        } else if (digest != nullptr) {
-            if (!equals_nocase(*digest, entry.hash)) {
-                remove_any(target);
-                updates.push_back(entry);
-            }
-        } else if (!equals_nocase(file_version_text(target), entry.version)) {
+        } else if ((digest != nullptr ? !equals_nocase(*digest, entry.hash)
+                                      : !equals_nocase(file_version_text(target), entry.version)) ||
+                   (keyed && !equals_nocase(file_sha256_hex(target), entry.sha256))) {
             remove_any(target);
             updates.push_back(entry);
         }
     }
+    remove_unlisted_executables(install_folder, manifest.files);
     // An archive name matters only where an archive is to be fetched.
     for (const update_file_entry& entry : updates) {
         if (!archive_name_is_safe(entry.archive)) {
@@ -208,6 +214,8 @@ bool update_module(host::window* window, const startup_file_xml& startup,
             return false;
         }
     }
+    // Before anything is fetched: another shop's folder is never filled by this one's files.
+    if (!install_folder_is_ours(with_trailing_separator(install), startup.update_url)) return false;
 
     if (!create_folder(install)) {
         log.Write(u"* 오류: 작업 폴더를 생성할 수 없습니다. (path:%s, err:0x%08x)", install,
@@ -285,6 +293,15 @@ bool update_module(host::window* window, const startup_file_xml& startup,
             if (!equals_nocase(digest, entry.hash)) {
                 log.Write(u"* 오류: 다운로드 받은파일이 올바르않습니다. (src:%s, hash:%s)",
                           extracted, digest);
+                return false;
+            }
+        }
+        if (!entry.sha256.empty()) {
+            const std::u16string digest = file_sha256_hex(extracted);
+            if (!equals_nocase(digest, entry.sha256)) {
+                log.Write(
+                    u"* 오류: 다운로드 받은파일의 SHA-256이 올바르지 않습니다. (src:%s, sha256:%s)",
+                    extracted, digest);
                 return false;
             }
         }

@@ -7,15 +7,17 @@
 #include <fstream>
 
 #include "inet/allowed_servers.h"
+#include "os/platform.h"
 #include "tests/support/archives.h"
 #include "tests/support/http_server.h"
 #include "tests/support/test_log.h"
-#include "os/platform.h"
 #include "text/text.h"
 #include "update/archive.h"
 #include "update/files.h"
+#include "update/install_state.h"
 #include "update/md5.h"
 #include "update/scramble.h"
+#include "update/sha256.h"
 #include "update/signature.h"
 
 namespace fs = std::filesystem;
@@ -46,17 +48,19 @@ std::string md5_of(const std::string& data) {
 
 struct listed {
     listed(std::string p, std::string a, std::string c, bool m = false, std::string h = "auto",
-           std::string v = "")
+           std::string v = "", std::string s = "")
         : path(std::move(p)),
           archive(std::move(a)),
           content(std::move(c)),
           module(m),
           hash(std::move(h)),
-          version(std::move(v)) {}
+          version(std::move(v)),
+          sha256(std::move(s)) {}
     std::string path, archive, content;
     bool module;
     std::string hash;  // "auto": the content's digest
     std::string version;
+    std::string sha256;  // "auto": the content's SHA-256; empty: not listed
 };
 
 struct Update : ::testing::Test {
@@ -65,6 +69,8 @@ struct Update : ::testing::Test {
     progress_window window;
     startup_file_xml startup;
     fs::path install, served;
+    std::string signing_key;  // a PEM file: publish() signs the manifest with it
+    std::string serial;       // publish() writes it on the list when set
 
     void SetUp() override {
         install = log.folder() / "install";
@@ -78,7 +84,7 @@ struct Update : ::testing::Test {
 
     // Serves the manifest for the entries and their archives (zip, or cabinet by extension).
     void publish(const std::vector<listed>& entries, bool make_archives = true) {
-        std::string inner = "<update>";
+        std::string inner = serial.empty() ? "<update>" : "<update serial=\"" + serial + "\">";
         std::vector<std::string> archives;
         for (const auto& e : entries)
             if (std::find(archives.begin(), archives.end(), e.archive) == archives.end())
@@ -92,8 +98,12 @@ struct Update : ::testing::Test {
                 const std::string hash = e.hash == "auto" ? md5_of(e.content) : e.hash;
                 inner += "<file" + std::string(e.module ? " id=\"module\"" : "") +
                          (hash.empty() ? "" : " hash=\"" + hash + "\"") +
-                         (e.version.empty() ? "" : " version=\"" + e.version + "\"") + ">" +
-                         e.path + "</file>";
+                         (e.version.empty() ? "" : " version=\"" + e.version + "\"") +
+                         (e.sha256.empty()
+                              ? ""
+                              : " sha256=\"" +
+                                    (e.sha256 == "auto" ? sha256_of(e.content) : e.sha256) + "\"") +
+                         ">" + e.path + "</file>";
                 if (e.content == "<absent>") continue;
                 zip_entry_spec z;
                 z.name = e.path;
@@ -110,10 +120,18 @@ struct Update : ::testing::Test {
                 ASSERT_TRUE(make_zip(file, zip));
         }
         inner += "</update>";
+        const std::string data = scramble_update_data(inner, 1, 2, builtin_update_key());
+        std::string error, signature;
+        if (!signing_key.empty())
+            signature = " signature=\"" + sign_manifest_data(data, signing_key, error) + "\"";
         shop.serve_bytes("/update/activeupdate.xml",
-                         "<update data=\"" +
-                             scramble_update_data(inner, 1, 2, builtin_update_key()) +
-                             "\"></update>");
+                         "<update data=\"" + data + "\"" + signature + "></update>");
+    }
+
+    std::string sha256_of(const std::string& content) {
+        const fs::path file = log.folder() / "sha256-of";
+        write_file_bytes(file.string(), content);
+        return to_utf8(file_sha256_hex(path16(file)));
     }
 
     bool run(std::u16string& module_file) { return update_module(&window, startup, module_file); }
@@ -479,28 +497,92 @@ TEST_F(Update, PackedByTheShopToolInstallsTheSameFiles) {
         EXPECT_EQ(installed(name), read_file_bytes((source / name).string())) << name;
 }
 
-TEST_F(Update, LauncherWithAManifestKeyInstallsOnlySignedUpdates) {
+// A launcher with a key, tried as an attacker would, step after step on one install folder.
+TEST_F(Update, LauncherWithAManifestKeyInstallsOnlyWhatItsShopSignedLately) {
     const std::string key_file = (log.folder() / "shop.pem").string();
     std::string error;
     const auto key = parse_manifest_public_key(generate_manifest_key(key_file, error));
     ASSERT_TRUE(key) << error;
-    publish({{"m.so", "a.zip", "signed module", true}});
     set_manifest_public_key_for_tests(key);
-    EXPECT_FALSE(run()) << "unsigned manifest";
-    EXPECT_TRUE(log.has_line(u"*오류 : activeupdate.xml에 서명이 없습니다. (signature missing)"));
-    EXPECT_TRUE(log.has_line(u"* 오류: activeupdate.xml의 포멧이 올바르지 않습니다. (url:" +
-                             startup.update_url + u"activeupdate.xml)"));
+    const std::string manifest_path = "/update/activeupdate.xml";
+    struct step {
+        const char* name;
+        bool signed_;
+        std::string serial, content, sha256;
+        bool accepted;
+        std::u16string line;
+    } steps[] = {
+        {"unsigned", false, "", "signed module", "auto", false,
+         u"*오류 : activeupdate.xml에 서명이 없습니다. (signature missing)"},
+        {"without SHA-256", true, "", "signed module", "", false,
+         u"*오류 : 업데이트 목록에 SHA-256이 없는 파일이 있습니다. (path:m.so, archive:a.zip)"},
+        {"SHA-256 does not match", true, "", "signed module", std::string(64, '0'), false,
+         u"* 오류: 다운로드 받은파일의 SHA-256이 올바르지 않습니다. (src:" +
+             under_install(u"download/m.so") + u", sha256:" +
+             from_utf8(sha256_of("signed module")) + u")"},
+        {"signed, serial 200", true, "200", "signed module", "auto", true, u""},
+        {"older serial after a newer one", true, "100", "known fault", "auto", false,
+         u"*오류 : activeupdate.xml의 일련번호가 이미 받은 것보다 낮습니다. (serial:100, "
+         u"accepted:200)"},
+    };
+    for (const auto& s : steps) {
+        SCOPED_TRACE(s.name);
+        signing_key = s.signed_ ? key_file : "";
+        serial = s.serial;
+        publish({{"m.so", "a.zip", s.content, true, "auto", "", s.sha256}});
+        EXPECT_EQ(run(), s.accepted) << log.lines_utf8();
+        if (!s.line.empty()) {
+            EXPECT_TRUE(log.has_line(s.line)) << log.lines_utf8();
+        }
+        EXPECT_EQ(installed("m.so"),
+                  s.accepted || std::string(s.name).starts_with("older") ? "signed module" : "");
+    }
+    EXPECT_EQ(read_install_state(startup.install_path).serial, 200u);
 
-    const std::string data =
-        scramble_update_data("<update><files name=\"a.zip\"><file id=\"module\" hash=\"" +
-                                 md5_of("signed module") + "\">m.so</file></files></update>",
-                             3, 4, builtin_update_key());
-    shop.serve_bytes("/update/activeupdate.xml", "<update data=\"" + data + "\" signature=\"" +
-                                                     sign_manifest_data(data, key_file, error) +
-                                                     "\"></update>");
+    // A library planted beside the module is removed before the module loads; other unlisted
+    // files stay.
+    install_file("libgtk-3.so.0", std::string("\x7f"
+                                              "ELF",
+                                              4) +
+                                      "planted");
+    install_file("notes.txt", "the customer's notes");
+    serial = "300";
+    publish({{"m.so", "a.zip", "signed module", true, "auto", "", "auto"}});
     EXPECT_TRUE(run()) << log.lines_utf8();
-    EXPECT_EQ(installed("m.so"), "signed module");
+    EXPECT_FALSE(fs::exists(install / "libgtk-3.so.0"));
+    EXPECT_TRUE(log.has_line(u"*알림 : 업데이트 목록에 없는 실행 파일을 삭제했습니다. (path:" +
+                             under_install(u"libgtk-3.so.0") + u")"))
+        << log.lines_utf8();
+    EXPECT_EQ(installed("notes.txt"), "the customer's notes");
+
+    // Another shop's folder is refused before anything is fetched.
+    install_state theirs = read_install_state(startup.install_path);
+    theirs.owner = u"key:" + from_utf8(std::string(43, 'A')) + u"=";
+    ASSERT_TRUE(write_install_state(startup.install_path, theirs));
+    const int asked = shop.request_count(manifest_path);
+    EXPECT_FALSE(run());
+    EXPECT_EQ(shop.request_count(manifest_path), asked);
+    EXPECT_TRUE(log.has_line(u"* 오류: 다른 쇼핑몰의 설치 폴더입니다. (path:" +
+                             startup.install_path + u", owner:" + theirs.owner +
+                             u", this launcher:key:" +
+                             from_utf8(base64_encode(key->data(), key->size())) + u")"))
+        << log.lines_utf8();
     set_manifest_public_key_for_tests(std::nullopt);
+}
+
+// Without a key, a folder belongs to the update server that first filled it.
+TEST_F(Update, FolderFilledFromAnotherUpdateServerIsRefusedBeforeAnyDownload) {
+    publish({{"m.so", "a.zip", "module", true}});
+    ASSERT_TRUE(run()) << log.lines_utf8();
+    EXPECT_EQ(read_install_state(startup.install_path).owner, u"host:127.0.0.1");
+    startup.update_url = replace_all(startup.update_url, u"127.0.0.1", u"localhost");
+    const int asked = shop.request_count("/update/activeupdate.xml");
+    EXPECT_FALSE(run());
+    EXPECT_EQ(shop.request_count("/update/activeupdate.xml"), asked);
+    EXPECT_TRUE(log.has_line(u"* 오류: 다른 쇼핑몰의 설치 폴더입니다. (path:" +
+                             startup.install_path +
+                             u", owner:host:127.0.0.1, this launcher:host:localhost)"))
+        << log.lines_utf8();
 }
 
 }  // namespace

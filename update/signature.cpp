@@ -14,9 +14,9 @@
 
 namespace {
 
-std::optional<manifest_public_key>& override_key() {
-    static std::optional<manifest_public_key> key;
-    return key;
+std::vector<manifest_public_key>& override_keys() {
+    static std::vector<manifest_public_key> keys;
+    return keys;
 }
 bool& overridden() {
     static bool flag = false;
@@ -40,16 +40,38 @@ std::optional<manifest_public_key> parse_manifest_public_key(std::string_view ba
     return key;
 }
 
-std::optional<manifest_public_key> builtin_manifest_public_key() {
-    if (overridden()) return override_key();
-    if (std::string_view(QUORLA_MANIFEST_PUBLIC_KEY).empty()) return std::nullopt;
-    static const std::optional<manifest_public_key> key = parse_manifest_public_key(QUORLA_MANIFEST_PUBLIC_KEY);
-    return key;
+std::vector<manifest_public_key> parse_manifest_public_keys(std::string_view list) {
+    std::vector<manifest_public_key> keys;
+    size_t at = 0;
+    while (at <= list.size()) {
+        size_t end = list.find(';', at);
+        if (end == std::string_view::npos) end = list.size();
+        const std::string_view text = list.substr(at, end - at);
+        at = end + 1;
+        if (text.empty()) continue;
+        const auto key = parse_manifest_public_key(text);
+        // A key that does not read must never leave fewer keys in force than were meant.
+        if (!key) return {};
+        keys.push_back(*key);
+    }
+    return keys;
+}
+
+std::vector<manifest_public_key> builtin_manifest_public_keys() {
+    if (overridden()) return override_keys();
+    static const std::vector<manifest_public_key> keys =
+        parse_manifest_public_keys(QUORLA_MANIFEST_PUBLIC_KEY);
+    return keys;
+}
+
+void set_manifest_public_keys_for_tests(std::vector<manifest_public_key> keys) {
+    overridden() = true;
+    override_keys() = std::move(keys);
 }
 
 void set_manifest_public_key_for_tests(std::optional<manifest_public_key> key) {
-    overridden() = true;
-    override_key() = key;
+    set_manifest_public_keys_for_tests(key ? std::vector<manifest_public_key>{*key}
+                                           : std::vector<manifest_public_key>{});
 }
 
 signature_check check_manifest_signature(std::string_view data, std::string_view signature_base64,

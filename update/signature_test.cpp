@@ -13,13 +13,18 @@ namespace fs = std::filesystem;
 
 namespace {
 
-const char kInner[] = "<update><files name=\"a.zip\"><file id=\"module\" hash=\"00\">m.so</file></files></update>";
+const char kInner[] =
+    "<update><files name=\"a.zip\"><file id=\"module\" hash=\"00\" "
+    "sha256=\"0000000000000000000000000000000000000000000000000000000000000000\">m.so</file></"
+    "files></update>";
+const char kInnerWithoutSha256[] =
+    "<update><files name=\"a.zip\"><file id=\"module\" hash=\"00\">m.so</file></files></update>";
 
 struct Signature : ::testing::Test {
     test_support::log_capture log;
     std::string key_file, other_key_file;
     manifest_public_key key{}, other_key{};
-    std::string data;
+    std::string data, data_without_sha256;
 
     void SetUp() override {
         key_file = (log.folder() / "shop.pem").string();
@@ -28,6 +33,7 @@ struct Signature : ::testing::Test {
         key = *parse_manifest_public_key(generate_manifest_key(key_file, error));
         other_key = *parse_manifest_public_key(generate_manifest_key(other_key_file, error));
         data = scramble_update_data(kInner, 7, 9, builtin_update_key());
+        data_without_sha256 = scramble_update_data(kInnerWithoutSha256, 7, 9, builtin_update_key());
     }
     void TearDown() override { set_manifest_public_key_for_tests(std::nullopt); }
 
@@ -47,25 +53,59 @@ struct Signature : ::testing::Test {
 };
 
 TEST_F(Signature, RequiredSignatureTable) {
-    set_manifest_public_key_for_tests(key);
     std::string tampered = data;
     tampered[10] = tampered[10] == 'A' ? 'B' : 'A';
+    const std::string third_key_file = (log.folder() / "third.pem").string();
+    std::string error;
+    ASSERT_FALSE(generate_manifest_key(third_key_file, error).empty()) << error;
+    const std::vector<manifest_public_key> rotating = {key, other_key};
     struct Case {
         const char* name;
         std::string value, signature;
         bool accepted;
         std::u16string line;
+        std::vector<manifest_public_key> keys;
     } cases[] = {
-        {"signed", data, sign(data, key_file), true, u""},
-        {"unsigned", data, "", false, u"*오류 : activeupdate.xml에 서명이 없습니다. (signature missing)"},
-        {"tampered data", tampered, sign(data, key_file), false,
-         u"*오류 : activeupdate.xml의 서명이 올바르지 않습니다. (signature does not verify)"},
-        {"another key", data, sign(data, other_key_file), false,
-         u"*오류 : activeupdate.xml의 서명이 올바르지 않습니다. (signature does not verify)"},
-        {"garbage", data, "not a signature at all", false,
-         u"*오류 : activeupdate.xml의 서명이 올바르지 않습니다. (signature does not verify)"},
+        {"signed", data, sign(data, key_file), true, u"", {}},
+        {"unsigned",
+         data,
+         "",
+         false,
+         u"*오류 : activeupdate.xml에 서명이 없습니다. (signature missing)",
+         {}},
+        {"tampered data",
+         tampered,
+         sign(data, key_file),
+         false,
+         u"*오류 : activeupdate.xml의 서명이 올바르지 않습니다. (signature does not verify)",
+         {}},
+        {"another key",
+         data,
+         sign(data, other_key_file),
+         false,
+         u"*오류 : activeupdate.xml의 서명이 올바르지 않습니다. (signature does not verify)",
+         {}},
+        {"garbage",
+         data,
+         "not a signature at all",
+         false,
+         u"*오류 : activeupdate.xml의 서명이 올바르지 않습니다. (signature does not verify)",
+         {}},
+        {"signed, a file without SHA-256",
+         data_without_sha256,
+         sign(data_without_sha256, key_file),
+         false,
+         u"*오류 : 업데이트 목록에 SHA-256이 없는 파일이 있습니다. (path:m.so, archive:a.zip)",
+         {}},
+        {"rotation: the current key", data, sign(data, key_file), true, u"", rotating},
+        {"rotation: the next key", data, sign(data, other_key_file), true, u"", rotating},
+        {"rotation: neither key", data, sign(data, third_key_file), false,
+         u"*오류 : activeupdate.xml의 서명이 올바르지 않습니다. (signature does not verify)",
+         rotating},
     };
-    for (const auto& c : cases) {
+    for (auto& c : cases) {
+        if (c.keys.empty()) c.keys = {key};
+        set_manifest_public_keys_for_tests(c.keys);
         EXPECT_EQ(load(c.value, c.signature), c.accepted) << c.name;
         if (!c.line.empty()) {
             EXPECT_TRUE(log.has_line(c.line)) << c.name << "\n" << log.lines_utf8();

@@ -15,6 +15,13 @@ else()
   set(quorla_msi_product "QuorlaLauncher (${QUORLA_URL_SCHEME})")
   set(quorla_msi_folder "QuorlaLauncher-${QUORLA_URL_SCHEME}")
 endif()
+# An open demo package (INSECURE=1) is a product of its own too: it never upgrades, or is
+# taken for, the shop's locked-down one.
+if(QUORLA_INSECURE_PACKAGE)
+  string(UUID quorla_msi_upgrade_code NAMESPACE ${quorla_msi_upgrade_code} NAME insecure TYPE SHA1)
+  string(APPEND quorla_msi_product " (insecure)")
+  string(APPEND quorla_msi_folder "-insecure")
+endif()
 string(UUID quorla_msi_launcher_guid NAMESPACE ${quorla_msi_upgrade_code} NAME launcher TYPE SHA1)
 string(UUID quorla_msi_scheme_guid NAMESPACE ${quorla_msi_upgrade_code} NAME scheme TYPE SHA1)
 

@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
@@ -29,9 +30,11 @@
 #include "os/posix_path.h"
 #include "text/text.h"
 #include "tools/pack/previous.h"
+#include "tools/pack/new_shop.h"
 #include "update/md5.h"
 #include "update/pe_version.h"
 #include "update/scramble.h"
+#include "update/sha256.h"
 #include "update/signature.h"
 
 namespace fs = std::filesystem;
@@ -41,6 +44,7 @@ namespace {
 const char kUsage[] =
     "Usage: quorla-pack [options] SOURCE_DIR OUT_DIR\n"
     "       quorla-pack --gen-key FILE | --gen-update-key FILE | --help\n"
+    "       quorla-pack --new-shop DIR --scheme S --servers \"host;*.cdn.host\" [--name NAME]\n"
     "\n"
     "Packs the editor module files in SOURCE_DIR into archives and a scrambled\n"
     "activeupdate.xml in OUT_DIR. Serve OUT_DIR at the startup document's update_url.\n"
@@ -63,10 +67,16 @@ const char kUsage[] =
     "                         after their contents; OUT_DIR must be another folder\n"
     "  --compact SHARE        with --previous, repack an old archive whose still-listed bytes\n"
     "                         fall below this share of its size (0 to 1, default 0.5)\n"
+    "  --serial N             the manifest's serial (default: the packing time); a launcher\n"
+    "                         with a key refuses a manifest older than one it accepted\n"
     "  --gen-key FILE         make a signing key pair: the private key goes to FILE (which must\n"
     "                         not exist), the public key is printed; nothing is packed\n"
     "  --gen-update-key FILE  write fresh random manifest key material to FILE (which must not\n"
     "                         exist) for -DQUORLA_UPDATE_KEY_FILE; nothing is packed\n"
+    "  --new-shop DIR         make a shop profile in DIR: shop.cmake (build with\n"
+    "                         cmake -C DIR/shop.cmake, make package SHOP=DIR/shop.cmake),\n"
+    "                         signing-key.pem (private) and update-key.txt; needs --scheme and\n"
+    "                         --servers, takes --name; nothing is packed\n"
     "  --help                 this text\n"
     "Every option that takes a value also takes it as --option=VALUE.\n"
     "\n"
@@ -85,6 +95,7 @@ struct options {
     std::string previous;
     double compact = 0.5;
     bool compact_given = false;
+    std::optional<uint64_t> serial;
 };
 
 int fail(const std::string& message) {
@@ -96,21 +107,13 @@ void warn(const std::string& message) { std::cerr << "quorla-pack: warning: " <<
 
 // Fresh key material in the format of the key file a build takes (QUORLA_UPDATE_KEY_FILE).
 int generate_update_key(const std::string& file) {
-    std::random_device random;
-    const uint32_t seed = random();
-    std::ostringstream text;
-    text << "# Update manifest key material shared by the launcher and the shop's packing tool,\n"
-            "# made by quorla-pack --gen-update-key.\n# data_key_seed (unsigned 32-bit):\n"
-         << "data_key_seed = 0x" << std::uppercase << std::hex << std::setfill('0') << std::setw(8) << seed
-         << "\n# data_key_table (128 bytes), 16 per line, in order:\n";
-    for (int i = 0; i < 128; ++i)
-        text << std::setw(2) << (random() & 0xFFu) << (i % 16 == 15 ? "\n" : " ");
+    const std::string key_text = fresh_update_key_text();
     update_key check;
-    if (!parse_update_key_file(text.str(), check)) return fail("made a key that does not read back");
+    if (!parse_update_key_file(key_text, check)) return fail("made a key that does not read back");
     // "x": never overwrite a key that launchers in the field may already carry.
     FILE* out = std::fopen(file.c_str(), "wx");
     if (out == nullptr) return fail("cannot create " + file + " (it must not exist yet): " + std::strerror(errno));
-    const std::string bytes = text.str();
+    const std::string& bytes = key_text;
     const bool written = std::fwrite(bytes.data(), 1, bytes.size(), out) == bytes.size();
     if (std::fclose(out) != 0 || !written) return fail("cannot write " + file);
     std::error_code ec;
@@ -335,7 +338,14 @@ int run(const options& o) {
     fs::create_directories(out, ec);
     if (!fs::is_directory(out)) return fail("cannot create output folder: " + o.out);
 
-    std::string inner = "<update>\n";
+    // Grows with every packing, so that a launcher with a key can tell an older manifest
+    // served again; the time in microseconds keeps two packings in one second apart.
+    const uint64_t serial =
+        o.serial ? *o.serial
+                 : static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::microseconds>(
+                                             std::chrono::system_clock::now().time_since_epoch())
+                                             .count());
+    std::string inner = "<update serial=\"" + std::to_string(serial) + "\">\n";
     for (const auto& archive : archive_order) {
         const fs::path archive_path = out / archive;
         const bool ready = in_place.count(archive) != 0;
@@ -360,6 +370,8 @@ int run(const options& o) {
                     attribute = " version=\"" + version + "\"";
             }
             if (attribute.empty()) attribute = " hash=\"" + to_utf8(file_md5_hex(path16)) + "\"";
+            // Older launchers ignore it; a launcher with a key requires it on every file.
+            attribute += " sha256=\"" + to_utf8(file_sha256_hex(path16)) + "\"";
             const bool is_module = relative == module;
             inner += "    <file";
             if (is_module) inner += " id=\"module\"";
@@ -390,7 +402,8 @@ int run(const options& o) {
     if (!manifest) return fail("cannot write " + (out / "activeupdate.xml").string());
 
     std::cout << "quorla-pack: " << relatives.size() << " files in " << archive_order.size()
-              << " archive(s), module " << o.module << ", written to " << o.out << "\n";
+              << " archive(s), module " << o.module << ", serial " << serial << ", written to "
+              << o.out << "\n";
     for (const auto& archive : archive_order)
         std::cout << "  " << archive << ": " << members[archive].size() << " file(s)\n";
     if (!o.previous.empty()) std::cout << describe_release(plan);
@@ -401,6 +414,7 @@ int run(const options& o) {
 
 int main(int argc, char** argv) {
     options o;
+    std::optional<new_shop_options> shop;
     std::vector<std::string> positional;
     for (int i = 1; i < argc; ++i) {
         std::string arg = argv[i];
@@ -457,6 +471,20 @@ int main(int argc, char** argv) {
             return 0;
         } else if (arg == "--gen-update-key") {
             return generate_update_key(value());
+        } else if (arg == "--new-shop") {
+            if (!shop) shop.emplace();
+            shop->folder = value();
+        } else if (arg == "--scheme" || arg == "--servers" || arg == "--name") {
+            if (!shop) shop.emplace();
+            (arg == "--scheme"    ? shop->scheme
+             : arg == "--servers" ? shop->servers
+                                  : shop->name) = value();
+        } else if (arg == "--serial") {
+            const std::string v = value();
+            if (v.empty() || v.size() > 19 ||
+                v.find_first_not_of("0123456789") != std::string::npos)
+                return fail("--serial needs a decimal number, got: " + v);
+            o.serial = std::stoull(v);
         } else if (arg == "--allow-subfolders") {
             if (inline_value) return fail(arg + " takes no value");
             o.allow_subfolders = true;
@@ -466,6 +494,13 @@ int main(int argc, char** argv) {
         } else {
             positional.push_back(arg);
         }
+    }
+    if (shop) {
+        if (shop->folder.empty())
+            return fail("--scheme, --servers and --name go with --new-shop DIR");
+        if (!positional.empty())
+            return fail("--new-shop packs nothing; leave out SOURCE_DIR and OUT_DIR");
+        return write_new_shop(*shop);
     }
     if (positional.size() != 2) {
         std::cerr << kUsage;

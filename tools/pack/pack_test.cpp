@@ -2,6 +2,7 @@
 // loader into the same entries, digests and module name, and its archives hold the files.
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <sys/stat.h>
 
 #include <cstdlib>
 #include <filesystem>
@@ -23,6 +24,8 @@
 #include "update/manifest.h"
 #include "update/md5.h"
 #include "update/scramble.h"
+#include "update/sha256.h"
+#include "update/signature.h"
 
 namespace fs = std::filesystem;
 
@@ -83,6 +86,8 @@ TEST_F(pack_test, PackedFolderLoadsBackWithSameEntriesDigestsAndModule) {
     for (const auto& e : m.files) {
         archive_of[e.path] = e.archive;
         EXPECT_EQ(e.hash, file_md5_hex(os::from_native_path(src) + u"/" + e.path)) << to_utf8(e.path);
+        EXPECT_EQ(e.sha256, file_sha256_hex(os::from_native_path(src) + u"/" + e.path))
+            << to_utf8(e.path);
         EXPECT_TRUE(e.version.empty());
     }
     const std::map<std::u16string, std::u16string> expected = {{u"editor.so", u"module.zip"},
@@ -239,6 +244,20 @@ TEST_F(pack_test, BadInvocationsFailWithAClearMessage) {
         {"option value left empty", "--module= " + src + " " + out, "--module needs a value"},
         {"value given to a flag", "--allow-subfolders=yes --module editor.so " + src + " " + out,
          "--allow-subfolders takes no value"},
+        {"serial that is no number", "--serial 12x --module editor.so " + src + " " + out,
+         "--serial needs a decimal number"},
+        {"profile without a scheme", "--new-shop " + root + "/shop --servers shop.example",
+         "--scheme must be"},
+        {"profile for the browser's scheme",
+         "--new-shop " + root + "/shop --scheme https --servers a.example", "--scheme must be"},
+        {"profile without servers", "--new-shop " + root + "/shop --scheme myshop",
+         "--servers must name"},
+        {"profile with a bad host",
+         "--new-shop " + root + "/shop --scheme myshop --servers 'a.example;x\"y'",
+         "not a host name"},
+        {"profile that packs",
+         "--new-shop " + root + "/shop --scheme myshop --servers a.example " + src + " " + out,
+         "packs nothing"},
         {"unreadable key file",
          "--key-file " + root + "/none --module editor.so " + src + " " + out,
          "cannot read key file"},
@@ -396,4 +415,55 @@ TEST_F(pack_test, ReleasesPackedAgainstThePreviousCostOnlyWhatChanged) {
         // first a.txt: the current one must win.
         if (n == 2) install(n, "fresh");
     }
+}
+
+// A shop's profile: its files, and a CMake configuration it drives into a locked-down build;
+// a package build without a profile refuses and says what is missing.
+TEST_F(pack_test, NewShopProfileMakesALockedDownBuildAndPackagesNeedOne) {
+    const std::string shop = root + "/shop";
+    ASSERT_EQ(pack("--new-shop " + shop +
+                   " --scheme myshop --servers 'shop.example;*.cdn.example' --name 'My Shop'"),
+              0)
+        << said;
+    EXPECT_EQ(said.find("PRIVATE KEY"), std::string::npos) << "the private key is never printed";
+    struct stat st {};
+    ASSERT_EQ(::stat((shop + "/signing-key.pem").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+    update_key material;
+    EXPECT_TRUE(parse_update_key_file(read_file_bytes(shop + "/update-key.txt"), material));
+    const std::string profile = read_file_bytes(shop + "/shop.cmake");
+    for (const char* line : {"set(QUORLA_SHOP_PROFILE ON", "set(QUORLA_URL_SCHEME \"myshop\"",
+                             "set(QUORLA_ALLOWED_SERVERS \"shop.example;*.cdn.example\"",
+                             "set(QUORLA_VERIFY_TLS ON", "set(QUORLA_SHOP_NAME \"My Shop\""})
+        EXPECT_NE(profile.find(line), std::string::npos) << line << "\n" << profile;
+    const std::string kept = read_file_bytes(shop + "/signing-key.pem");
+    EXPECT_NE(pack("--new-shop " + shop + " --scheme myshop --servers shop.example"), 0);
+    EXPECT_NE(said.find("exists already"), std::string::npos) << said;
+    EXPECT_EQ(read_file_bytes(shop + "/signing-key.pem"), kept);
+
+    // Configuring only: the profile as CMake reads it, into the one generated header.
+    const std::string build = root + "/build";
+    const std::string configure = "cmake -C " + shop +
+                                  "/shop.cmake -S " QUORLA_TEST_SOURCE_DIR " -B " + build +
+                                  " -DQUORLA_BUILD_TESTS=OFF >" + root + "/said 2>&1";
+    ASSERT_EQ(std::system(configure.c_str()), 0) << read_file_bytes(root + "/said");
+    const std::string header = read_file_bytes(build + "/config/quorla_config.h");
+    for (const char* line : {"#define QUORLA_HTTPS_ONLY 1", "#define QUORLA_VERIFY_TLS 1",
+                             "#define QUORLA_ALLOWED_SERVERS \"shop.example,*.cdn.example\""})
+        EXPECT_NE(header.find(line), std::string::npos) << line << "\n" << header;
+    const size_t key_at = header.find("#define QUORLA_MANIFEST_PUBLIC_KEY \"");
+    ASSERT_NE(key_at, std::string::npos);
+    EXPECT_EQ(parse_manifest_public_keys(header.substr(key_at + 36, 44)).size(), 1u)
+        << header.substr(key_at, 90);
+
+    // `make package` without a profile: configuring refuses and names what is missing.
+    const std::string refused =
+        "make -s -C " QUORLA_TEST_SOURCE_DIR " package PACKAGE_BUILD=" + root + "/package >" +
+        root + "/said 2>&1";
+    EXPECT_NE(std::system(refused.c_str()), 0);
+    said = read_file_bytes(root + "/said");
+    for (const char* words : {"QUORLA_ALLOWED_SERVERS", "QUORLA_MANIFEST_PUBLIC_KEY",
+                              "quorla-pack --new-shop", "INSECURE=1"})
+        EXPECT_NE(said.find(words), std::string::npos) << words << "\n" << said;
+    EXPECT_FALSE(fs::exists(root + "/package/bin"));
 }

@@ -1,0 +1,55 @@
+# Shop profiles and the packaging rule. `quorla-pack --new-shop DIR` writes DIR/shop.cmake, a
+# CMake initial cache (`cmake -C DIR/shop.cmake`) that sets QUORLA_SHOP_PROFILE with the
+# shop's scheme, servers, keys and TLS verification. What a shop ships is built from one:
+# `make package` and `make windows-package` refuse a build that lacks its settings, unless
+# INSECURE=1 asks for an open package for demos, which is marked as such.
+option(QUORLA_SHOP_PROFILE "Built from a shop profile: TLS verified, own servers only, HTTPS only, signed manifests" OFF)
+option(QUORLA_ALLOW_HTTP "A profile build that also takes plain http addresses" OFF)
+option(QUORLA_INSECURE_PACKAGE "An open package for demos, marked in its name and start banner" OFF)
+option(QUORLA_PACKAGE_BUILD "Set by make package and make windows-package: refuse a build that is not locked down" OFF)
+set(QUORLA_SHOP_NAME "" CACHE STRING "The shop's product name")
+set(QUORLA_SIGNING_KEY_FILE "" CACHE FILEPATH "The shop's private signing key, for packing; never built in")
+
+set(quorla_missing_settings "")
+if(NOT QUORLA_ALLOWED_SERVERS)
+  list(APPEND quorla_missing_settings "QUORLA_ALLOWED_SERVERS (the shop's hosts)")
+endif()
+if(NOT QUORLA_MANIFEST_PUBLIC_KEY)
+  list(APPEND quorla_missing_settings "QUORLA_MANIFEST_PUBLIC_KEY (the shop's manifest signing key)")
+endif()
+if(NOT QUORLA_VERIFY_TLS)
+  list(APPEND quorla_missing_settings "QUORLA_VERIFY_TLS=ON")
+endif()
+list(JOIN quorla_missing_settings ", " quorla_missing_text)
+string(CONCAT quorla_profile_hint
+       "Make a profile once with\n  quorla-pack --new-shop DIR --scheme myshop --servers 'shop.example,*.cdn.example'\n"
+       "then build with cmake -C DIR/shop.cmake, or make package SHOP=DIR/shop.cmake and make windows-package "
+       "SHOP=DIR/shop.cmake.")
+if(QUORLA_SHOP_PROFILE AND quorla_missing_settings)
+  message(FATAL_ERROR "This shop profile lacks: ${quorla_missing_text}.\n${quorla_profile_hint}")
+endif()
+if(QUORLA_SHOP_PROFILE AND QUORLA_INSECURE_PACKAGE)
+  message(FATAL_ERROR "QUORLA_INSECURE_PACKAGE does not go with a shop profile")
+endif()
+if(QUORLA_PACKAGE_BUILD AND NOT QUORLA_INSECURE_PACKAGE AND quorla_missing_settings)
+  message(FATAL_ERROR "A package is what a shop ships, and this build is not locked down: it lacks "
+                      "${quorla_missing_text}.\n${quorla_profile_hint}\n"
+                      "INSECURE=1 builds an open package for demos, marked as insecure.")
+endif()
+if(QUORLA_INSECURE_PACKAGE)
+  string(APPEND QUORLA_PACKAGE_NAME "-insecure")
+endif()
+
+# Values for the generated configuration header.
+set(QUORLA_SHOP_PROFILE_VALUE 0)
+set(QUORLA_HTTPS_ONLY_VALUE 0)
+set(QUORLA_INSECURE_PACKAGE_VALUE 0)
+if(QUORLA_SHOP_PROFILE)
+  set(QUORLA_SHOP_PROFILE_VALUE 1)
+  if(NOT QUORLA_ALLOW_HTTP)
+    set(QUORLA_HTTPS_ONLY_VALUE 1)
+  endif()
+endif()
+if(QUORLA_INSECURE_PACKAGE)
+  set(QUORLA_INSECURE_PACKAGE_VALUE 1)
+endif()
