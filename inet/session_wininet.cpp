@@ -246,10 +246,10 @@ void close_in_background(std::vector<HINTERNET> handles) {
 // Largest response head taken, as libcurl takes: a server that never ends its head is refused.
 constexpr uint64_t max_head_bytes = 300 * 1024;
 // WinInet shows nothing of a head while it reads it, but what it keeps of one shows in the
-// process's memory. A head that grows the launcher by this much is far past the bound above
-// (a real head costs WinInet a few hundred kilobytes at most).
-constexpr uint64_t head_memory_bound = 64ull << 20;
-constexpr uint64_t head_growth_per_second = 4ull << 20;
+// process's memory. A head that has grown the launcher by this much, and goes on growing, is
+// far past the bound above (a real head costs WinInet a few hundred kilobytes at most).
+constexpr uint64_t head_memory_bound = 256ull << 20;
+constexpr uint64_t head_growth_per_second = 2ull << 20;
 // How often the caller looks at a head that is still arriving.
 constexpr DWORD head_watch_ms = 50;
 

@@ -1,8 +1,8 @@
 // Cabinet iteration through the Setup API: SetupIterateCabinetW calls back once per entry
 // (the name already decoded by the system), the reply picks skip, unpack to a target or
 // abort, and a failed unpack is reported by the extracted-file notification.
-#include <setupapi.h>
 #include <windows.h>
+#include <setupapi.h>
 
 #include "os/system_error.h"
 #include "text/text.h"

@@ -8,10 +8,10 @@
 
 #include "inet/allowed_servers.h"
 #include "inet/rest.h"
-#include "os/platform.h"
 #include "tests/support/archives.h"
 #include "tests/support/http_server.h"
 #include "tests/support/test_log.h"
+#include "os/platform.h"
 #include "text/text.h"
 #include "update/archive.h"
 #include "update/files.h"
