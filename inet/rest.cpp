@@ -1,6 +1,7 @@
 #include "inet/rest.h"
 
 #include <algorithm>
+#include <chrono>
 #include <climits>
 #include <cstdint>
 #include <cstring>
@@ -35,6 +36,38 @@ double parse_content_length(const std::string& text) {
         value = value * 10 + (text[i] - '0');
     return digits ? value : -1;
 }
+
+// Fails a body that brings less than its minimum rate over each window of the bound.
+class slow_body_bound {
+  public:
+    explicit slow_body_bound(const request_options& options)
+        : window_(std::chrono::seconds(std::max(0, options.slow_window))),
+          wanted_(static_cast<int64_t>(std::max(0, options.min_bytes_per_second)) *
+                  std::max(0, options.slow_window)),
+          start_(std::chrono::steady_clock::now()) {}
+
+    // Counts n bytes just read; true (with the reason) once a whole window brought too little.
+    bool too_slow(int64_t n, std::string& reason) {
+        if (window_.count() == 0) return false;
+        got_ += n;
+        const auto now = std::chrono::steady_clock::now();
+        if (now - start_ < window_) return false;
+        if (got_ >= wanted_) {
+            start_ = now;
+            got_ = 0;
+            return false;
+        }
+        reason = std::string(body_too_slow) + " (" + std::to_string(got_) + " bytes in the last " +
+                 std::to_string(window_.count()) + " s, fewer than " +
+                 std::to_string(wanted_ / window_.count()) + " bytes/s)";
+        return true;
+    }
+
+  private:
+    std::chrono::seconds window_;
+    int64_t wanted_, got_ = 0;
+    std::chrono::steady_clock::time_point start_;
+};
 
 }  // namespace
 
@@ -166,6 +199,8 @@ void execute_request(http_request& request, const request_options& options, cons
 
     uint8_t buffer[read_buffer_size];
     int64_t delivered = 0;
+    slow_body_bound slow(options);
+    std::string too_slow;
     for (;;) {
         int32_t n = request.read(buffer, read_buffer_size);
         if (n < 0) {
@@ -174,6 +209,11 @@ void execute_request(http_request& request, const request_options& options, cons
             return;
         }
         if (n == 0) break;
+        if (slow.too_slow(n, too_slow)) {
+            response.status = -1;
+            set_error(response, too_slow);
+            return;
+        }
         delivered += n;
         if (allowed >= 0 && delivered > allowed) return refuse_size();
         // A piece the sink could not keep makes the body incomplete: an answer with a hole in

@@ -26,6 +26,11 @@ struct timeouts {
     // Seconds for a whole request whose body is kept in memory (documents of a few
     // kilobytes), counted from the connection on; a trickling server cannot hold the run.
     int32_t memory_total = 60;
+    // Seconds over which a body must bring at least min_bytes_per_second on average, else
+    // the request fails (0: no such bound). Far below any customer's line: only a server
+    // that trickles meets it, and the no-progress limit never would.
+    int32_t slow_window = 120;
+    int32_t min_bytes_per_second = 1024;
 };
 timeouts& default_timeouts();
 
@@ -37,6 +42,8 @@ struct request_options {
     // Most body bytes the sink may take (-1: no limit of its own). A larger announced length
     // fails the request before the body is read; a body that grows past it fails as it does.
     int64_t max_body_bytes = -1;
+    int32_t slow_window = default_timeouts().slow_window;  // seconds; see timeouts
+    int32_t min_bytes_per_second = default_timeouts().min_bytes_per_second;
     std::u16string user_agent = default_user_agent();
 };
 
@@ -59,6 +66,9 @@ constexpr int32_t max_memory_body = 16 * 1024 * 1024;
 int64_t memory_sink(const void* data, int64_t size, int64_t count, void* target);
 // Target: a std::FILE* opened for binary writing; 0 when it is null or the write fails.
 int64_t file_sink(const void* data, int64_t size, int64_t count, void* target);
+
+// How the error text of a request stopped by the slow-body bound begins.
+constexpr char body_too_slow[] = "response body arrives too slowly";
 
 // How the error text of a request stopped by max_body_bytes begins.
 constexpr char body_over_limit[] = "response body larger than the bytes allowed here";

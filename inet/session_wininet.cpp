@@ -2,7 +2,13 @@
 // and request handle per hop. Redirects are followed here rather than by WinInet, so that a
 // hop to a server outside the allowed list is never requested and the certificate policy
 // applies to every hop.
+// Winsock before windows.h, which would bring in the old winsock.h otherwise.
+#include <winsock2.h>
+#include <ws2tcpip.h>
+
 #include <windows.h>
+
+#include <psapi.h>
 #include <wininet.h>
 
 #include <algorithm>
@@ -34,6 +40,42 @@ std::u16string from_wide(const wchar_t* s, size_t n) {
     return std::u16string(reinterpret_cast<const char16_t*>(s), n);
 }
 
+// What the common WinInet codes mean, for a wininet.dll whose message table lacks them (wine's
+// has only a few): the code alone tells a shop nothing.
+std::string wininet_fallback_text(DWORD code) {
+    static const std::pair<DWORD, const char*> known[] = {
+        {ERROR_INTERNET_OUT_OF_HANDLES, "No more handles could be generated at this time."},
+        {ERROR_INTERNET_TIMEOUT, "The request has timed out."},
+        {ERROR_INTERNET_INTERNAL_ERROR, "An internal error has occurred."},
+        {ERROR_INTERNET_INVALID_URL, "The URL is invalid."},
+        {ERROR_INTERNET_UNRECOGNIZED_SCHEME,
+         "The URL scheme could not be recognized, or is not supported."},
+        {ERROR_INTERNET_NAME_NOT_RESOLVED, "The server name or address could not be resolved."},
+        {ERROR_INTERNET_INCORRECT_HANDLE_STATE,
+         "The operation is not valid in the handle's current state."},
+        {ERROR_INTERNET_OPERATION_CANCELLED, "The operation was canceled."},
+        {ERROR_INTERNET_CANNOT_CONNECT, "The attempt to connect to the server failed."},
+        {ERROR_INTERNET_CONNECTION_ABORTED, "The connection with the server has been terminated."},
+        {ERROR_INTERNET_CONNECTION_RESET, "The connection with the server has been reset."},
+        {ERROR_INTERNET_SEC_CERT_DATE_INVALID, "The SSL certificate date is invalid."},
+        {ERROR_INTERNET_SEC_CERT_CN_INVALID,
+         "The SSL certificate common name (host name) does not match."},
+        {ERROR_INTERNET_SEC_INVALID_CERT, "The SSL certificate is invalid."},
+        {ERROR_INTERNET_INVALID_CA, "The certificate authority is invalid or incorrect."},
+        {ERROR_INTERNET_SECURITY_CHANNEL_ERROR, "An error occurred in the secure channel support."},
+        {ERROR_HTTP_HEADER_NOT_FOUND, "The requested header could not be located."},
+        {ERROR_HTTP_INVALID_SERVER_RESPONSE, "The server response could not be parsed."},
+        {ERROR_HTTP_INVALID_HEADER, "The supplied header is invalid."},
+        {ERROR_HTTP_REDIRECT_FAILED,
+         "The redirection failed, because either the scheme changed or all attempts made to "
+         "redirect failed."},
+    };
+    std::string text = "WinInet error " + std::to_string(code);
+    for (const auto& [known_code, meaning] : known)
+        if (known_code == code) text = std::string(meaning) + " (" + text + ")";
+    return text;
+}
+
 // WinInet's text for an error code (its own message table in wininet.dll, else the system's),
 // in the system code page. An extended error carries the server's last response text instead.
 std::string wininet_message(DWORD code) {
@@ -57,7 +99,7 @@ std::string wininet_message(DWORD code) {
     }
     while (!text.empty() && (text.back() == u'\r' || text.back() == u'\n' || text.back() == u' '))
         text.pop_back();
-    if (text.empty()) text = from_utf8("WinInet error " + std::to_string(code));
+    if (text.empty()) text = from_utf8(wininet_fallback_text(code));
     return to_narrow_acp(text);
 }
 
@@ -201,6 +243,50 @@ void close_in_background(std::vector<HINTERNET> handles) {
     CloseHandle(thread);
 }
 
+// Largest response head taken, as libcurl takes: a server that never ends its head is refused.
+constexpr uint64_t max_head_bytes = 300 * 1024;
+// WinInet shows nothing of a head while it reads it, but what it keeps of one shows in the
+// process's memory. A head that has grown the launcher by this much, and goes on growing, is
+// far past the bound above (a real head costs WinInet a few hundred kilobytes at most).
+constexpr uint64_t head_memory_bound = 256ull << 20;
+constexpr uint64_t head_growth_per_second = 2ull << 20;
+// How often the caller looks at a head that is still arriving.
+constexpr DWORD head_watch_ms = 50;
+
+uint64_t process_memory() {
+    PROCESS_MEMORY_COUNTERS counters{};
+    counters.cb = sizeof counters;
+    return GetProcessMemoryInfo(GetCurrentProcess(), &counters, sizeof counters)
+               ? counters.PagefileUsage
+               : 0;
+}
+
+// Ends every connection of this process to `port`. A call reading on a connection does not
+// end when its handles are closed everywhere (not under wine), and WinInet keeps its sockets
+// to itself, so they are found by their peer. The launcher has one request at a time; a test's
+// own server in the process is never the peer of its accepted connections.
+void shut_down_connections_to(uint16_t port) {
+    WSADATA data;
+    if (WSAStartup(MAKEWORD(2, 2), &data) != 0) return;
+    for (UINT_PTR value = 4; value < 0x10000; value += 4) {
+        const SOCKET s = static_cast<SOCKET>(value);
+        int type = 0, size = sizeof type;
+        if (getsockopt(s, SOL_SOCKET, SO_TYPE, reinterpret_cast<char*>(&type), &size) != 0 ||
+            type != SOCK_STREAM)
+            continue;
+        sockaddr_storage peer{};
+        int length = sizeof peer;
+        if (getpeername(s, reinterpret_cast<sockaddr*>(&peer), &length) != 0) continue;
+        uint16_t peer_port = 0;
+        if (peer.ss_family == AF_INET)
+            peer_port = ntohs(reinterpret_cast<const sockaddr_in*>(&peer)->sin_port);
+        else if (peer.ss_family == AF_INET6)
+            peer_port = ntohs(reinterpret_cast<const sockaddr_in6*>(&peer)->sin6_port);
+        if (peer_port == port) shutdown(s, SD_BOTH);
+    }
+    WSACleanup();
+}
+
 bool is_redirect(DWORD status) {
     return status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
 }
@@ -227,9 +313,12 @@ class wininet_request final : public http_request {
 
     // Request before connection: the order WinInet's handle tree wants.
     ~wininet_request() override {
-        if (reading_ && !body_over_) {
-            // A body left in the middle (too large, or the sink refused it): the session goes
-            // with it, as nothing else may use it any more.
+        if (abandoned_ || body_left()) {
+            // A body left unread (refused by its announced length, too large, too slow, the
+            // sink refused it) or a head given up: WinInet would read out the rest before it
+            // closed, so the connection is ended and the handles go away from the caller, the
+            // session with them, as nothing else may use it any more.
+            shut_down_connections_to(url_.port);
             close_in_background(
                 {request_.release(), connection_.release(), session_.internet.release()});
             return;
@@ -244,6 +333,7 @@ class wininet_request final : public http_request {
         started_ = true;
         for (int hop = 0;; ++hop) {
             if (!send_hop()) return false;
+            if (head_too_large()) return false;
             DWORD status = 0;
             if (!query_number(HTTP_QUERY_STATUS_CODE, status)) return true;  // no status code
             std::string location;
@@ -309,10 +399,7 @@ class wininet_request final : public http_request {
         if (size <= 0 || !request_) return 0;
         DWORD n = 0;
         reading_ = true;
-        if (total_expired()) {
-            body_over_ = true;
-            return -1;
-        }
+        if (total_expired()) return -1;  // the rest is left to the background close
         // Only what has arrived: a read for more waits for all of it, and a time-out then
         // loses the bytes that did arrive.
         DWORD available = 0;
@@ -343,6 +430,59 @@ class wininet_request final : public http_request {
     int32_t connect_attempts() const override { return attempts_; }
 
   private:
+    // A body was announced and not read to its end.
+    bool body_left() const {
+        return !body_over_ && (reading_ || (head_done_ && (chunked_ || announced_ > 0)));
+    }
+
+    // A head larger than libcurl takes is refused, in libcurl's words; sets the error text.
+    bool head_too_large() {
+        DWORD size = 0, index = 0;
+        if (HttpQueryInfoW(request_.get(), HTTP_QUERY_RAW_HEADERS_CRLF, nullptr, &size, &index) ||
+            GetLastError() != ERROR_INSUFFICIENT_BUFFER || size / sizeof(wchar_t) <= max_head_bytes)
+            return false;
+        abandoned_ = true;
+        error_ = "Too large response headers: " + std::to_string(size / sizeof(wchar_t)) + " > " +
+                 std::to_string(max_head_bytes);
+        return true;
+    }
+
+    // Waits for the head once the server took the connection: as long as WinInet's own
+    // send and receive time-outs let it run, but no longer than the limit on the whole
+    // exchange, and not for a head that never ends. True when the send call ended; false,
+    // with the error text set, when the hop was given up.
+    bool wait_for_head(send_call& call, HANDLE thread) {
+        const uint64_t memory_before = process_memory();
+        uint64_t memory_at_mark = memory_before;
+        auto mark = std::chrono::steady_clock::now();
+        int growing_seconds = 0;  // in a row, each by head_growth_per_second at least
+        for (;;) {
+            if (wait_any({call.done, thread}, head_watch_ms)) return true;
+            const auto now = std::chrono::steady_clock::now();
+            if (!connected_ && call.is_set(call.connected)) {
+                connected_ = true;
+                connected_at_ = now;
+            }
+            if (total_expired()) return false;
+            const uint64_t memory = process_memory();
+            if (now - mark >= std::chrono::seconds(1)) {
+                growing_seconds =
+                    memory >= memory_at_mark + head_growth_per_second ? growing_seconds + 1 : 0;
+                memory_at_mark = memory;
+                mark = now;
+            }
+            // Growth that goes on, not one burst (another part of the process may allocate
+            // once while the head is awaited).
+            if (memory_before != 0 && memory > memory_before + head_memory_bound &&
+                growing_seconds >= 2) {
+                error_ = "Too large response headers: still arriving when they had taken " +
+                         std::to_string((memory - memory_before) >> 20) + " MiB, far past " +
+                         std::to_string(max_head_bytes);
+                return false;
+            }
+        }
+    }
+
     // The limit on the whole exchange, counted from the connection on; sets the error text.
     bool total_expired() {
         const uint32_t total = session_value(session_option::total_timeout_ms);
@@ -466,9 +606,15 @@ class wininet_request final : public http_request {
                          spent >= connect_ms ? 0 : static_cast<DWORD>(connect_ms - spent));
                 late = !call->is_set(call->done) && !call->is_set(call->connected);
             }
-            // Once connected, as long as WinInet's own send and receive time-outs let it run;
-            // a thread that ended without saying so ends the hop too.
-            if (!late) late = !wait_any({call->done, thread}, INFINITE) || !call->is_set(call->done);
+            // Once connected, within the limits of wait_for_head; a thread that ended without
+            // saying so ends the hop too. A hop given up ends here: the call still reading
+            // loses its connection, and what it would say is not asked.
+            if (!late && !wait_for_head(*call, thread)) {
+                CloseHandle(thread);
+                abandoned_ = true;
+                return false;
+            }
+            if (!late) late = !call->is_set(call->done);
             CloseHandle(thread);
             const bool reached = call->is_set(call->connected);
             const BOOL sent = late ? FALSE : call->sent;
@@ -495,7 +641,7 @@ class wininet_request final : public http_request {
     handle connection_, request_;
     std::string error_;
     bool accept_any_ = false, started_ = false, head_done_ = false, chunked_ = false;
-    bool reading_ = false, body_over_ = false, connected_ = false;
+    bool reading_ = false, body_over_ = false, connected_ = false, abandoned_ = false;
     std::chrono::steady_clock::time_point connected_at_;
     int32_t attempts_ = 0;
     long long announced_ = -1, received_ = 0;

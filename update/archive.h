@@ -22,8 +22,9 @@ constexpr uint64_t kMaxArchiveEntries = 16384;
 // Longest entry name kept after decoding, in UTF-16 units.
 constexpr size_t kEntryNameLimit = 260;
 // Stored name bytes up to the first zero: UTF-8 when valid, else the system code page;
-// at most kEntryNameLimit units.
-std::u16string decode_entry_name(std::string_view stored);
+// at most kEntryNameLimit units. A name the archive marks as UTF-8 (the zip entry's flag,
+// the cabinet's name attribute) is read as UTF-8 whatever it holds.
+std::u16string decode_entry_name(std::string_view stored, bool marked_utf8 = false);
 bool is_valid_utf8(std::string_view bytes);
 // The zip name rules: drive prefixes, leading separators and everything up to a
 // "\..\", "\../", "/../" or "/..\" are dropped until none applies.

@@ -41,10 +41,11 @@ bool is_valid_utf8(std::string_view s) {
     return true;
 }
 
-std::u16string decode_entry_name(std::string_view stored) {
+std::u16string decode_entry_name(std::string_view stored, bool marked_utf8) {
     const size_t zero = stored.find('\0');
     if (zero != std::string_view::npos) stored = stored.substr(0, zero);
-    std::u16string name = is_valid_utf8(stored) ? from_utf8(stored) : to_wide_acp(stored);
+    std::u16string name =
+        marked_utf8 || is_valid_utf8(stored) ? from_utf8(stored) : to_wide_acp(stored);
     if (name.size() > kEntryNameLimit) {
         name.resize(kEntryNameLimit);
         // Never keep half of a surrogate pair.

@@ -252,6 +252,37 @@ TEST_F(cab_test, NamesLeavingTheDestinationAreRefused) {
     EXPECT_EQ(files_under(at("")), (std::vector<std::string>{"dest/ok.dll", "m.cab"}));
 }
 
+// Names the Western code page cannot hold (Korean, Japanese) and one it can, marked as UTF-8
+// as quorla-pack marks them (the zip entry's flag, the cabinet's name attribute), unpack under
+// those names; a flagged zip name that is no UTF-8 is still read as UTF-8.
+TEST_F(cab_test, NamesMarkedAsUtf8UnpackUnderThoseNames) {
+    code_page_guard cp("WINDOWS-1252");
+    struct row {
+        bool cab;
+        std::string stored, unpacked;
+    } rows[] = {
+        {false, "한글모듈.dll", "한글모듈.dll"}, {false, "日本語.dat", "日本語.dat"},
+        {false, "modé.dll", "modé.dll"},         {false, "caf\xE9.dll", "caf\uFFFD.dll"},
+        {true, "한글모듈.dll", "한글모듈.dll"},  {true, "日本語.dat", "日本語.dat"},
+        {true, "modé.dll", "modé.dll"},
+    };
+    for (const row& r : rows) {
+        SCOPED_TRACE(r.stored);
+        fs::remove_all(dest());
+        fs::create_directories(dest());
+        if (r.cab) {
+            ASSERT_TRUE(make_cab(at("m.cab"), {{r.stored, "data", true}}, true));
+            EXPECT_EQ(extract_cab(w("m.cab"), w("dest"), u"", u""), 1) << narrow(log_text());
+        } else {
+            zip_entry_spec entry = file_entry(r.stored, "data");
+            entry.utf8_flag = true;
+            ASSERT_TRUE(make_zip(at("m.zip"), {entry}));
+            EXPECT_EQ(extract_zip(w("m.zip"), w("dest"), u"", u""), 1) << narrow(log_text());
+        }
+        EXPECT_EQ(read_file_bytes(dest(r.unpacked)), "data") << narrow(log_text());
+    }
+}
+
 TEST_F(cab_test, FilterPicksOneEntryIgnoringCaseUnderNewName) {
     ASSERT_TRUE(make_cab(at("m.cab"), {{"a.dll", "A"}, {"b.dll", "B"}}, true));
     EXPECT_EQ(extract_cab(w("m.cab"), w("dest"), u"B.DLL", u"renamed.dll"), 1);

@@ -24,6 +24,7 @@ constexpr size_t kUnzipBufferSize = 8192000;
 constexpr uint16_t kExtendedTimestamp = 0x5455;  // "UT"
 constexpr uint32_t kDosReadOnly = 0x01, kDosDirectory = 0x10;
 constexpr int kHostUnix = 3;
+constexpr uLong kUtf8NameFlag = 1 << 11;  // general purpose bit 11: the name is UTF-8
 
 int32_t s32(const unsigned char* p) {
     return static_cast<int32_t>(uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 |
@@ -98,7 +99,8 @@ bool read_entry(unzFile zf, zip_entry& e) {
         return false;
     e.size = info.uncompressed_size;
     e.packed_size = info.compressed_size;
-    e.stored = decode_entry_name(std::string_view(name.data(), info.size_filename));
+    e.stored = decode_entry_name(std::string_view(name.data(), info.size_filename),
+                                 (info.flag & kUtf8NameFlag) != 0);
     e.name = apply_zip_name_rules(e.stored);
     const uint32_t attrs = static_cast<uint32_t>(info.external_fa);
     e.folder = (!e.stored.empty() && (e.stored.back() == u'/' || e.stored.back() == u'\\')) ||

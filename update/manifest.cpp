@@ -85,9 +85,17 @@ bool update_file_xml::load_text(std::u16string text) {
         return false;
     };
     if (!unscramble_update_data(inner)) return not_unscrambled();
-    // The inner document takes the same road as a downloaded one.
+    // The inner document takes the same road as a downloaded one, through the system code
+    // page, where that page holds its text. Where it does not (a Korean file name on a
+    // Western system, a Japanese one on a Korean system), that road would turn names into
+    // "?" that are never found: the text is taken as it was unscrambled.
     const std::string bytes = to_narrow_acp(inner);
-    if (!decode_xml_text(bytes.data(), static_cast<int32_t>(bytes.size()), text)) return not_unscrambled();
+    if (to_wide_acp(bytes) == inner) {
+        if (!decode_xml_text(bytes.data(), static_cast<int32_t>(bytes.size()), text))
+            return not_unscrambled();
+    } else {
+        text = std::move(inner);
+    }
 
     xml::document document;
     if (!document.parse(text)) return not_unscrambled();

@@ -259,6 +259,26 @@ TEST_F(manifest_test, InnerDocumentRules) {
     }
 }
 
+// The inner list goes through the system code page only where that page holds its text: a
+// Korean, a Japanese and an accented name come out whole on a Western and a Korean system.
+TEST_F(manifest_test, NamesOutsideTheCodePageSurvive) {
+    const std::u16string names[] = {u"한글모듈.dll", u"日本語.dat", u"modé.dll"};
+    std::string inner = "<update><files name=\"a.zip\">";
+    for (const auto& name : names)
+        inner += "<file" + std::string(name == names[0] ? " id=\"module\"" : "") + ">" +
+                 to_utf8(name) + "</file>";
+    inner += "</files></update>";
+    for (const char* code_page : {"WINDOWS-1252", "CP949", "UTF-8"}) {
+        SCOPED_TRACE(code_page);
+        set_system_code_page(code_page);
+        update_file_xml m;
+        ASSERT_TRUE(load_inner(m, inner));
+        EXPECT_EQ(m.module, names[0]);
+        ASSERT_EQ(m.files.size(), 3u);
+        for (size_t i = 0; i < 3; ++i) EXPECT_EQ(m.files[i].path, names[i]);
+    }
+}
+
 TEST_F(manifest_test, EntriesCarryArchiveHashVersionAndSha256InOrder) {
     update_file_xml m;
     const std::string sha(64, 'A');

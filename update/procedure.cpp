@@ -65,13 +65,33 @@ std::u16string extension_of(const std::u16string& path) {
 }
 
 // Held while this launcher updates an install folder: a second launcher started at the same
-// time waits here, keeping its window alive, and then finds everything current.
+// time waits here, keeping its window alive, and then finds everything current. It says so,
+// and a lock that stays taken past update_lock_wait_limit() (a launcher hung on a server that
+// never ends) is given up: given_up() then tells the update to stop.
 class update_lock {
 public:
     explicit update_lock(const std::u16string& install_folder) {
         const std::u16string path = install_folder + u"update.lock";
         bool busy = false;
+        const auto start = std::chrono::steady_clock::now();
         while ((lock_ = os::try_lock_file(path, busy)) == nullptr && busy) {
+            const auto waited = std::chrono::duration_cast<std::chrono::milliseconds>(
+                std::chrono::steady_clock::now() - start);
+            if (!said_) {
+                LogWriter::Instance().Write(
+                    u"*알림 : 다른 런처가 이 폴더를 업데이트하고 있어 끝나기를 기다립니다. "
+                    u"(lock:%s)",
+                    path);
+                said_ = true;
+            }
+            if (waited >= update_lock_wait_limit()) {
+                LogWriter::Instance().Write(
+                    u"*오류 : 다른 런처의 업데이트가 끝나지 않아 기다리지 않습니다. (lock:%s, "
+                    u"waited:%s ms)",
+                    path, number_text(waited.count()));
+                given_up_ = true;
+                return;
+            }
             drain_window_messages();
             std::this_thread::sleep_for(std::chrono::milliseconds(50));
         }
@@ -79,12 +99,19 @@ public:
     ~update_lock() { os::unlock_file(lock_); }
     update_lock(const update_lock&) = delete;
     update_lock& operator=(const update_lock&) = delete;
+    bool given_up() const { return given_up_; }
 
 private:
     os::file_lock* lock_ = nullptr;
+    bool said_ = false, given_up_ = false;
 };
 
 }  // namespace
+
+std::chrono::milliseconds& update_lock_wait_limit() {
+    static std::chrono::milliseconds limit = std::chrono::minutes(10);
+    return limit;
+}
 
 void drain_window_messages() {
     host::pump_pending_events();
@@ -223,17 +250,13 @@ bool update_module(host::window* window, const startup_file_xml& startup,
         return false;
     }
     const update_lock serialised(with_trailing_separator(install));
+    if (serialised.given_up()) return false;
     // The download folder is ours: a link or file in its place goes, never followed.
     if (os::node_at(install + u"download", false) != os::node::folder)
         remove_any(install + u"download");
     // Whatever an earlier run left in the download folder (a failed update, a killed launcher)
     // goes first: it may be large, and none of it is trusted.
     delete_folder_tree(download, true);
-    if (!create_folder(download)) {
-        log.Write(u"* 오류: 설치 임시폴더를 생성할 수 없습니다. (path:%s, err:0x%08x)", download,
-                  os::last_system_error());
-        return false;
-    }
     // However the update ends, the folder goes again; files the manifest does not list are
     // not kept.
     struct remove_at_end {
@@ -253,6 +276,13 @@ bool update_module(host::window* window, const startup_file_xml& startup,
     if (updates.empty()) {
         send_progress(window, 100, 100);
         return true;
+    }
+    // Only now that something must be fetched: an install that is current may stand in a
+    // folder the customer cannot write.
+    if (!create_folder(download)) {
+        log.Write(u"* 오류: 설치 임시폴더를 생성할 수 없습니다. (path:%s, err:0x%08x)", download,
+                  os::last_system_error());
+        return false;
     }
 
     // Each archive is fetched once, in the order of its first appearance.

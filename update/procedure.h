@@ -1,5 +1,6 @@
 #pragma once
 // Brings the installed editor module up to date before the editor runs.
+#include <chrono>
 #include <string>
 #include <vector>
 
@@ -19,6 +20,10 @@ bool collect_updates(const std::u16string& install_folder, std::vector<update_fi
 
 // Downloads the address into `target` through `target` + ".tmp~", up to 5 attempts.
 bool download_to_file(const std::u16string& url, const std::u16string& target);
+
+// How long a launcher waits for another that holds the install folder's update.lock before
+// it gives the update up. Tests shorten it.
+std::chrono::milliseconds& update_lock_wait_limit();
 
 // Lets the window process whatever is pending.
 void drain_window_messages();

@@ -7,6 +7,7 @@
 #include <fstream>
 
 #include "inet/allowed_servers.h"
+#include "inet/rest.h"
 #include "os/platform.h"
 #include "tests/support/archives.h"
 #include "tests/support/http_server.h"
@@ -28,8 +29,11 @@ namespace {
 // Records the progress messages the update sends to its window.
 struct progress_window : host::window {
     std::vector<std::pair<int, int>> progress;
+    std::filesystem::path download;  // watched: whether it stood at any progress message
+    bool download_seen = false;
     intptr_t send_message(uint32_t message, uintptr_t wparam, intptr_t lparam) override {
         if (message == host::WM_JOB_PROGRESS) progress.emplace_back(int(wparam), int(lparam));
+        if (!download.empty() && std::filesystem::exists(download)) download_seen = true;
         return 0;
     }
     host::box_answer message_box(std::u16string_view, std::u16string_view,
@@ -180,9 +184,12 @@ TEST_F(Update, AllCurrentDownloadsNothing) {
     ASSERT_TRUE(run());
     window.progress.clear();
     const int before = shop.request_count("/files/module.zip");
+    // Nothing to fetch, so no download folder either: a current install may be read-only.
+    window.download = install / "download";
     ASSERT_TRUE(run());
     EXPECT_EQ(shop.request_count("/files/module.zip"), before);
     EXPECT_EQ(window.progress, (progress{{100, 100}}));
+    EXPECT_FALSE(window.download_seen);
     EXPECT_FALSE(fs::exists(install / "download"));
 }
 
@@ -381,7 +388,15 @@ TEST_F(Update, HostileArchivesAreRefusedBeforeTheDiskFills) {
          "Extract Zip refused an archive of 67108864 bytes unpacked"},
         {"cabinet unpacks to 64 MiB", test_support::reply::text(huge_cab),
          "Extract Cab refused entry a.dat of 67108864 bytes", "a.cab"},
+        // Five bytes a second: progress for the no-progress limit, not for the slow bound
+        // (here one second instead of two minutes).
+        {"trickles five bytes a second",
+         test_support::reply::raw("HTTP/1.1 200 OK\r\nContent-Length: 100000\r\n\r\n",
+                                  test_support::raw_end::trickle),
+         inet::rest::body_too_slow, "slow.zip"},
     };
+    const inet::rest::timeouts saved_timeouts = inet::rest::default_timeouts();
+    inet::rest::default_timeouts().slow_window = 1;
     for (const row& r : rows) {
         SCOPED_TRACE(r.name);
         publish({{"a.dat", r.archive, "x", true}, {"b.dat", r.archive, "y"}}, false);
@@ -395,8 +410,37 @@ TEST_F(Update, HostileArchivesAreRefusedBeforeTheDiskFills) {
         EXPECT_NE(log.lines_utf8().find(r.line), std::string::npos) << log.lines_utf8();
         EXPECT_FALSE(fs::exists(install / "download"));
     }
-    EXPECT_EQ(shop.request_count("/files/a.zip"), 5);  // a disk that is full is not asked again
+    inet::rest::default_timeouts() = saved_timeouts;
+    EXPECT_EQ(shop.request_count("/files/a.zip"), 5)
+        << log.lines_utf8();  // a disk that is full is not asked again
     EXPECT_EQ(shop.request_count("/files/a.cab"), 1);
+    EXPECT_EQ(shop.request_count("/files/slow.zip"), 5);
+}
+
+TEST_F(Update, AnotherLaunchersLockIsWaitedForThenGivenUp) {
+    publish({{"m.so", "a.zip", "module", true}});
+    fs::create_directories(install);
+    const std::u16string lock = startup.install_path + u"update.lock";
+    bool busy = false;
+    os::file_lock* held = os::try_lock_file(lock, busy);
+    ASSERT_NE(held, nullptr);
+    const std::chrono::milliseconds saved = update_lock_wait_limit();
+    update_lock_wait_limit() = std::chrono::milliseconds(300);
+    EXPECT_FALSE(run());
+    EXPECT_TRUE(log.has_line(
+        u"*알림 : 다른 런처가 이 폴더를 업데이트하고 있어 끝나기를 기다립니다. (lock:" + lock +
+        u")"))
+        << log.lines_utf8();
+    EXPECT_NE(
+        log.lines().find(u"*오류 : 다른 런처의 업데이트가 끝나지 않아 기다리지 않습니다. (lock:" +
+                         lock + u", waited:"),
+        std::u16string::npos)
+        << log.lines_utf8();
+    EXPECT_EQ(shop.request_count("/update/activeupdate.xml"), 0);
+    os::unlock_file(held);
+    EXPECT_TRUE(run()) << log.lines_utf8();
+    update_lock_wait_limit() = saved;
+    EXPECT_EQ(installed("m.so"), "module");
 }
 
 TEST_F(Update, ManifestFailures) {

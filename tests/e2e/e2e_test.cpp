@@ -164,6 +164,22 @@ TEST_F(EndToEnd, TwoLaunchersAtOnceBothSucceedAndDownloadOnce) {
     EXPECT_NE(cart.find("key=E2E-B"), std::string::npos) << cart;
 }
 
+// Names outside the Western code page (the wine prefix runs code page 1252) and one inside
+// it, packed by quorla-pack into a zip and a cabinet, install under their own names.
+TEST_F(EndToEnd, ModuleFilesNamedInKoreanJapaneseAndWithAccentsInstall) {
+    const char* names[] = {"한글모듈.dll", "modé.dll", "日本語.txt", "エディタ説明.txt"};
+    for (const char* name : names) std::ofstream(dir / "module" / name) << name;
+    fs::remove_all(update);
+    pack({"--module", target.module_file(), "--archive", "docs.cab=*.txt"});
+    std::string base;
+    background_program shop(shop_args(), base);
+    const auto run = launch(link_to(base));
+    EXPECT_EQ(run.exit_code, 0) << run.output << log_text();
+    const fs::path install = data / "QuorlaDemo" / "editor";
+    for (const char* name : names) EXPECT_EQ(read_text(install / name), name) << name;
+    EXPECT_EQ(log_text().find("오류"), std::string::npos) << log_text();
+}
+
 TEST_F(EndToEnd, BrokenInstallIsRepairedWithoutFollowingLinks) {
     // A folder at the module's path (left by an archive), the download folder a link to
     // another folder and a listed file a link to a file outside: the next good update replaces

@@ -299,8 +299,7 @@ struct http_server::impl {
         }
 
         // Writes in small steps too, so that a client that stops reading cannot hold stop().
-        void flood() {
-            const std::string filler(65536, 'x');
+        void flood(const std::string& filler = std::string(65536, 'x')) {
             loopback::set_timeouts(fd, 50, 0);
             while (!server.stopping) {
                 int n =
@@ -367,6 +366,11 @@ struct http_server::impl {
             c.write_all(a.bytes);
             if (a.after == raw_end::stall) c.stall();
             if (a.after == raw_end::endless) c.flood();
+            if (a.after == raw_end::endless_head) {
+                std::string lines;
+                while (lines.size() < 65536) lines += "X-Filler: " + std::string(100, 'y') + "\r\n";
+                c.flood(lines);
+            }
             if (a.after == raw_end::trickle) c.trickle();
             c.finish(a.after);
             return;

@@ -48,6 +48,8 @@ enum class raw_end {
     reset,    // abort the connection (TCP reset)
     endless,  // keep sending filler bytes ('x') until the client goes away or the server stops
     trickle,  // one filler byte every 200 ms, as long as the client reads and the server runs
+    endless_head,  // header lines ("X-Filler: yyy...") as fast as the client takes them, never a
+                   // blank one
 };
 
 // An ordinary answer. The server adds the status line, "Connection: close" and, unless

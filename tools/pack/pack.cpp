@@ -28,6 +28,7 @@
 
 #include "os/platform.h"
 #include "os/posix_path.h"
+#include "text/confine.h"
 #include "text/text.h"
 #include "tools/pack/previous.h"
 #include "tools/pack/new_shop.h"
@@ -135,6 +136,44 @@ bool matches(const std::string& glob, const std::string& relative) {
 bool name_is_writable(const std::string& name) {
     return !name.empty() && name.find_first_of("<>\"\r\n\t") == std::string::npos &&
            name.front() != ' ' && name.back() != ' ';
+}
+
+// Why Windows would refuse `relative` (a listed file or an archive name) as a file name, or
+// empty when it takes it: a device name ("CON", "aux.dll", "COM1"), a step ending in a dot
+// or a space, or a character Windows does not allow in names. Such a file never installs
+// there, whatever the launcher does.
+std::string windows_name_problem(const std::string& relative) {
+    const std::u16string wide = from_utf8(relative);
+    size_t begin = 0;
+    for (size_t i = 0; i <= wide.size(); ++i) {
+        if (i < wide.size() && wide[i] != u'/') continue;
+        const std::u16string step = wide.substr(begin, i - begin);
+        begin = i + 1;
+        if (!step.empty() && (step.back() == u'.' || step.back() == u' '))
+            return "ends with a dot or a space";
+        for (const char16_t c : step)
+            if (c < 0x20 || std::u16string_view(u"<>:\"\\|?*").find(c) != std::u16string_view::npos)
+                return "holds a character Windows does not allow in names (< > : \" \\ | ? * or a "
+                       "control character)";
+        if (!path_stays_inside(step)) return "a device name (CON, PRN, AUX, NUL, COM1-9, LPT1-9)";
+    }
+    return {};
+}
+
+// Every listed file and archive as Windows would take it; false, with the reason, for the first
+// that it would not.
+bool names_install_on_windows(const std::vector<std::string>& relatives,
+                              const std::vector<std::pair<std::string, std::string>>& archives) {
+    std::vector<std::string> names = relatives;
+    for (const auto& archive : archives) names.push_back(archive.first);
+    for (const auto& name : names) {
+        const std::string problem = windows_name_problem(name);
+        if (problem.empty()) continue;
+        fail("Windows refuses the name " + name + ": " + problem +
+             "\n  Such a file never installs on Windows; rename it.");
+        return false;
+    }
+    return true;
 }
 
 bool write_zip(const fs::path& archive, const fs::path& source,
@@ -300,6 +339,7 @@ int run(const options& o) {
         if (name.empty() || name.find_first_of("/\\") != std::string::npos || name == "." ||
             name == ".." || !name_is_writable(name))
             return fail("archive name must be a plain file name: " + name);
+    if (!names_install_on_windows(relatives, o.archives)) return 1;
 
     // Archive of each file: the first matching --archive, else module.zip; archives keep the
     // order of their first file.

@@ -226,6 +226,16 @@ TEST_F(pack_test, BadInvocationsFailWithAClearMessage) {
               0);
     ASSERT_EQ(pack("--module editor.so " + src + " " + root + "/broken"), 0);
     fs::remove(root + "/broken/module.zip");
+    // Folders of a module with one name Windows refuses each.
+    const char* refused[] = {"CON", "AUX.dll", "com1", "lpt9.txt", "trailing.", "a:b.dll"};
+    for (const char* name : refused) {
+        fs::create_directories(root + "/win/" + name);  // the folder is named after the file
+        ASSERT_TRUE(write_file_bytes(root + "/win/" + name + "/editor.so", "main library"));
+        ASSERT_TRUE(write_file_bytes(root + "/win/" + name + "/" + name, "data"));
+    }
+    const auto windows_row = [&](const char* name) {
+        return "--module editor.so " + root + "/win/'" + name + "' " + out;
+    };
     struct row {
         const char* name;
         std::string args;
@@ -275,6 +285,16 @@ TEST_F(pack_test, BadInvocationsFailWithAClearMessage) {
          "--compact needs a share from 0 to 1"},
         {"share without a previous release", "--compact 0.3 --module editor.so " + src + " " + out,
          "--compact works only with --previous"},
+        {"device name", windows_row("CON"), "Windows refuses the name CON: a device name"},
+        {"device name with an extension", windows_row("AUX.dll"),
+         "Windows refuses the name AUX.dll"},
+        {"serial port, small letters", windows_row("com1"), "Windows refuses the name com1"},
+        {"printer port", windows_row("lpt9.txt"), "Windows refuses the name lpt9.txt"},
+        {"trailing dot", windows_row("trailing."), "ends with a dot or a space"},
+        {"colon", windows_row("a:b.dll"), "a character Windows does not allow"},
+        {"archive named after a device",
+         "--module editor.so --archive nul.zip='*' " + src + " " + out,
+         "Windows refuses the name nul.zip"},
     };
     for (const auto& r : rows) {
         SCOPED_TRACE(r.name);
