@@ -289,20 +289,24 @@ TEST(inet_get, body_without_length_runs_to_the_close_of_the_connection) {
         request_options o;
         o.transfer_timeout = 2;
         auto r = inet::rest::get(shop.url16(row.path), o);
-        EXPECT_EQ(r->status, row.status) << r->error;
+        // Without a length only the platform's report tells a reset from the end; WinInet
+        // may take it for the end, as it does a cut chunked body.
+        const bool reset = row.after == raw_end::reset;
         EXPECT_EQ(r->content_length, -1);
         EXPECT_FALSE(r->chunked);
         // A reset may discard bytes still in flight: whatever arrived is kept, in order.
         const std::string got = body_of(*r);
-        if (row.after == raw_end::reset) {
+        if (reset) {
             EXPECT_EQ(got, big.substr(0, got.size()));
         } else {
             EXPECT_EQ(got, row.body);
         }
-        EXPECT_EQ(row.status == -1, r->error[0] != '\0') << r->error;
         auto f = inet::rest::get_to_file(shop.url16(row.path), o, dir.file("f"));
+        if (reset && !client_sees_broken_framing) continue;
+        EXPECT_EQ(r->status, row.status) << r->error;
+        EXPECT_EQ(row.status == -1, r->error[0] != '\0') << r->error;
         EXPECT_EQ(f->status, row.status) << f->error;
-        if (row.after != raw_end::reset) {
+        if (!reset) {
             EXPECT_EQ(read_file(dir.path / "f"), row.body);
         }
     }
