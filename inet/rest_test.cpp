@@ -589,7 +589,8 @@ TEST(inet_get, answer_without_status_line_fails) {
         EXPECT_EQ(r->body_size, 0);
     }
     const std::string sent = "this is not http\r\n\r\n", got = body_of(*r);
-    EXPECT_TRUE(got.size() <= sent.size() && sent.compare(sent.size() - got.size(), got.size(), got) == 0)
+    EXPECT_TRUE(got.size() <= sent.size() &&
+                sent.compare(sent.size() - got.size(), got.size(), got) == 0)
         << got;
 }
 

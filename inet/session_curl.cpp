@@ -132,7 +132,8 @@ class curl_request final : public http_request {
         long redirects = 0;
         char* address = nullptr;
         if (curl_easy_getinfo(easy_, CURLINFO_REDIRECT_COUNT, &redirects) != CURLE_OK ||
-            redirects <= 0 || curl_easy_getinfo(easy_, CURLINFO_EFFECTIVE_URL, &address) != CURLE_OK ||
+            redirects <= 0 ||
+            curl_easy_getinfo(easy_, CURLINFO_EFFECTIVE_URL, &address) != CURLE_OK ||
             address == nullptr)
             return {};
         return from_utf8(address);

@@ -346,7 +346,8 @@ class wininet_request final : public http_request {
         if (host.find(u':') != std::u16string::npos) host = u'[' + host + u']';
         const bool default_port = url_.port == (https ? 443 : 80);
         return (https ? u"https://" : u"http://") + host +
-               (default_port ? std::u16string() : u':' + from_utf8(std::to_string(url_.port))) + url_.object;
+               (default_port ? std::u16string() : u':' + from_utf8(std::to_string(url_.port))) +
+               url_.object;
     }
 
   private:

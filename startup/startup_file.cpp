@@ -168,7 +168,8 @@ bool startup_file_xml::load(const char* bytes, int32_t length) {
     refusal.clear();
     std::u16string text;
     if (!decode_xml_text(bytes, length, text)) {
-        refusal = format16(u"*오류 : startup.xml이 비어 있습니다. (bytes:%d)", std::max<int32_t>(length, 0));
+        refusal = format16(u"*오류 : startup.xml이 비어 있습니다. (bytes:%d)",
+                           std::max<int32_t>(length, 0));
         return false;
     }
 
@@ -282,7 +283,8 @@ bool startup_file_xml::parse(const xml::element& startup) {
             if (!text.empty() && text.back() != u'/') text.push_back(u'/');
             if (!update_addresses(text, ssl, inet::verifies_certificates(), update_url,
                                   update_file_url)) {
-                refusal = format16(u"*오류 : startup.xml의 update_url에 ://이 없습니다. (update_url:%s)", text);
+                refusal = format16(
+                    u"*오류 : startup.xml의 update_url에 ://이 없습니다. (update_url:%s)", text);
                 return false;
             }
         } else if (equals_nocase(name, u"install_page")) {

@@ -10,10 +10,10 @@
 #include "inet/rest.h"
 #include "log/log_writer.h"
 #include "os/file_io.h"
+#include "os/platform.h"
 #include "os/system_error.h"
 #include "startup/prepare.h"
 #include "text/confine.h"
-#include "os/platform.h"
 #include "text/text.h"
 #include "update/archive.h"
 #include "update/files.h"
@@ -129,7 +129,8 @@ bool download_to_file(const std::u16string& url, const std::u16string& target) {
         if (file_exists(target) && !delete_file(target))
             log.Write(u"*경고 : 파일을 삭제하는데 실패했습니다. (url:%s, err:0x%08x)", url,
                       os::last_system_error());
-        if (os::move_file_no_replace(temporary, target) || os::copy_file_replace(temporary, target)) {
+        if (os::move_file_no_replace(temporary, target) ||
+            os::copy_file_replace(temporary, target)) {
             write_file_answer_notes(url, *response, target);
             return true;
         }

@@ -4,9 +4,9 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <set>
 #include <filesystem>
 #include <fstream>
+#include <set>
 #include <sstream>
 #include <thread>
 
@@ -308,7 +308,8 @@ TEST_F(EndToEnd, RealShopStackOfNginxAndPhp) {
         << "echo \"<return_url>$shop/return.php</return_url>\\n\";\n"
         << "echo \"<return2_url>$shop/cart.php</return2_url>\\n\";\n"
         << "echo '<internal_call id=\"trace_file\">" << trace << "</internal_call>', \"\\n\";\n"
-        << "echo '<agent type=\"file\">" << target.native_path(dir / "browser.exe") << "</agent>', \"\\n\";\n"
+        << "echo '<agent type=\"file\">" << target.native_path(dir / "browser.exe")
+        << "</agent>', \"\\n\";\n"
         << "echo \"</startup>\\n\";\n";
     std::ofstream(www / "cart.php")
         << "<?php\nfile_put_contents('" << (state / "cart.txt").string()
@@ -321,20 +322,21 @@ TEST_F(EndToEnd, RealShopStackOfNginxAndPhp) {
     ASSERT_TRUE(shop.running()) << shop.why_not();
     // What makes this shop different: its documents come without a length.
     std::string head;
-    test_support::run_build_machine_command("curl -s -0 -o /dev/null -D - '" + shop.base_url() +
-                                                "/startup.php?key=probe'",
-                                            &head);
+    test_support::run_build_machine_command(
+        "curl -s -0 -o /dev/null -D - '" + shop.base_url() + "/startup.php?key=probe'", &head);
     ASSERT_NE(head.find(" 200 "), std::string::npos) << head;
     EXPECT_EQ(head.find("Content-Length"), std::string::npos) << head;
 
-    const auto first = launch(test_support::launcher_link(shop.base_url() + "/startup.php", "PHP-1"));
+    const auto first =
+        launch(test_support::launcher_link(shop.base_url() + "/startup.php", "PHP-1"));
     ASSERT_FALSE(first.timed_out) << first.output;
     EXPECT_EQ(first.exit_code, 0) << first.output << log_text();
     const fs::path install = data / "PhpShop" / "editor";
     EXPECT_TRUE(fs::exists(install / target.module_file())) << log_text();
     EXPECT_EQ(read_text(install / "readme.txt"), "Sample editor module\n");
     EXPECT_NE(read_text(dir / "trace.txt").find("NewWork"), std::string::npos) << log_text();
-    const auto second = launch(test_support::launcher_link(shop.base_url() + "/startup.php", "PHP-2"));
+    const auto second =
+        launch(test_support::launcher_link(shop.base_url() + "/startup.php", "PHP-2"));
     EXPECT_EQ(second.exit_code, 0) << second.output << log_text();
     EXPECT_EQ(log_text().find("오류"), std::string::npos) << log_text();
     const std::string cart = read_text(state / "cart.txt");
@@ -344,7 +346,9 @@ TEST_F(EndToEnd, RealShopStackOfNginxAndPhp) {
     EXPECT_EQ(count_of(requests, "GET /update/module.zip"), 1u) << requests;
     EXPECT_EQ(count_of(requests, "GET /update/activeupdate.xml"), 2u) << requests;
     for (int i = 0; i < 500 && count_of(read_text(browser_record), "\n") < 2; ++i) usleep(20000);
-    EXPECT_EQ(count_of(read_text(browser_record), shop.base_url() + "/return.php?exit_code=0&keyresult="), 2u)
+    EXPECT_EQ(
+        count_of(read_text(browser_record), shop.base_url() + "/return.php?exit_code=0&keyresult="),
+        2u)
         << read_text(browser_record);
 }
 
