@@ -71,6 +71,16 @@ class slow_body_bound {
 
 }  // namespace
 
+bool body_follows(const _response& response) {
+    if (response.content_length > 0 || response.chunked) return true;
+    if (response.content_length == 0) return false;
+    // Without a length the body runs to the close of the connection, as most shop stacks send
+    // a page they write as they go (we ask with HTTP/1.0, so the server must close). Answers
+    // that never carry a body are not waited for.
+    const int32_t s = response.status;
+    return !(s < 200 || s == 204 || s == 304);
+}
+
 std::string compose_user_agent(std::string text) {
     static constexpr std::string_view msie = " MSIE 7.0;";
     if (!text.empty()) {
@@ -171,6 +181,7 @@ void execute_request(http_request& request, const request_options& options, cons
     int32_t status = -1;
     if (!request.query_status(status)) return;
     response.status = status;
+    response.final_url = request.final_address();
 
     std::string value;
     response.content_length =
@@ -178,8 +189,7 @@ void execute_request(http_request& request, const request_options& options, cons
     if (request.query_header("Transfer-Encoding", value) && contains(value, "chunked"))
         response.chunked = true;
 
-    // Without a positive length or chunked coding the body is left unread.
-    if (!(response.content_length > 0 || response.chunked)) return;
+    if (!body_follows(response)) return;
     const int64_t allowed = options.max_body_bytes;
     auto refuse_size = [&] {
         response.status = -1;

@@ -54,6 +54,7 @@ struct _response {
     std::vector<uint8_t> body;  // memory sink only
     int32_t body_size = 0;      // bytes of body in use
     char error[256] = {};       // system code page, empty unless the request failed
+    std::u16string final_url;   // where redirects ended; empty when none was followed
 };
 
 // Receives body pieces: (bytes, element size, element count, target); returns bytes taken.
@@ -80,8 +81,13 @@ constexpr int32_t read_buffer_size = 8096;
 // connection limits. Check is_open() before use.
 std::unique_ptr<CMyInternetSession> open_session(const request_options& options);
 
+// Whether a body follows the head: a positive Content-Length, chunked coding, or no length at
+// all (the body then ends when the server closes the connection), except for the statuses
+// that never carry one (1xx, 204, 304). Content-Length 0 is an empty body.
+bool body_follows(const _response& response);
+
 // The exchange on an opened request: send, status, Content-Length, Transfer-Encoding, and the
-// body into the sink when it was announced (Content-Length > 0 or chunked). Transport
+// body into the sink when one follows (see body_follows). Transport
 // failures, and a sink that does not take a whole piece (disk full, body too large), end
 // the exchange with status -1 and error; bytes already delivered stay with the sink.
 void execute_request(http_request& request, const request_options& options, const cracked_url& url,

@@ -78,6 +78,9 @@ class http_request {
     virtual const std::string& error_text() const = 0;
     // Connect attempts made so far (the session's connect_retries bounds them).
     virtual int32_t connect_attempts() const = 0;
+    // The address the answer came from when redirects led away from the requested one; empty
+    // when none was followed.
+    virtual std::u16string final_address() const { return {}; }
 };
 
 // The platform browser's user agent text in the system code page; empty when it has none

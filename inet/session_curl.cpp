@@ -128,6 +128,17 @@ class curl_request final : public http_request {
     const std::string& error_text() const override { return error_; }
     int32_t connect_attempts() const override { return attempts_; }
 
+    std::u16string final_address() const override {
+        long redirects = 0;
+        char* address = nullptr;
+        if (curl_easy_getinfo(easy_, CURLINFO_REDIRECT_COUNT, &redirects) != CURLE_OK ||
+            redirects <= 0 ||
+            curl_easy_getinfo(easy_, CURLINFO_EFFECTIVE_URL, &address) != CURLE_OK ||
+            address == nullptr)
+            return {};
+        return from_utf8(address);
+    }
+
   private:
     static size_t on_header(char* data, size_t size, size_t count, void* self) {
         size_t n = size * count;

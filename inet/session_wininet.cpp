@@ -353,6 +353,7 @@ class wininet_request final : public http_request {
             }
             close_hop();
             url_ = next;
+            redirected_ = true;
         }
         head_done_ = true;
         std::string length;
@@ -428,6 +429,18 @@ class wininet_request final : public http_request {
 
     const std::string& error_text() const override { return error_; }
     int32_t connect_attempts() const override { return attempts_; }
+
+    std::u16string final_address() const override {
+        if (!redirected_) return {};
+        // As a shop writes it: the port only where it is not the scheme's own.
+        const bool https = url_.service == service_type::https;
+        std::u16string host = url_.host;
+        if (host.find(u':') != std::u16string::npos) host = u'[' + host + u']';
+        const bool default_port = url_.port == (https ? 443 : 80);
+        return (https ? u"https://" : u"http://") + host +
+               (default_port ? std::u16string() : u':' + from_utf8(std::to_string(url_.port))) +
+               url_.object;
+    }
 
   private:
     // A body was announced and not read to its end.
@@ -641,6 +654,7 @@ class wininet_request final : public http_request {
     handle connection_, request_;
     std::string error_;
     bool accept_any_ = false, started_ = false, head_done_ = false, chunked_ = false;
+    bool redirected_ = false;
     bool reading_ = false, body_over_ = false, connected_ = false, abandoned_ = false;
     std::chrono::steady_clock::time_point connected_at_;
     int32_t attempts_ = 0;

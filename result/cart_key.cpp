@@ -4,6 +4,7 @@
 #include <climits>
 
 #include "inet/allowed_servers.h"
+#include "inet/answer_notes.h"
 #include "inet/rest.h"
 #include "log/log_writer.h"
 #include "startup/startup_file.h"
@@ -47,10 +48,13 @@ bool deliver_cart_key(const std::u16string& cart_key_url, host::window* window) 
     const inet::rest::request_options options;
     // Only the last status is kept between attempts: an answer may be 16 MiB.
     int32_t last_status = -1;
+    // What the log adds about the last answer (its final address, the start of an error page).
+    std::vector<std::u16string> last_notes;
     for (int32_t failed = 0;;) {
         if (failed >= kSilentAttempts) {
             LogWriter::Instance().Write(u"*오류 : 장바구니 연동키를 전송하는중 오류가 발생였습니다 (url:%s status:%d)",
                                         cart_key_url, last_status);
+            inet::rest::write_answer_notes(last_notes);
             const host::box_answer answer =
                 window ? window->message_box(u"장바구니 연동중 오류가 발생였습니다. 다시 시도하시겠습니까?", u"질문",
                                              host::box_style::yes_no_exclamation)
@@ -59,7 +63,11 @@ bool deliver_cart_key(const std::u16string& cart_key_url, host::window* window) 
         }
         const std::shared_ptr<inet::rest::_response> response = inet::rest::get(cart_key_url, options);
         last_status = response->status;
-        if (answer_confirms(*response)) return true;
+        last_notes = inet::rest::answer_notes(cart_key_url, *response);
+        if (answer_confirms(*response)) {
+            inet::rest::write_answer_notes(last_notes);
+            return true;
+        }
         if (failed == INT32_MAX) return false;
         ++failed;
     }

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "inet/allowed_servers.h"
+#include "inet/answer_notes.h"
 #include "inet/rest.h"
 #include "log/log_writer.h"
 #include "os/system_error.h"
@@ -18,6 +19,7 @@ bool fetch_to_memory(std::vector<char>& buffer, const std::u16string& url) {
     for (int attempt = 0; attempt < kDownloadAttempts; ++attempt) {
         response = inet::rest::get(url, inet::rest::request_options());
         if (response->status == 200) {
+            inet::rest::write_answer_notes(inet::rest::answer_notes(url, *response));
             const auto size = static_cast<size_t>(std::max<int32_t>(response->body_size, 0));
             buffer.assign(response->body.begin(),
                           response->body.begin() +
@@ -30,6 +32,7 @@ bool fetch_to_memory(std::vector<char>& buffer, const std::u16string& url) {
         u"*오류 : 다운로드 하지 못했습니다. (url:%s, status:%d, err:0x%08x)", url, response->status,
         error);
     LogWriter::Instance().Write(u"     %s", to_wide_acp(response->error));
+    inet::rest::write_answer_notes(inet::rest::answer_notes(url, *response));
     return false;
 }
 
@@ -54,6 +57,7 @@ bool prepare_execution(std::u16string& key, const std::u16string& arguments,
     }
     if (!startup.load(document.data(), static_cast<int32_t>(document.size()))) {
         log.Write(u"* 오류: startup.xml의 포멧이 올바르지 않습니다. (url:%s)", url);
+        if (!startup.refusal.empty()) log.Write(u"%s", startup.refusal);
         return false;
     }
     const std::u16string set_key_url =

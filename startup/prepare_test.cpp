@@ -200,6 +200,47 @@ TEST_F(Prepare, EmptyBodyCountsAsDownloadedButDoesNotLoad) {
               std::u16string::npos);
 }
 
+// The lines a shop needs beside the download and format lines: which check refused the
+// document, where redirects ended, and the start of an answer other than 200.
+TEST_F(Prepare, ExtraLinesSayWhatTheServerAnswered) {
+    test_support::http_server shop;
+    const std::string page(10000, 'a');
+    const struct {
+        const char* name;
+        test_support::reply answer;
+        std::u16string line;
+    } rows[] = {
+        {"empty", test_support::reply::text(""), u"*오류 : startup.xml이 비어 있습니다. (bytes:0)"},
+        {"no-end", test_support::reply::text("<startup><todo>new_work</todo>"),
+         u"*오류 : startup.xml에 </startup>이 없습니다."},
+        {"no-element", test_support::reply::text("<Startup><![CDATA[</startup>]]></Startup>"),
+         u"*오류 : startup.xml에 startup 요소가 없습니다."},
+        {"no-scheme",
+         test_support::reply::text("<startup><update_url>shop/update</update_url></startup>"),
+         u"*오류 : startup.xml의 update_url에 ://이 없습니다. (update_url:shop/update/)"},
+        {"moved", test_support::reply::redirect("/login?from=editor"),
+         u"*알림 : 요청이 다른 주소에서 끝났습니다. (url:" +
+             shop.url16("/moved?key=K&field=startup") + u", final:" +
+             shop.url16("/login?from=editor") + u")"},
+        {"error-page", test_support::reply::text(page, 404),
+         u"*알림 : 서버 응답의 처음 부분입니다. (status:404, bytes:10000)"},
+    };
+    shop.serve("/login", test_support::reply::text("<html>Please log in</html>"));
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        shop.serve(std::string("/") + row.name, row.answer);
+        std::u16string key;
+        startup_file_xml startup;
+        EXPECT_FALSE(prepare_execution(key, u"key=K&svr=" + shop.url16(std::string("/") + row.name),
+                                       startup));
+        const std::u16string text = log_text();
+        EXPECT_NE(text.find(row.line), std::u16string::npos) << to_utf8(text);
+    }
+    // The error page is quoted up to 4 KiB, and says how much was left out.
+    EXPECT_NE(log_text().find(u">" + std::u16string(4096, u'a') + u"[… 5904 bytes left out]\r\n"),
+              std::u16string::npos);
+}
+
 }  // namespace
 
 namespace {

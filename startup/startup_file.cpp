@@ -7,6 +7,7 @@
 #include "inet/session.h"
 #include "log/log_writer.h"
 #include "text/confine.h"
+#include "text/format.h"
 #include "os/platform.h"
 #include "text/text.h"
 #include "xml/xml.h"
@@ -164,21 +165,32 @@ bool update_addresses(const std::u16string& text, const std::u16string& ssl, boo
 }
 
 bool startup_file_xml::load(const char* bytes, int32_t length) {
+    refusal.clear();
     std::u16string text;
-    if (!decode_xml_text(bytes, length, text)) return false;
+    if (!decode_xml_text(bytes, length, text)) {
+        refusal = format16(u"*오류 : startup.xml이 비어 있습니다. (bytes:%d)",
+                           std::max<int32_t>(length, 0));
+        return false;
+    }
 
     auto& log = LogWriter::Instance();
     log.Write(u">>");
     log.Write(u">%s", text);
 
     // Ill-formed input is not refused by the reader; the two checks below decide.
-    if (text.find(u"</startup>") == std::u16string::npos) return false;
+    if (text.find(u"</startup>") == std::u16string::npos) {
+        refusal = u"*오류 : startup.xml에 </startup>이 없습니다.";
+        return false;
+    }
     xml::document document;
     document.parse(text);
     // The tree holds what the fields need; the whole text need not stay beside it.
     std::u16string().swap(text);
     const xml::element* startup = document.find_first(u"startup");
-    if (startup == nullptr) return false;
+    if (startup == nullptr) {
+        refusal = u"*오류 : startup.xml에 startup 요소가 없습니다.";
+        return false;
+    }
     // A document that failed (or was refused) part way must not leave the fields it had
     // already set: the job sequence would go on with half of it.
     if (parse(*startup)) return true;
@@ -270,8 +282,11 @@ bool startup_file_xml::parse(const xml::element& startup) {
             const std::u16string ssl = to_lower_ascii(child->attribute(u"ssl"));
             if (!text.empty() && text.back() != u'/') text.push_back(u'/');
             if (!update_addresses(text, ssl, inet::verifies_certificates(), update_url,
-                                  update_file_url))
+                                  update_file_url)) {
+                refusal = format16(
+                    u"*오류 : startup.xml의 update_url에 ://이 없습니다. (update_url:%s)", text);
                 return false;
+            }
         } else if (equals_nocase(name, u"install_page")) {
             std::u16string text = child->text();
             if (is_install_page(text)) internal_calls.emplace_back(u"install_page", std::move(text));

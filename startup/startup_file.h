@@ -53,4 +53,7 @@ public:
     std::u16string app_icon;
     int32_t count = 0;
     std::vector<std::pair<std::u16string, std::u16string>> internal_calls;
+    // The log line that says which check refused the last document load() was given; empty
+    // after a good one, or when the refusing check wrote its own line.
+    std::u16string refusal;
 };

@@ -6,8 +6,10 @@
 #include <thread>
 
 #include "inet/allowed_servers.h"
+#include "inet/answer_notes.h"
 #include "inet/rest.h"
 #include "log/log_writer.h"
+#include "os/file_io.h"
 #include "os/platform.h"
 #include "os/system_error.h"
 #include "startup/prepare.h"
@@ -106,6 +108,20 @@ private:
     bool said_ = false, given_up_ = false;
 };
 
+// The log's extra lines about an answer that went to a file: its start is read back.
+void write_file_answer_notes(const std::u16string& url, const inet::rest::_response& response,
+                             const std::u16string& path) {
+    std::string start;
+    int64_t size = 0;
+    if (std::FILE* file = response.status != 200 ? os::open_file(path, "rb") : nullptr) {
+        start.resize(inet::rest::quoted_body_bytes);
+        start.resize(std::fread(start.data(), 1, start.size(), file));
+        if (std::fseek(file, 0, SEEK_END) == 0) size = std::max<long>(std::ftell(file), 0);
+        std::fclose(file);
+    }
+    inet::rest::write_answer_notes(inet::rest::answer_notes(url, response, start, size));
+}
+
 }  // namespace
 
 std::chrono::milliseconds& update_lock_wait_limit() {
@@ -143,8 +159,11 @@ bool download_to_file(const std::u16string& url, const std::u16string& target) {
         if (file_exists(target) && !delete_file(target))
             log.Write(u"*경고 : 파일을 삭제하는데 실패했습니다. (url:%s, err:0x%08x)", url,
                       os::last_system_error());
-        if (os::move_file_no_replace(temporary, target) || os::copy_file_replace(temporary, target))
+        if (os::move_file_no_replace(temporary, target) ||
+            os::copy_file_replace(temporary, target)) {
+            write_file_answer_notes(url, *response, target);
             return true;
+        }
         const uint32_t error = os::last_system_error();
         log.Write(
             u"*오류 : 다운로드받은 파일명을 변경 하지 못했습니다. (src:%s, dest:%s, err:0x%08x)",
@@ -157,6 +176,7 @@ bool download_to_file(const std::u16string& url, const std::u16string& target) {
     log.Write(u"*오류 : 파일을 다운로드 하지 못했습니다. (url:%s, status:%d, err:0x%08x)", url,
               response->status, error);
     log.Write(u"     %s", to_wide_acp(response->error));
+    write_file_answer_notes(url, *response, temporary);
     if (file_exists(temporary)) delete_file(temporary);
     return false;
 }

@@ -4,9 +4,9 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <set>
 #include <filesystem>
 #include <fstream>
+#include <set>
 #include <sstream>
 #include <thread>
 
@@ -16,6 +16,7 @@
 #include "tests/support/launcher_run.h"
 #include "tests/support/sandbox.h"
 #include "tests/support/scratch.h"
+#include "tests/support/shop_stack.h"
 
 namespace fs = std::filesystem;
 using test_support::background_program;
@@ -300,6 +301,71 @@ TEST_F(EndToEnd, HttpsShopWithSelfSignedCertificate) {
     launch(link_to(base));
     EXPECT_TRUE(fs::exists(data / "QuorlaDemo" / "editor" / target.module_file())) << log_text();
     EXPECT_NE(read_text(state / "cart.txt").find("key=E2E-1"), std::string::npos);
+}
+
+// A shop as most shops are run: nginx and PHP-FPM from Debian, the startup document and the
+// cart answer written by PHP with plain echo (nginx then knows no length and ends the body
+// by closing the connection), the update folder served as static files. The first run
+// installs and delivers the cart key; the second finds the module current.
+TEST_F(EndToEnd, RealShopStackOfNginxAndPhp) {
+    const fs::path www = dir / "www";
+    fs::create_directories(www);
+    fs::create_directory_symlink(update, www / "update");
+    const std::string trace = target.native_path(dir / "trace.txt");
+    std::ofstream(www / "startup.php")
+        << "<?php\n$shop = 'http://127.0.0.1:' . $_SERVER['SERVER_PORT'];\n"
+        << "echo '<?xml version=\"1.0\" encoding=\"utf-8\"?>', \"\\n\";\n"
+        << "echo \"<startup>\\n\";\n"
+        << "echo \"<app_title>PHP shop</app_title>\\n\";\n"
+        << "echo \"<install_path>PhpShop/editor</install_path>\\n\";\n"
+        << "echo \"<update_url>$shop/update/</update_url>\\n\";\n"
+        << "echo \"<todo>new_work</todo>\\n\";\n"
+        << "echo \"<rsid>\" . htmlspecialchars($_GET['key']) . \"</rsid>\\n\";\n"
+        << "echo \"<return_url>$shop/return.php</return_url>\\n\";\n"
+        << "echo \"<return2_url>$shop/cart.php</return2_url>\\n\";\n"
+        << "echo '<internal_call id=\"trace_file\">" << trace << "</internal_call>', \"\\n\";\n"
+        << "echo '<agent type=\"file\">" << target.native_path(dir / "browser.exe")
+        << "</agent>', \"\\n\";\n"
+        << "echo \"</startup>\\n\";\n";
+    std::ofstream(www / "cart.php")
+        << "<?php\nfile_put_contents('" << (state / "cart.txt").string()
+        << "', $_GET['keyresult'] . \"\\n\", FILE_APPEND);\n"
+        << "echo '<?xml version=\"1.0\" encoding=\"utf-8\"?>', \"\\n\";\n"
+        << "echo '<response><result code=\"0000\">saved</result></response>', \"\\n\";\n";
+    std::ofstream(www / "return.php") << "<?php echo \"<p>Thank you</p>\\n\";\n";
+    test_support::php_shop shop(www, dir / "stack");
+    if (!shop.missing().empty()) GTEST_SKIP() << shop.missing();
+    ASSERT_TRUE(shop.running()) << shop.why_not();
+    // What makes this shop different: its documents come without a length.
+    std::string head;
+    test_support::run_build_machine_command(
+        "curl -s -0 -o /dev/null -D - '" + shop.base_url() + "/startup.php?key=probe'", &head);
+    ASSERT_NE(head.find(" 200 "), std::string::npos) << head;
+    EXPECT_EQ(head.find("Content-Length"), std::string::npos) << head;
+
+    const auto first =
+        launch(test_support::launcher_link(shop.base_url() + "/startup.php", "PHP-1"));
+    ASSERT_FALSE(first.timed_out) << first.output;
+    EXPECT_EQ(first.exit_code, 0) << first.output << log_text();
+    const fs::path install = data / "PhpShop" / "editor";
+    EXPECT_TRUE(fs::exists(install / target.module_file())) << log_text();
+    EXPECT_EQ(read_text(install / "readme.txt"), "Sample editor module\n");
+    EXPECT_NE(read_text(dir / "trace.txt").find("NewWork"), std::string::npos) << log_text();
+    const auto second =
+        launch(test_support::launcher_link(shop.base_url() + "/startup.php", "PHP-2"));
+    EXPECT_EQ(second.exit_code, 0) << second.output << log_text();
+    EXPECT_EQ(log_text().find("오류"), std::string::npos) << log_text();
+    const std::string cart = read_text(state / "cart.txt");
+    EXPECT_EQ(count_of(cart, "/startup.php?key=PHP-1&field=result\n"), 1u) << cart;
+    EXPECT_EQ(count_of(cart, "/startup.php?key=PHP-2&field=result\n"), 1u) << cart;
+    const std::string requests = shop.access_log();
+    EXPECT_EQ(count_of(requests, "GET /update/module.zip"), 1u) << requests;
+    EXPECT_EQ(count_of(requests, "GET /update/activeupdate.xml"), 2u) << requests;
+    for (int i = 0; i < 500 && count_of(read_text(browser_record), "\n") < 2; ++i) usleep(20000);
+    EXPECT_EQ(
+        count_of(read_text(browser_record), shop.base_url() + "/return.php?exit_code=0&keyresult="),
+        2u)
+        << read_text(browser_record);
 }
 
 TEST_F(EndToEnd, WindowRunUnderXvfb) {
