@@ -25,6 +25,7 @@
 #include <vector>
 
 #include "os/platform.h"
+#include "tools/pack/launcher_release.h"
 #include "os/posix_path.h"
 #include "text/text.h"
 #include "update/md5.h"
@@ -39,6 +40,8 @@ namespace {
 const char kUsage[] =
     "Usage: quorla-pack [options] SOURCE_DIR OUT_DIR\n"
     "       quorla-pack --gen-key FILE | --gen-update-key FILE | --help\n"
+    "       quorla-pack --launcher-release PACKAGE --version X.Y.Z\n"
+    "                   --platform windows-x64|linux-amd64 --sign-key FILE OUT_DIR\n"
     "\n"
     "Packs the editor module files in SOURCE_DIR into archives and a scrambled\n"
     "activeupdate.xml in OUT_DIR. Serve OUT_DIR at the startup document's update_url.\n"
@@ -59,6 +62,9 @@ const char kUsage[] =
     "                         not exist), the public key is printed; nothing is packed\n"
     "  --gen-update-key FILE  write fresh random manifest key material to FILE (which must not\n"
     "                         exist) for -DQUORLA_UPDATE_KEY_FILE; nothing is packed\n"
+    "  --launcher-release PACKAGE  publish a launcher package: copy it into OUT_DIR and add it\n"
+    "                         to OUT_DIR/launcher.xml, signed with --sign-key (the manifest's\n"
+    "                         key); the entry of that --platform is replaced, others are kept\n"
     "  --help                 this text\n"
     "Every option that takes a value also takes it as --option=VALUE.\n"
     "\n"
@@ -331,6 +337,7 @@ int run(const options& o) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (is_launcher_release_command(argc, argv)) return launcher_release_main(argc, argv);
     options o;
     std::vector<std::string> positional;
     for (int i = 1; i < argc; ++i) {
