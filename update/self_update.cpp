@@ -7,10 +7,11 @@
 #include "text/text.h"
 #include "update/launcher_identity.h"
 
-self_update_settings builtin_self_update_settings() {
+self_update_settings self_update_settings_for(std::u16string release_folder,
+                                              std::optional<manifest_public_key> key) {
     self_update_settings s;
-    s.release_folder = from_utf8(launcher_update_url());
-    s.key = builtin_manifest_public_key();
+    s.release_folder = std::move(release_folder);
+    s.key = key;
     s.own_version = launcher_version();
     s.platform = launcher_platform();
     const std::u16string data = os::data_folder();

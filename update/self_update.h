@@ -20,6 +20,10 @@ struct self_update_settings {
 
 // This build's: QUORLA_LAUNCHER_UPDATE_URL, the manifest public key, QUORLA_VERSION.
 self_update_settings builtin_self_update_settings();
+// Settings for this launcher (version, platform, data folder) with the given release folder
+// and key.
+self_update_settings self_update_settings_for(std::u16string release_folder,
+                                              std::optional<manifest_public_key> key);
 
 enum class self_update_outcome {
     off,         // not built in
