@@ -22,4 +22,8 @@ target_link_libraries(quorla_update INTERFACE quorla_self_update)
 if(NOT WIN32)
   quorla_test(self_update_test SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/self_update_test.cpp
     LIBS quorla_self_update quorla_test_support)
+  if(TARGET self_update_test)
+    add_dependencies(self_update_test quorla-pack)
+    target_compile_definitions(self_update_test PRIVATE QUORLA_TEST_PACK_TOOL="$<TARGET_FILE:quorla-pack>")
+  endif()
 endif()

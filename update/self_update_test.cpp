@@ -4,7 +4,11 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <sstream>
+
 #include "tests/support/http_server.h"
+#include "tests/support/process.h"
 #include "tests/support/test_log.h"
 #include "text/text.h"
 #include "update/launcher_release.h"
@@ -99,6 +103,81 @@ TEST(self_update, release_document_is_checked_before_its_version_counts) {
         if (r.outcome == self_update_outcome::off) {
             EXPECT_EQ(shop.request_count("/rel/launcher.xml"), 0);
         }
+    }
+}
+
+// quorla-pack --launcher-release: one entry per platform, brought up to date in place, and a
+// document it did not sign never carried on.
+TEST(self_update, release_tool_keeps_other_platforms_and_refuses_a_foreign_document) {
+    test_support::log_capture log;
+    const std::string tool = QUORLA_TEST_PACK_TOOL;
+    const auto folder = log.folder();
+    auto run = [&](std::vector<std::string> args) {
+        args.insert(args.begin(), tool);
+        return test_support::run_program(args, {}, 60);
+    };
+    auto read = [](const std::filesystem::path& path) {
+        std::ifstream in(path, std::ios::binary);
+        std::stringstream text;
+        text << in.rdbuf();
+        return text.str();
+    };
+    const auto made = run({"--gen-key", (folder / "shop.pem").string()});
+    ASSERT_EQ(made.exit_code, 0) << made.output;
+    const auto key = parse_manifest_public_key(made.output.substr(made.output.rfind(':') + 2, 44));
+    ASSERT_TRUE(key) << made.output;
+    ASSERT_EQ(run({"--gen-key", (folder / "other.pem").string()}).exit_code, 0);
+    std::ofstream(folder / "a.msi") << "windows package";
+    std::ofstream(folder / "b.deb") << "debian package";
+    const auto out = folder / "rel";
+    const struct {
+        const char* fault;
+        std::vector<std::string> args;
+        int status;
+        std::vector<std::string> listed;  // platform and version, in order
+    } rows[] = {
+        {"first release not written",
+         {"a.msi", "1.0.0", "windows-x64", "shop.pem"},
+         0,
+         {"windows-x64 1.0.0"}},
+        {"other platform dropped",
+         {"b.deb", "1.0.1", "linux-amd64", "shop.pem"},
+         0,
+         {"linux-amd64 1.0.1", "windows-x64 1.0.0"}},
+        {"platform not replaced",
+         {"a.msi", "1.1.0", "windows-x64", "shop.pem"},
+         0,
+         {"linux-amd64 1.0.1", "windows-x64 1.1.0"}},
+        {"foreign document carried on",
+         {"a.msi", "2.0.0", "windows-x64", "other.pem"},
+         1,
+         {"linux-amd64 1.0.1", "windows-x64 1.1.0"}},
+        {"bad version published",
+         {"a.msi", "1.2", "windows-x64", "shop.pem"},
+         1,
+         {"linux-amd64 1.0.1", "windows-x64 1.1.0"}},
+        {"unknown platform published",
+         {"a.msi", "1.2.0", "windows-arm64", "shop.pem"},
+         1,
+         {"linux-amd64 1.0.1", "windows-x64 1.1.0"}},
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.fault);
+        const auto done = run({"--launcher-release", (folder / r.args[0]).string(), "--version",
+                               r.args[1], "--platform", r.args[2], "--sign-key",
+                               (folder / r.args[3]).string(), out.string()});
+        EXPECT_EQ(done.exit_code, r.status) << done.output;
+        std::vector<launcher_release> releases;
+        std::vector<std::string> skipped;
+        ASSERT_EQ(read_release_document(read(out / "launcher.xml"), *key, releases, skipped),
+                  release_document_check::verified);
+        std::vector<std::string> listed;
+        for (const auto& release : releases) {
+            listed.push_back(release.platform + " " + release.version);
+            EXPECT_EQ(release.size, std::filesystem::file_size(out / release.package));
+            EXPECT_EQ(release.sha256, file_sha256_hex(from_utf8((out / release.package).string())));
+        }
+        EXPECT_EQ(listed, r.listed);
     }
 }
 
