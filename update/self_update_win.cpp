@@ -1,11 +1,14 @@
 // Windows: the newer MSI is downloaded into the data folder, checked, and installed quietly by
 // msiexec once this launcher has ended, so that the next link runs the new version.
+// windows.h first: the others build on it.
+#include <windows.h>
+// clang-format off
 #include <knownfolders.h>
 #include <shlobj.h>
 #include <softpub.h>
 #include <wincrypt.h>
-#include <windows.h>
 #include <wintrust.h>
+// clang-format on
 
 #include <memory>
 
