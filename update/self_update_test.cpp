@@ -111,7 +111,7 @@ TEST(self_update, release_document_is_checked_before_its_version_counts) {
 TEST(self_update, release_tool_keeps_other_platforms_and_refuses_a_foreign_document) {
     test_support::log_capture log;
     const std::string tool = QUORLA_TEST_PACK_TOOL;
-    const auto folder = log.folder();
+    const auto& folder = log.folder();
     auto run = [&](std::vector<std::string> args) {
         args.insert(args.begin(), tool);
         return test_support::run_program(args, {}, 60);
