@@ -159,3 +159,13 @@ std::u16string replace_all(std::u16string s, std::u16string_view from, std::u16s
     out.append(s, pos, std::u16string::npos);
     return out;
 }
+
+bool parse_decimal(std::u16string_view text, uint64_t& value) {
+    if (text.empty() || text.size() > 19) return false;
+    value = 0;
+    for (const char16_t c : text) {
+        if (c < u'0' || c > u'9') return false;
+        value = value * 10 + static_cast<uint64_t>(c - u'0');
+    }
+    return true;
+}

@@ -3,6 +3,7 @@
 // The four conversions read their input up to its first zero unit, as the platform
 // conversions do with terminated input.
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -32,3 +33,5 @@ bool ends_with_nocase(std::u16string_view s, std::u16string_view suffix);
 std::u16string ascii_to_wide(std::string_view s);
 // Replaces every occurrence of `from` (not empty) by `to`, left to right without overlap.
 std::u16string replace_all(std::u16string s, std::u16string_view from, std::u16string_view to);
+// Decimal digits that fit 64 bits (at most 19, nothing else); false for anything else.
+bool parse_decimal(std::u16string_view text, uint64_t& value);

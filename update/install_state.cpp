@@ -40,16 +40,6 @@ std::u16string number_text(uint64_t value) {
     return from_utf8(std::to_string(value));
 }
 
-bool parse_number(std::u16string_view text, uint64_t& value) {
-    if (text.empty() || text.size() > 19) return false;
-    value = 0;
-    for (const char16_t c : text) {
-        if (c < u'0' || c > u'9') return false;
-        value = value * 10 + static_cast<uint64_t>(c - u'0');
-    }
-    return true;
-}
-
 // Manifest paths may be written with either separator; on disk they use the native one.
 std::u16string native_relative(std::u16string path) {
     std::replace(path.begin(), path.end(), u'\\', os::path_separator());
@@ -123,7 +113,7 @@ install_state read_install_state(const std::u16string& install_folder) {
         if (line.starts_with(u"owner="))
             state.owner = line.substr(6);
         else if (line.starts_with(u"serial=") &&
-                 parse_number(std::u16string_view(line).substr(7), value))
+                 parse_decimal(std::u16string_view(line).substr(7), value))
             state.serial = value;
     }
     return state;

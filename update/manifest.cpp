@@ -11,17 +11,6 @@
 
 namespace {
 constexpr std::u16string_view kClosingTag = u"</update>";
-
-// Decimal digits that fit 64 bits; anything else reads as no serial.
-bool parse_serial(std::u16string_view text, uint64_t& value) {
-    if (text.empty() || text.size() > 19) return false;
-    value = 0;
-    for (const char16_t c : text) {
-        if (c < u'0' || c > u'9') return false;
-        value = value * 10 + static_cast<uint64_t>(c - u'0');
-    }
-    return true;
-}
 }  // namespace
 
 bool manifest_path_is_safe(std::u16string_view path) { return path_stays_inside(path); }
@@ -108,7 +97,8 @@ bool update_file_xml::parse(const xml::element& update) {
     clear();
     bool safe = true;
     uint64_t number = 0;
-    if (parse_serial(update.attribute(u"serial"), number)) serial = number;
+    // Anything but decimal digits reads as no serial.
+    if (parse_decimal(update.attribute(u"serial"), number)) serial = number;
     // A signed list binds its files by SHA-256 too: MD5 collisions can be made at will.
     const bool keyed = !builtin_manifest_public_keys().empty();
     for (const xml::element* group : update.children()) {
