@@ -3,8 +3,8 @@
 #include <string>
 
 #include "app/launcher_app.h"
-#include "quorla_config.h"
 #include "os/platform.h"
+#include "update/launcher_identity.h"
 
 namespace {
 
@@ -50,7 +50,7 @@ int launcher_main(const std::u16string* sole_argument, const std::u16string& com
         return 0;
     }
     if (sole_argument != nullptr && *sole_argument == u"--version") {
-        show_text(std::string("quorla-launcher ") + QUORLA_VERSION + "\n");
+        show_text(std::string("quorla-launcher ") + launcher_version() + "\n");
         return 0;
     }
     prepare_process();

@@ -7,6 +7,7 @@
 #include "result/edit_result.h"
 #include "startup/prepare.h"
 #include "update/procedure.h"
+#include "update/self_update.h"
 
 namespace {
 const char16_t kOrderFromTheShop[] = u"사이트에서 상품을 주문하실수 있습니다.";
@@ -53,5 +54,7 @@ int CQuorlaLauncherDlg::RunJob(int prepareOnly) {
 
     deliver_cart_key(cart_key_url, this);
     open_return_page(return_url, m_startup.agent, m_startup.agent_type);
+    // Only now, so that the customer never waits for it; whatever it finds, the run succeeded.
+    update_launcher(builtin_self_update_settings());
     return 1;
 }

@@ -76,7 +76,7 @@ install(FILES ${CMAKE_CURRENT_LIST_DIR}/copyright DESTINATION ${CMAKE_INSTALL_DA
 # page need.
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME ${QUORLA_PACKAGE_NAME})
-set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+set(CPACK_PACKAGE_VERSION ${QUORLA_VERSION})
 set(CPACK_PACKAGE_VENDOR "QuorlaLauncher")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Opens a web shop's editor from the shop's ${QUORLA_URL_SCHEME}:// links")
 # The summary is the first line of the description.

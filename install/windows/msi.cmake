@@ -38,7 +38,7 @@ else()
 endif()
 set(QUORLA_MSI_SETTINGS ${CMAKE_BINARY_DIR}/install/msi-settings.sh)
 file(GENERATE OUTPUT ${QUORLA_MSI_SETTINGS} CONTENT "# Written by CMake (install/windows/msi.cmake); read by install/windows/build-msi.
-QUORLA_MSI_VERSION='${PROJECT_VERSION}'
+QUORLA_MSI_VERSION='${QUORLA_VERSION}'
 QUORLA_MSI_SCHEME='${QUORLA_URL_SCHEME}'
 QUORLA_MSI_PRODUCT='${quorla_msi_product}'
 QUORLA_MSI_MANUFACTURER='QuorlaLauncher'

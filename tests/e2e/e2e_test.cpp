@@ -13,6 +13,7 @@
 #include "host/image.h"
 #include "res/resources.h"
 #include "tests/support/display.h"
+#include "tests/support/http_server.h"
 #include "tests/support/launcher_run.h"
 #include "tests/support/sandbox.h"
 #include "tests/support/scratch.h"
@@ -247,6 +248,56 @@ TEST_F(EndToEnd, CommandLinesEndWithTheRunsStatusAndNameTheLog) {
         if (r.status == 0) {
             EXPECT_EQ(run.output.find("the run failed"), std::string::npos) << run.output;
         }
+    }
+}
+
+// After a whole run, the launcher reads the shop's launcher.xml: a newer Linux release is named
+// in the log (the package manager installs it), a document signed with another key is ignored;
+// neither changes the run's result. The launcher here is the test's own build whose release
+// folder and key come from the environment (tests/e2e/release_test_settings.cpp).
+TEST_F(EndToEnd, NewerLauncherReleaseIsNamedAndAForgedOneIgnored) {
+    if (target.windows) GTEST_SKIP() << "under wine the release is installed: self_update in the Windows build";
+    const std::string pack_tool = (bin / "quorla-pack").string();
+    const auto key = run_program({pack_tool, "--gen-key", (dir / "shop.pem").string()}, {}, 60);
+    ASSERT_EQ(key.exit_code, 0) << key.output;
+    const std::string public_key = key.output.substr(key.output.rfind(':') + 2, 44);
+    ASSERT_EQ(run_program({pack_tool, "--gen-key", (dir / "other.pem").string()}, {}, 60).exit_code, 0);
+    std::ofstream(dir / "quorla-launcher_9.0.0_amd64.deb") << "package bytes";
+    const struct {
+        const char* fault;
+        const char* signer;
+        std::string line;  // in the log
+        bool named;        // the newer version is named
+    } rows[] = {
+        {"newer release not named", "shop.pem",
+         "* 런처 업데이트 : 새 버전 9.0.0 이(가) 있습니다 (현재 " + std::string(QUORLA_TEST_VERSION) +
+             "). 패키지 관리자나 상점 페이지에서 설치하십시오.",
+         true},
+        {"forged document believed", "other.pem", "signature does not verify)", false},
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.fault);
+        const fs::path releases = dir / "releases" / r.signer;
+        const auto published = run_program({pack_tool, "--launcher-release", (dir / "quorla-launcher_9.0.0_amd64.deb").string(),
+                                            "--version", "9.0.0", "--platform", "linux-amd64", "--sign-key",
+                                            (dir / r.signer).string(), releases.string()},
+                                           {}, 60);
+        ASSERT_EQ(published.exit_code, 0) << published.output;
+        test_support::http_server release_server;
+        release_server.serve_folder("/releases/", releases);
+        std::string base;
+        background_program shop(shop_args(), base);
+        clear_launcher_data();
+        const auto run = run_program({(bin.parent_path() / "tests" / "quorla-launcher-release-test").string(), link_to(base)},
+                                     {{"XDG_DATA_HOME", data.string()}, {"QUORLA_HEADLESS", "1"}, {"LC_ALL", "C.UTF-8"},
+                                      {"QUORLA_TEST_RELEASE_FOLDER", release_server.url("/releases/")},
+                                      {"QUORLA_TEST_RELEASE_KEY", public_key}},
+                                     120);
+        EXPECT_EQ(run.exit_code, 0) << run.output;
+        const std::string log = log_text();
+        EXPECT_NE(log.find(r.line), std::string::npos) << log;
+        EXPECT_EQ(log.find("새 버전 9.0.0") != std::string::npos, r.named) << log;
+        EXPECT_EQ(release_server.request_count("/releases/quorla-launcher_9.0.0_amd64.deb"), 0);
     }
 }
 

@@ -30,8 +30,9 @@
 #include "os/posix_path.h"
 #include "text/confine.h"
 #include "text/text.h"
-#include "tools/pack/previous.h"
+#include "tools/pack/launcher_release.h"
 #include "tools/pack/new_shop.h"
+#include "tools/pack/previous.h"
 #include "update/md5.h"
 #include "update/pe_version.h"
 #include "update/scramble.h"
@@ -46,6 +47,8 @@ const char kUsage[] =
     "Usage: quorla-pack [options] SOURCE_DIR OUT_DIR\n"
     "       quorla-pack --gen-key FILE | --gen-update-key FILE | --help\n"
     "       quorla-pack --new-shop DIR --scheme S --servers \"host;*.cdn.host\" [--name NAME]\n"
+    "       quorla-pack --launcher-release PACKAGE --version X.Y.Z\n"
+    "                   --platform windows-x64|linux-amd64 --sign-key FILE OUT_DIR\n"
     "\n"
     "Packs the editor module files in SOURCE_DIR into archives and a scrambled\n"
     "activeupdate.xml in OUT_DIR. Serve OUT_DIR at the startup document's update_url.\n"
@@ -78,6 +81,9 @@ const char kUsage[] =
     "                         cmake -C DIR/shop.cmake, make package SHOP=DIR/shop.cmake),\n"
     "                         signing-key.pem (private) and update-key.txt; needs --scheme and\n"
     "                         --servers, takes --name; nothing is packed\n"
+    "  --launcher-release PACKAGE  publish a launcher package: copy it into OUT_DIR and add it\n"
+    "                         to OUT_DIR/launcher.xml, signed with --sign-key (the manifest's\n"
+    "                         key); the entry of that --platform is replaced, others are kept\n"
     "  --help                 this text\n"
     "Every option that takes a value also takes it as --option=VALUE.\n"
     "\n"
@@ -453,6 +459,7 @@ int run(const options& o) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (is_launcher_release_command(argc, argv)) return launcher_release_main(argc, argv);
     options o;
     std::optional<new_shop_options> shop;
     std::vector<std::string> positional;
