@@ -259,7 +259,7 @@ struct http_server::impl {
         impl& server;
         loopback::socket_id fd;
         SSL* ssl = nullptr;
-        std::string path;  // of the request, once it is read
+        std::string path{};  // of the request, once it is read
 
         void count(int n) {
             if (n <= 0 || path.empty()) return;

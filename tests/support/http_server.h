@@ -78,15 +78,15 @@ struct reply {
 // while the validator is the file's; else 200 with the whole body; 416 past the end). Scripted
 // faults make the lines that break off.
 struct ranged_file {
-    std::string body;
+    std::string body{};
     std::string etag = "\"q1\"";  // sent when not empty; If-Range compares with it
-    std::string last_modified;     // sent when not empty; compared when there is no etag
+    std::string last_modified{};   // sent when not empty; compared when there is no etag
     bool accept_ranges = true;     // "Accept-Ranges: bytes" in every answer
     bool honour_range = true;      // false: Range is ignored, every answer is 200 with all
     int64_t shift_start = 0;       // a 206 begins this many bytes before the start asked for
     // Offsets into the body, ascending: the answer that reaches one ends there (the line is
     // cut after that byte). Each is used once; one behind the start of an answer counts as used.
-    std::vector<int64_t> cuts;
+    std::vector<int64_t> cuts{};
     raw_end cut_with = raw_end::close;  // close or reset
     int64_t bytes_per_second = 0;       // 0: as fast as the client takes them
 };
