@@ -1086,9 +1086,12 @@ void bench_resume(const settings& s) {
     print_samples("ours", ours_time, 1000, "ms");
     print_samples("curl -C -", curl_time, 1000, "ms");
     const double ours = median(ours_sent), reference = median(curl_sent);
-    report({"9 Interrupted download, 100 MiB", fmt("%.4f x sent", ours),
-            fmt("%.4f x sent", reference), fmt("%.3f", ours / reference), "<= 1.05 x archive",
-            ours <= 1.05});
+    // The times are shown, not judged: ours includes the pauses after each broken line
+    // (0.5 and 1 s), which the retry loop of the reference does not make.
+    report({"9 Interrupted download, 100 MiB",
+            fmt("%.3f x, ", ours) + fmt("%.0f ms", median(ours_time) * 1000),
+            fmt("%.3f x, ", reference) + fmt("%.0f ms", median(curl_time) * 1000),
+            fmt("%.3f", ours / reference), "<= 1.05 x archive", ours <= 1.05});
 }
 
 std::string first_line_of(const char* file, const char* key) {
