@@ -232,10 +232,9 @@ void execute_request(http_request& request, const request_options& options, cons
         response.chunked = true;
     response.accepts_ranges = request.query_header("Accept-Ranges", value) && contains(value, "bytes");
     // If-Range takes only a strong entity tag; a weak one ("W/...") leaves the date.
-    if (request.query_header("ETag", value) && !value.starts_with("W/") &&
-        validator_is_sendable(value))
-        response.validator = value;
-    else if (request.query_header("Last-Modified", value) && validator_is_sendable(value))
+    const bool strong_tag = request.query_header("ETag", value) && !value.starts_with("W/") &&
+                            validator_is_sendable(value);
+    if (strong_tag || (request.query_header("Last-Modified", value) && validator_is_sendable(value)))
         response.validator = value;
     if (request.query_header("Content-Range", value)) response.content_range = value;
 

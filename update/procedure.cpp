@@ -266,7 +266,7 @@ bool download_to_file(const std::u16string& url, const std::u16string& target) {
     if (file_exists(record_path)) delete_file(record_path);
     std::shared_ptr<inet::rest::_response> response;
     for (int attempt = 0; attempt < kDownloadAttempts; ++attempt) {
-        if (attempt > 0 && response->line_failed) pause_before_attempt(attempt);
+        if (response && response->line_failed) pause_before_attempt(attempt);
         // The archive may take what the volume has above the floor, counted with the part
         // that is continued and without what a failed attempt left otherwise.
         if (partial.offset == 0 && file_exists(temporary)) delete_file(temporary);
