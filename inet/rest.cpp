@@ -8,6 +8,9 @@
 #include <exception>
 #include <new>
 #include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
 
 #include "os/file_io.h"
 #include "os/system_error.h"
@@ -167,14 +170,53 @@ std::unique_ptr<CMyInternetSession> open_session(const request_options& options)
     return session;
 }
 
+bool parse_content_range(std::string_view text, int64_t& start, int64_t& end, int64_t& total) {
+    size_t i = 0;
+    auto skip_blanks = [&] {
+        while (i < text.size() && (text[i] == ' ' || text[i] == '\t')) ++i;
+    };
+    // Decimal digits at i; false when there are none or they would not fit.
+    auto number = [&](int64_t& value) {
+        const size_t first = i;
+        value = 0;
+        for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
+            if (value > (INT64_MAX - 9) / 10) return false;
+            value = value * 10 + (text[i] - '0');
+        }
+        return i > first;
+    };
+    skip_blanks();
+    if (text.substr(i, 5) != "bytes") return false;
+    i += 5;
+    skip_blanks();
+    if (!number(start) || i >= text.size() || text[i++] != '-' || !number(end)) return false;
+    if (i >= text.size() || text[i++] != '/') return false;
+    if (i < text.size() && text[i] == '*') {
+        total = -1;
+        ++i;
+    } else if (!number(total)) {
+        return false;
+    }
+    skip_blanks();
+    return i == text.size() && end >= start && (total < 0 || end < total);
+}
+
+bool validator_is_sendable(std::string_view validator) {
+    if (validator.empty() || validator.size() > 256) return false;
+    for (char c : validator)
+        if (c < 0x20 || c > 0x7E) return false;
+    return true;
+}
+
 void execute_request(http_request& request, const request_options& options, const cracked_url&,
-                     body_sink sink, void* target, _response& response) {
+                     body_sink sink, void* target, _response& response, const head_check& on_head) {
     // Shops rely on self-signed certificates; a QUORLA_VERIFY_TLS build checks them. The
     // policy is set on plain http requests too, because a redirect may lead to https.
     request.accept_any_certificate(!verifies_certificates());
 
     if (!request.send()) {
         response.status = -1;
+        response.line_failed = true;
         set_error(response, request.error_text());
         return;
     }
@@ -188,9 +230,17 @@ void execute_request(http_request& request, const request_options& options, cons
         request.query_header("Content-Length", value) ? parse_content_length(value) : -1;
     if (request.query_header("Transfer-Encoding", value) && contains(value, "chunked"))
         response.chunked = true;
+    response.accepts_ranges = request.query_header("Accept-Ranges", value) && contains(value, "bytes");
+    // If-Range takes only a strong entity tag; a weak one ("W/...") leaves the date.
+    const bool strong_tag = request.query_header("ETag", value) && !value.starts_with("W/") &&
+                            validator_is_sendable(value);
+    if (strong_tag || (request.query_header("Last-Modified", value) && validator_is_sendable(value)))
+        response.validator = value;
+    if (request.query_header("Content-Range", value)) response.content_range = value;
 
+    int64_t allowed = options.max_body_bytes;
+    if (on_head && !on_head(response, allowed)) return;
     if (!body_follows(response)) return;
-    const int64_t allowed = options.max_body_bytes;
     auto refuse_size = [&] {
         response.status = -1;
         set_error(response, std::string(body_over_limit) + " (" + std::to_string(allowed) + ")");
@@ -215,6 +265,7 @@ void execute_request(http_request& request, const request_options& options, cons
         int32_t n = request.read(buffer, read_buffer_size);
         if (n < 0) {
             response.status = -1;
+            response.line_failed = true;
             set_error(response, request.error_text());
             return;
         }
@@ -242,7 +293,9 @@ namespace {
 
 // The one failure guard around address, session, request and exchange.
 void run_guarded(const std::u16string& address, const request_options& options, body_sink sink,
-                 void* target, _response& response) {
+                 void* target, _response& response,
+                 const std::vector<std::pair<std::string, std::string>>& headers = {},
+                 const head_check& on_head = nullptr) {
     try {
         cracked_url url = crack_url(address);
         if (!url.ok) {
@@ -261,7 +314,8 @@ void run_guarded(const std::u16string& address, const request_options& options, 
             set_error(response, session->error_text());
             return;
         }
-        execute_request(*request, options, url, sink, target, response);
+        for (const auto& [name, value] : headers) request->add_header(name, value);
+        execute_request(*request, options, url, sink, target, response, on_head);
     } catch (const std::exception& e) {
         response.status = -1;
         set_error(response, e.what());
@@ -295,17 +349,104 @@ std::shared_ptr<_response> get(const std::u16string& url, const request_options&
 
 std::shared_ptr<_response> get_to_file(const std::u16string& url, const request_options& options,
                                        const std::u16string& path) {
+    partial_body nothing;
+    return get_to_file(url, options, path, nothing);
+}
+
+namespace {
+
+// The file a body goes to, and how much of it this request wrote.
+struct file_target {
+    std::FILE* file = nullptr;
+    int64_t written = 0;
+};
+
+int64_t counting_file_sink(const void* data, int64_t size, int64_t count, void* target) {
+    auto* t = static_cast<file_target*>(target);
+    const int64_t n = file_sink(data, size, count, t->file);
+    if (n > 0) t->written += n;
+    return n;
+}
+
+}  // namespace
+
+std::shared_ptr<_response> get_to_file(const std::u16string& url, const request_options& options,
+                                       const std::u16string& path, partial_body& partial) {
     std::shared_ptr<_response> response = make_response();
-    // The file comes first: even a request that fails at once leaves an empty file.
-    std::FILE* file = os::open_file(path, "wb");
+    const partial_body before = partial;
+    partial = partial_body();
+    bool asking = before.offset > 0 && validator_is_sendable(before.validator);
+    // The file comes first: even a request that fails at once leaves a file (the part it was
+    // asked to continue, or an empty one).
+    file_target out;
+    if (asking) {
+        out.file = os::open_file(path, "r+b");
+        if (out.file != nullptr && std::fseek(out.file, 0, SEEK_END) != 0) {
+            std::fclose(out.file);
+            out.file = nullptr;
+        }
+        asking = out.file != nullptr;
+    }
+    if (!asking) out.file = os::open_file(path, "wb");
+    int64_t kept = asking ? before.offset : 0;  // bytes of the file before this body
+    std::vector<std::pair<std::string, std::string>> headers;
+    if (asking)
+        headers = {{"Range", "bytes=" + std::to_string(before.offset) + "-"},
+                   {"If-Range", before.validator}};
+    int32_t head_status = -1;
+    int64_t range_total = -1;
+    const head_check check = [&](_response& r, int64_t& allowed) {
+        head_status = r.status;
+        if (!asking) return true;
+        int64_t start = 0, end = 0, total = -1;
+        if (r.status == 206 && parse_content_range(r.content_range, start, end, total) &&
+            start == before.offset && (total < 0 || end + 1 == total) &&
+            (before.total < 0 || (end + 1 == before.total && (total < 0 || total == before.total))) &&
+            (r.content_length < 0 || r.content_length == double(end - start + 1))) {
+            r.resumed = true;
+            range_total = total >= 0 ? total : before.total;
+            return true;
+        }
+        // Any other answer starts the file over; the space its old part took is free again.
+        if (out.file != nullptr) std::fclose(out.file);
+        out.file = os::open_file(path, "wb");
+        kept = 0;
+        if (allowed >= 0) allowed += before.offset;
+        if (r.status != 206) return true;
+        r.status = -1;
+        set_error(r, "the server answered with another range than the one asked for (" +
+                         (r.content_range.empty() ? std::string("no Content-Range")
+                                                  : r.content_range) +
+                         "); the file starts over");
+        return false;
+    };
     // Archives are large and limited by the no-progress time-out alone.
     request_options file_options = options;
     file_options.total_timeout = 0;
-    if (!response->error[0]) run_guarded(url, file_options, file_sink, file, *response);
+    if (!response->error[0])
+        run_guarded(url, file_options, counting_file_sink, &out, *response, headers, check);
     // The last piece sits in the stream's buffer until the close: a full disk shows only there.
-    if (file != nullptr && std::fclose(file) != 0 && response->status != -1) {
+    const bool closed = out.file == nullptr || std::fclose(out.file) == 0;
+    if (!closed && response->status != -1) {
         response->status = -1;
         set_error(*response, "response body could not be stored (the file could not be completed)");
+    }
+    // A body that broke off may be continued when the server said how to ask for the rest.
+    const bool broke_off =
+        response->status == -1 &&
+        (response->line_failed || std::string_view(response->error).starts_with(body_too_slow));
+    const std::string& validator =
+        response->validator.empty() && response->resumed ? before.validator : response->validator;
+    if (closed && out.file != nullptr && broke_off && kept + out.written > 0 &&
+        validator_is_sendable(validator) &&
+        ((head_status == 200 && response->accepts_ranges) || response->resumed)) {
+        partial.offset = kept + out.written;
+        partial.validator = validator;
+        partial.total = response->resumed
+                            ? range_total
+                            : (response->content_length > 0 && !response->chunked
+                                   ? static_cast<int64_t>(response->content_length)
+                                   : -1);
     }
     return response;
 }

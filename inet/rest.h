@@ -2,6 +2,7 @@
 // The launcher's small REST client: one HTTP(S) GET per call, the outcome in a record.
 // Nothing throws out of get / get_to_file.
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -55,7 +56,29 @@ struct _response {
     int32_t body_size = 0;      // bytes of body in use
     char error[256] = {};       // system code page, empty unless the request failed
     std::u16string final_url;   // where redirects ended; empty when none was followed
+    // From the final head, for a download that may go on where it broke off.
+    bool accepts_ranges = false;  // Accept-Ranges names "bytes"
+    std::string validator;        // the strong ETag, else Last-Modified; empty without either
+    std::string content_range;    // as sent; empty without one
+    // The connection could not be made or broke off during the exchange (not a limit of ours
+    // and not a refused answer).
+    bool line_failed = false;
+    bool resumed = false;  // a 206 continued the file get_to_file was asked to continue
 };
+
+// What a file holds of a body that broke off, and what tells whether the server still has
+// the same body: a strong ETag, else Last-Modified.
+struct partial_body {
+    int64_t offset = 0;     // bytes in the file; 0: nothing to continue
+    std::string validator;  // printable ASCII, no line breaks
+    int64_t total = -1;     // length of the whole body, -1 when not known
+};
+
+// The start, end and total of "bytes START-END/TOTAL" (TOTAL -1 for "*"); false when the text
+// is not of that form or END < START.
+bool parse_content_range(std::string_view text, int64_t& start, int64_t& end, int64_t& total);
+// Whether a validator may be sent back in If-Range: 1 to 256 printable ASCII characters.
+bool validator_is_sendable(std::string_view validator);
 
 // Receives body pieces: (bytes, element size, element count, target); returns bytes taken.
 using body_sink = int64_t (*)(const void* data, int64_t size, int64_t count, void* target);
@@ -90,14 +113,27 @@ bool body_follows(const _response& response);
 // body into the sink when one follows (see body_follows). Transport
 // failures, and a sink that does not take a whole piece (disk full, body too large), end
 // the exchange with status -1 and error; bytes already delivered stay with the sink.
+// `on_head`, when given, sees the answer's head before its body: it may change the bytes the
+// body may take (`allowed`, -1 without limit) and returns false to end the exchange there.
+using head_check = std::function<bool(_response& response, int64_t& allowed)>;
 void execute_request(http_request& request, const request_options& options, const cracked_url& url,
-                     body_sink sink, void* target, _response& response);
+                     body_sink sink, void* target, _response& response,
+                     const head_check& on_head = nullptr);
 
 // GET into memory. Never returns null.
 std::shared_ptr<_response> get(const std::u16string& url, const request_options& options);
 // GET into the file at `path`, created or truncated first whatever happens next. Never null.
 std::shared_ptr<_response> get_to_file(const std::u16string& url, const request_options& options,
                                        const std::u16string& path);
+// GET into the file at `path`, continuing it where `partial` says it holds the start of this
+// body: the request asks for the rest ("Range: bytes=N-", "If-Range: validator"), and a 206
+// whose Content-Range begins at N (and whose total agrees) is appended (`resumed`). Any other
+// answer replaces the file from its start (a 206 for another range fails the request, its body
+// unread). max_body_bytes limits the bytes added to the file by this request. Afterwards
+// `partial` describes the file when the line broke off on a body that can be continued (the
+// server named "bytes" ranges and a validator); offset 0 otherwise.
+std::shared_ptr<_response> get_to_file(const std::u16string& url, const request_options& options,
+                                       const std::u16string& path, partial_body& partial);
 
 // Copies text into the record's error field, cut to 255 bytes on a character boundary.
 void set_error(_response& response, std::string_view text);

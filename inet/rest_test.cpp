@@ -656,6 +656,70 @@ TEST(inet_get_to_file, writes_the_body_and_leaves_memory_empty) {
     EXPECT_EQ(read_file(dir.path / "module.zip.tmp~"), body);
 }
 
+// A body cut off is described for a later request when the server named ranges and a strong
+// validator, and that request continues it only with the 206 it asked for.
+TEST(inet_get_to_file, continues_a_cut_body_only_where_the_server_allows_it) {
+    const std::string body = pattern(60000);
+    using test_support::ranged_file;
+    const struct {
+        const char* name;
+        ranged_file file;
+        const char* validator;  // the part's after the cut; null: nothing to continue
+        bool resumed;           // the second request appends a 206
+    } rows[] = {
+        {"ETag", {.body = body, .cuts = {25000}}, "\"q1\"", true},
+        {"Last-Modified only",
+         {.body = body, .etag = "", .last_modified = "Tue, 01 Dec 2026 10:00:00 GMT", .cuts = {25000}},
+         "Tue, 01 Dec 2026 10:00:00 GMT", true},
+        {"weak ETag only", {.body = body, .etag = "W/\"q1\"", .cuts = {25000}}, nullptr, false},
+        {"no Accept-Ranges", {.body = body, .accept_ranges = false, .cuts = {25000}}, nullptr, false},
+        {"206 that starts early", {.body = body, .shift_start = 10, .cuts = {25000}}, "\"q1\"", false},
+    };
+    temp_dir dir;
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        http_server shop;
+        shop.serve_ranged("/a.zip", row.file);
+        inet::rest::partial_body partial;
+        auto cut = inet::rest::get_to_file(shop.url16("/a.zip"), request_options(), dir.file("a"),
+                                           partial);
+        EXPECT_EQ(cut->status, -1);
+        EXPECT_TRUE(cut->line_failed);
+        EXPECT_EQ(read_file(dir.path / "a"), body.substr(0, 25000));
+        if (!row.validator) {
+            EXPECT_EQ(partial.offset, 0);
+            continue;
+        }
+        EXPECT_EQ(partial.offset, 25000);
+        EXPECT_EQ(partial.validator, row.validator);
+        EXPECT_EQ(partial.total, 60000);
+        auto rest = inet::rest::get_to_file(shop.url16("/a.zip"), request_options(), dir.file("a"),
+                                            partial);
+        EXPECT_EQ(shop.last_request().header("Range"), "bytes=25000-");
+        EXPECT_EQ(shop.last_request().header("If-Range"), row.validator);
+        EXPECT_EQ(rest->resumed, row.resumed);
+        EXPECT_EQ(partial.offset, 0);
+        if (row.resumed) {
+            EXPECT_EQ(rest->status, 206);
+            EXPECT_EQ(read_file(dir.path / "a"), body);
+        } else {
+            // Started over: the file is empty and the next request asks for all of it.
+            EXPECT_EQ(rest->status, -1);
+            EXPECT_EQ(std::string(rest->error).rfind("the server answered with another range", 0), 0u)
+                << rest->error;
+            EXPECT_EQ(fs::file_size(dir.path / "a"), 0u);
+        }
+    }
+    int64_t start = 0, end = 0, total = 0;
+    EXPECT_TRUE(inet::rest::parse_content_range("bytes 5-9/10", start, end, total));
+    EXPECT_EQ(start + end + total, 24);
+    EXPECT_TRUE(inet::rest::parse_content_range("bytes 5-9/*", start, end, total));
+    EXPECT_EQ(total, -1);
+    for (const char* bad : {"bytes 9-5/10", "bytes 5-10/10", "bytes */10", "items 5-9/10",
+                            "bytes 5-9/10x", "bytes 5-99999999999999999999/*"})
+        EXPECT_FALSE(inet::rest::parse_content_range(bad, start, end, total)) << bad;
+}
+
 TEST(inet_get_to_file, unopenable_path_fails_a_request_with_a_body) {
     http_server shop;
     shop.serve_bytes("/a", "abc");

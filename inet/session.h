@@ -66,6 +66,9 @@ class http_request {
 
     // Certificate policy of an https request: true accepts any certificate and host name.
     virtual void accept_any_certificate(bool accept) = 0;
+    // A header line the request carries besides the platform's own (before send(); kept on
+    // every hop of a redirect). Name and value must hold no line breaks.
+    virtual void add_header(std::string_view name, std::string_view value) = 0;
     // Sends the request and waits for the final response's head (redirects followed).
     // False on a transport failure, with error_text().
     virtual bool send() = 0;

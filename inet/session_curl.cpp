@@ -71,6 +71,10 @@ class curl_request final : public http_request {
 
     void accept_any_certificate(bool accept) override { accept_any_ = accept; }
 
+    void add_header(std::string_view name, std::string_view value) override {
+        extra_headers_.push_back(std::string(name) + ": " + std::string(value));
+    }
+
     bool send() override {
         if (!started_) {
             started_ = true;
@@ -257,6 +261,15 @@ class curl_request final : public http_request {
         agent_text_ = to_narrow_acp(session_.agent);
         // The platform adds Host; we add nothing but the user agent.
         header_list_ = curl_slist_append(nullptr, "Accept:");
+        for (const std::string& line : extra_headers_) {
+            if (!header_list_) break;
+            curl_slist* longer = curl_slist_append(header_list_, line.c_str());
+            if (!longer) {
+                curl_slist_free_all(header_list_);
+                header_list_ = nullptr;
+            }
+            header_list_ = longer;
+        }
         if (!header_list_) {
             error_ = "out of memory";
             return false;
@@ -418,6 +431,7 @@ class curl_request final : public http_request {
     cracked_url url_;
     std::string url_text_, agent_text_;
     curl_slist* header_list_ = nullptr;
+    std::vector<std::string> extra_headers_;
     char errbuf_[CURL_ERROR_SIZE] = {};
     std::string error_;
     bool accept_any_ = false;

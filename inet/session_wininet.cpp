@@ -328,6 +328,11 @@ class wininet_request final : public http_request {
 
     void accept_any_certificate(bool accept) override { accept_any_ = accept; }
 
+    void add_header(std::string_view name, std::string_view value) override {
+        extra_headers_ += from_utf8(std::string(name)) + u": " + from_utf8(std::string(value)) +
+                          u"\r\n";
+    }
+
     bool send() override {
         if (started_) return head_done_;
         started_ = true;
@@ -580,6 +585,11 @@ class wininet_request final : public http_request {
             request_.reset(HttpOpenRequestW(connection_.get(), L"GET", os::wide(url_.object),
                                             L"HTTP/1.0", nullptr, nullptr, flags, request_context));
             if (!request_) return fail(GetLastError());
+            if (!extra_headers_.empty() &&
+                !HttpAddRequestHeadersW(request_.get(), os::wide(extra_headers_),
+                                        static_cast<DWORD>(extra_headers_.size()),
+                                        HTTP_ADDREQ_FLAG_ADD | HTTP_ADDREQ_FLAG_REPLACE))
+                return fail(GetLastError());
             // WinInet does not hand every limit of the session down to the handles below it.
             for (HINTERNET h : {connection_.get(), request_.get()})
                 for (session_option o :
@@ -652,6 +662,7 @@ class wininet_request final : public http_request {
     CMyInternetSession::impl& session_;
     cracked_url url_;
     handle connection_, request_;
+    std::u16string extra_headers_;  // CR LF after each line, as WinInet takes them
     std::string error_;
     bool accept_any_ = false, started_ = false, head_done_ = false, chunked_ = false;
     bool redirected_ = false;

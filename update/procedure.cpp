@@ -2,6 +2,9 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
 #include <string_view>
 #include <thread>
 
@@ -122,6 +125,124 @@ void write_file_answer_notes(const std::u16string& url, const inet::rest::_respo
     inet::rest::write_answer_notes(inet::rest::answer_notes(url, response, start, size));
 }
 
+// A download that broke off leaves its part in NAME.tmp~ and, beside it, NAME.tmp~.resume: the
+// address, the validator the server gave and the lengths, so that the next attempt, in this run
+// or the next, can ask for the rest. Nothing in the record is trusted beyond that: the digests
+// after extraction decide about the archive.
+constexpr std::u16string_view partial_suffix = u".tmp~";
+constexpr std::u16string_view record_suffix = u".resume";
+constexpr size_t largest_record = 4096;
+
+// The file's length; -1 when it cannot be opened.
+int64_t file_length(const std::u16string& path) {
+    std::FILE* file = os::open_file(path, "rb");
+    if (file == nullptr) return -1;
+#ifdef _WIN32
+    const int64_t size = _fseeki64(file, 0, SEEK_END) == 0 ? _ftelli64(file) : -1;
+#else
+    const int64_t size = fseeko(file, 0, SEEK_END) == 0 ? static_cast<int64_t>(ftello(file)) : -1;
+#endif
+    std::fclose(file);
+    return size;
+}
+
+struct resume_record {
+    std::string address;  // UTF-8
+    inet::rest::partial_body partial;
+};
+
+// The record beside `partial_path`, when it is whole and its length is the part's.
+bool read_resume_record(const std::u16string& partial_path, resume_record& record) {
+    const std::u16string path = partial_path + std::u16string(record_suffix);
+    if (os::node_at(path, false) != os::node::file ||
+        os::node_at(partial_path, false) != os::node::file)
+        return false;
+    std::string text(largest_record + 1, '\0');
+    std::FILE* file = os::open_file(path, "rb");
+    if (file == nullptr) return false;
+    text.resize(std::fread(text.data(), 1, text.size(), file));
+    std::fclose(file);
+    if (text.size() > largest_record) return false;
+    std::vector<std::string> values;
+    for (const char* name : {"url ", "validator ", "total ", "size "}) {
+        const size_t end = text.find('\n');
+        if (end == std::string::npos || text.compare(0, std::strlen(name), name) != 0) return false;
+        values.push_back(text.substr(std::strlen(name), end - std::strlen(name)));
+        text.erase(0, end + 1);
+    }
+    auto number = [](const std::string& digits, int64_t& value) {
+        uint64_t n = 0;
+        if (!parse_decimal(ascii_to_wide(digits), n) || n > INT64_MAX) return false;
+        value = static_cast<int64_t>(n);
+        return true;
+    };
+    int64_t total = -1, size = 0;
+    if (!text.empty() || values[0].empty() ||
+        !inet::rest::validator_is_sendable(values[1]) ||
+        (values[2] != "-1" && !number(values[2], total)) || !number(values[3], size) ||
+        size <= 0 || (total >= 0 && size >= total) || file_length(partial_path) != size)
+        return false;
+    record.address = values[0];
+    record.partial = {size, values[1], total};
+    return true;
+}
+
+bool write_resume_record(const std::u16string& partial_path, const std::u16string& address,
+                         const inet::rest::partial_body& partial) {
+    const std::u16string path = partial_path + std::u16string(record_suffix);
+    const std::string text = "url " + to_utf8(address) + "\nvalidator " + partial.validator +
+                             "\ntotal " + std::to_string(partial.total) + "\nsize " +
+                             std::to_string(partial.offset) + "\n";
+    std::FILE* file = os::open_file(path, "wb");
+    const bool ok = file != nullptr && address.find_first_of(u"\r\n") == std::u16string::npos &&
+                    std::fwrite(text.data(), 1, text.size(), file) == text.size();
+    if (file != nullptr && std::fclose(file) != 0) return false;
+    if (!ok && file_exists(path)) delete_file(path);
+    return ok;
+}
+
+// Empties the download folder, all but the parts a later download may continue (each with a
+// whole record beside it), and of those only `only` when it is named. Without a part to keep,
+// the folder itself goes too.
+void clear_download_folder(const std::u16string& download, bool keep_parts,
+                           const std::u16string& only = {}) {
+    std::vector<os::folder_entry> entries;
+    std::vector<std::u16string> keep;
+    if (keep_parts && folder_exists(download) &&
+        os::node_at(download.substr(0, download.size() - 1), false) == os::node::folder &&
+        os::list_folder(download, entries)) {
+        for (const os::folder_entry& e : entries) {
+            if (e.kind != os::node::file || !e.name.ends_with(partial_suffix)) continue;
+            if (!only.empty() && e.name != only) continue;
+            resume_record record;
+            if (!read_resume_record(download + e.name, record)) continue;
+            keep.push_back(e.name);
+            keep.push_back(e.name + std::u16string(record_suffix));
+        }
+    }
+    if (keep.empty()) {
+        delete_folder_tree(download, true);
+        return;
+    }
+    for (const os::folder_entry& e : entries)
+        if (e.name != u"." && e.name != u".." &&
+            std::find(keep.begin(), keep.end(), e.name) == keep.end())
+            remove_any(download + e.name);
+}
+
+// Between the attempts of an archive download after a broken line or a refused connection:
+// 0.5, 1, 2, 4 s, the window kept alive meanwhile.
+void pause_before_attempt(int failed_attempts) {
+    const auto pause = std::chrono::milliseconds(500) * (1 << std::min(failed_attempts - 1, 3));
+    const auto until = std::chrono::steady_clock::now() + pause;
+    while (std::chrono::steady_clock::now() < until) {
+        drain_window_messages();
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            until - std::chrono::steady_clock::now());
+        std::this_thread::sleep_for(std::min(left, std::chrono::milliseconds(50)));
+    }
+}
+
 }  // namespace
 
 std::chrono::milliseconds& update_lock_wait_limit() {
@@ -135,15 +256,30 @@ void drain_window_messages() {
 
 bool download_to_file(const std::u16string& url, const std::u16string& target) {
     auto& log = LogWriter::Instance();
-    const std::u16string temporary = target + u".tmp~";
+    const std::u16string temporary = target + std::u16string(partial_suffix);
+    const std::u16string record_path = temporary + std::u16string(record_suffix);
+    // A part an earlier run left of this very address is continued; any other goes.
+    inet::rest::partial_body partial;
+    resume_record record;
+    if (read_resume_record(temporary, record) && record.address == to_utf8(url))
+        partial = record.partial;
+    if (file_exists(record_path)) delete_file(record_path);
     std::shared_ptr<inet::rest::_response> response;
     for (int attempt = 0; attempt < kDownloadAttempts; ++attempt) {
-        // The archive may take what the volume has above the floor, counted without what a
-        // failed attempt left in the temporary file.
-        if (file_exists(temporary)) delete_file(temporary);
+        if (response && response->line_failed) pause_before_attempt(attempt);
+        // The archive may take what the volume has above the floor, counted with the part
+        // that is continued and without what a failed attempt left otherwise.
+        if (partial.offset == 0 && file_exists(temporary)) delete_file(temporary);
+        if (partial.offset > 0)
+            log.Write(u"*알림 : 받다 만 파일을 이어 받습니다. (url:%s, from:%s)", url,
+                      number_text(partial.offset));
+        const int64_t asked_from = partial.offset;
         inet::rest::request_options options;
         options.max_body_bytes = space_above_floor(folder_of(target));
-        response = inet::rest::get_to_file(url, options, temporary);
+        response = inet::rest::get_to_file(url, options, temporary, partial);
+        if (asked_from > 0 && !response->resumed && response->status != -1)
+            log.Write(u"*알림 : 서버가 이어 받기에 응하지 않아 처음부터 받습니다. (url:%s, status:%d)",
+                      url, response->status);
         if (response->status != 200 && options.max_body_bytes >= 0 &&
             std::string_view(response->error).starts_with(inet::rest::body_over_limit)) {
             uint64_t free = 0;
@@ -152,16 +288,21 @@ bool download_to_file(const std::u16string& url, const std::u16string& target) {
                       url, number_text(static_cast<int64_t>(response->content_length)),
                       number_text(static_cast<int64_t>(free)),
                       number_text(static_cast<int64_t>(free_space_floor())));
+            partial = inet::rest::partial_body();
             break;
         }
-        if (response->status != 200) continue;
+        const bool whole = response->status == 200 || (response->status == 206 && response->resumed);
+        if (!whole) continue;
 
         if (file_exists(target) && !delete_file(target))
             log.Write(u"*경고 : 파일을 삭제하는데 실패했습니다. (url:%s, err:0x%08x)", url,
                       os::last_system_error());
         if (os::move_file_no_replace(temporary, target) ||
             os::copy_file_replace(temporary, target)) {
-            write_file_answer_notes(url, *response, target);
+            // A continued body is the whole archive now: nothing of it is quoted.
+            inet::rest::_response shown = *response;
+            if (shown.resumed) shown.status = 200;
+            write_file_answer_notes(url, shown, target);
             return true;
         }
         const uint32_t error = os::last_system_error();
@@ -177,6 +318,12 @@ bool download_to_file(const std::u16string& url, const std::u16string& target) {
               response->status, error);
     log.Write(u"     %s", to_wide_acp(response->error));
     write_file_answer_notes(url, *response, temporary);
+    // What arrived of a body that can be continued stays for the next run.
+    if (partial.offset > 0 && write_resume_record(temporary, url, partial)) {
+        log.Write(u"*알림 : 받다 만 파일을 남겨 다음 실행에서 이어 받습니다. (path:%s, bytes:%s)",
+                  temporary, number_text(partial.offset));
+        return false;
+    }
     if (file_exists(temporary)) delete_file(temporary);
     return false;
 }
@@ -275,18 +422,20 @@ bool update_module(host::window* window, const startup_file_xml& startup,
     if (os::node_at(install + u"download", false) != os::node::folder)
         remove_any(install + u"download");
     // Whatever an earlier run left in the download folder (a failed update, a killed launcher)
-    // goes first: it may be large, and none of it is trusted.
-    delete_folder_tree(download, true);
+    // goes first: it may be large, and none of it is trusted. Only the part of an archive
+    // whose download broke off stays, with its record, for the download of its address.
+    clear_download_folder(download, true);
     // However the update ends, the folder goes again; files the manifest does not list are
-    // not kept.
+    // not kept, nor any part but the one of a download that broke off in this run.
     struct remove_at_end {
         const std::u16string& folder;
+        std::u16string broken_part;
         ~remove_at_end() {
             const uint32_t error = os::last_system_error();
-            delete_folder_tree(folder, true);
+            clear_download_folder(folder, !broken_part.empty(), broken_part);
             os::set_last_system_error(error);
         }
-    } download_folder{download};
+    } download_folder{download, {}};
 
     std::vector<update_file_entry> updates;
     if (!collect_updates(install, updates, startup.update_url, module_file)) return false;
@@ -318,6 +467,7 @@ bool update_module(host::window* window, const startup_file_xml& startup,
         const std::u16string address = startup.update_file_url + name;
         const std::u16string archive_file = download + name;
         if (!download_to_file(address, archive_file)) {
+            download_folder.broken_part = name + std::u16string(partial_suffix);
             log.Write(u"* 오류: 파일을 다운로드 할수 없습니다. (url%s, path:%s)", address,
                       archive_file);
             return false;

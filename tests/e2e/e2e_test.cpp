@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <set>
 #include <sstream>
 #include <thread>
@@ -417,6 +418,79 @@ TEST_F(EndToEnd, RealShopStackOfNginxAndPhp) {
         count_of(read_text(browser_record), shop.base_url() + "/return.php?exit_code=0&keyresult="),
         2u)
         << read_text(browser_record);
+}
+
+// Archive downloads whose line breaks off, through the real launcher. What arrived is continued
+// where the server allows it (ranges and a validator), in the run or in the next one; anything
+// else starts the file over. The installed files and the bytes the server sent tell which.
+TEST_F(EndToEnd, BrokenLinesResumeTheArchiveOrStartItOver) {
+    const std::string zip = read_text(update / "module.zip");
+    const int64_t size = static_cast<int64_t>(zip.size()), half = size / 2, part = size / 4;
+    ASSERT_GT(size, 20000);
+    const std::vector<int64_t> five_cuts = {part, part + 1000, part + 2000, part + 3000, part + 4000};
+    using test_support::ranged_file;
+    const struct {
+        const char* name;
+        ranged_file first;                  // the archive during the first run
+        std::optional<ranged_file> second;  // a second run against this one, when set
+        int requests, ranged;               // for the archive over the runs; those with Range
+        int64_t least_sent, most_sent;      // body bytes the server sent (heads on top)
+    } rows[] = {
+        {"cut at a point, resumed", {.body = zip, .cuts = {half}}, {}, 2, 1, size, size},
+        {"server ignores Range, starts over", {.body = zip, .honour_range = false, .cuts = {half}}, {},
+         2, 1, size + half, size + half},
+        // The 206 is refused before its body is read; what the server wrote of it meanwhile counts.
+        {"206 with a wrong start, starts over", {.body = zip, .shift_start = 100, .cuts = {half}}, {},
+         3, 1, size + half, 2 * size + half},
+        {"part kept across runs, second run resumes", {.body = zip, .cuts = five_cuts},
+         ranged_file{.body = zip}, 6, 5, size, size},
+        {"validator changed between runs, starts over", {.body = zip, .cuts = five_cuts},
+         ranged_file{.body = zip, .etag = "\"q2\""}, 6, 5, size + part + 4000, size + part + 4000},
+    };
+    const fs::path install = data / "QuorlaDemo" / "editor";
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        clear_launcher_data();
+        test_support::http_server files;
+        files.serve_folder("/update/", update);
+        files.serve_ranged("/update/module.zip", row.first);
+        std::string base;
+        background_program shop(shop_args({"--update-url", files.url("/update/")}), base);
+        const auto first = launch(link_to(base));
+        ASSERT_FALSE(first.timed_out) << first.output;
+        if (row.second) {
+            EXPECT_NE(first.exit_code, 0) << log_text();
+            // The part and its record stay, nothing else.
+            std::set<std::string> left;
+            for (const auto& e : fs::directory_iterator(install / "download"))
+                left.insert(e.path().filename().string());
+            EXPECT_EQ(left, (std::set<std::string>{"module.zip.tmp~", "module.zip.tmp~.resume"}));
+            EXPECT_EQ(fs::file_size(install / "download" / "module.zip.tmp~"), size_t(part + 4000));
+            files.serve_ranged("/update/module.zip", *row.second);
+            const auto second = launch(link_to(base, "E2E-2"));
+            EXPECT_EQ(second.exit_code, 0) << second.output << log_text();
+        } else {
+            EXPECT_EQ(first.exit_code, 0) << first.output << log_text();
+        }
+        EXPECT_EQ(read_text(install / target.module_file()),
+                  read_text(dir / "module" / target.module_file()));
+        EXPECT_EQ(read_text(install / "readme.txt"), "Sample editor module\n");
+        EXPECT_FALSE(fs::exists(install / "download"));
+        int requests = 0, ranged = 0;
+        for (const auto& r : files.requests()) {
+            if (r.path != "/update/module.zip") continue;
+            ++requests;
+            if (r.has_header("Range")) {
+                ++ranged;
+                EXPECT_EQ(r.header("If-Range"), "\"q1\"");
+            }
+        }
+        EXPECT_EQ(requests, row.requests);
+        EXPECT_EQ(ranged, row.ranged);
+        const int64_t sent = files.bytes_sent("/update/module.zip");
+        EXPECT_GE(sent, row.least_sent);
+        EXPECT_LE(sent, row.most_sent + row.requests * 512) << "heads of at most 512 bytes each";
+    }
 }
 
 TEST_F(EndToEnd, WindowRunUnderXvfb) {

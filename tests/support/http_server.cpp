@@ -5,7 +5,9 @@
 #include <openssl/ssl.h>
 #include <openssl/x509.h>
 
+#include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cstdlib>
 #include <fstream>
 #include <map>
@@ -40,6 +42,10 @@ const char* reason(int status) {
     switch (status) {
         case 200:
             return "OK";
+        case 206:
+            return "Partial Content";
+        case 416:
+            return "Range Not Satisfiable";
         case 204:
             return "No Content";
         case 301:
@@ -136,12 +142,20 @@ void bypass_proxies_for_loopback() {
 
 namespace {
 
-// A route answers with either an ordinary reply or raw bytes.
+// A ranged file and the cuts it has used.
+struct ranged_state {
+    ranged_file file;
+    std::mutex lock;
+    size_t next_cut = 0;
+};
+
+// A route answers with an ordinary reply, raw bytes or a ranged file.
 struct answer {
     bool raw = false;
     reply normal;
     std::string bytes;
     raw_end after = raw_end::close;
+    std::shared_ptr<ranged_state> ranged;
 };
 
 using route = std::function<answer(const recorded_request&)>;
@@ -239,11 +253,19 @@ struct http_server::impl {
     std::map<std::string, route> routes;
     std::vector<std::pair<std::string, std::filesystem::path>> folders;
     std::vector<recorded_request> log;
+    std::map<std::string, int64_t> sent;  // bytes written, by request path
 
     struct connection {
         impl& server;
         loopback::socket_id fd;
         SSL* ssl = nullptr;
+        std::string path{};  // of the request, once it is read
+
+        void count(int n) {
+            if (n <= 0 || path.empty()) return;
+            std::lock_guard<std::mutex> g(server.lock);
+            server.sent[path] += n;
+        }
 
         bool write_all(const std::string& data) {
             size_t done = 0;
@@ -256,9 +278,77 @@ struct http_server::impl {
                         loopback::send_some(fd, data.data() + done, data.size() - done));
                 }
                 if (n <= 0) return false;
+                count(n);
                 done += static_cast<size_t>(n);
             }
             return true;
+        }
+
+        // Writes [from, to) of the body at the file's rate; false when the client went away.
+        bool write_paced(const std::string& body, int64_t from, int64_t to, int64_t rate) {
+            const auto start = std::chrono::steady_clock::now();
+            constexpr int64_t piece = 16384;
+            for (int64_t at = from; at < to && !server.stopping;) {
+                const int64_t n = std::min(piece, to - at);
+                if (!write_all(body.substr(static_cast<size_t>(at), static_cast<size_t>(n))))
+                    return false;
+                at += n;
+                if (rate > 0) {
+                    const auto due = start + std::chrono::microseconds((at - from) * 1000000 / rate);
+                    std::this_thread::sleep_until(due);
+                }
+            }
+            return !server.stopping;
+        }
+
+        void serve_ranged(ranged_state& state, const recorded_request& r) {
+            ranged_file file;
+            {
+                std::lock_guard<std::mutex> g(state.lock);
+                file = state.file;
+            }
+            const int64_t size = static_cast<int64_t>(file.body.size());
+            int64_t from = 0;
+            int status = 200;
+            const std::string range = r.header("Range"), if_range = r.header("If-Range");
+            const std::string& validator = file.etag.empty() ? file.last_modified : file.etag;
+            if (file.honour_range && range.rfind("bytes=", 0) == 0 &&
+                (!r.has_header("If-Range") || if_range == validator)) {
+                from = std::atoll(range.c_str() + 6);
+                status = 206;
+            }
+            std::ostringstream head;
+            head << "HTTP/1.1 " << (from >= size && status == 206 ? 416 : status) << ' '
+                 << reason(from >= size && status == 206 ? 416 : status) << "\r\n"
+                 << "Connection: close\r\n";
+            if (file.accept_ranges) head << "Accept-Ranges: bytes\r\n";
+            if (!file.etag.empty()) head << "ETag: " << file.etag << "\r\n";
+            if (!file.last_modified.empty()) head << "Last-Modified: " << file.last_modified << "\r\n";
+            if (status == 206 && from >= size) {
+                head << "Content-Range: bytes */" << size << "\r\nContent-Length: 0\r\n\r\n";
+                write_all(head.str());
+                finish(raw_end::close);
+                return;
+            }
+            if (status == 206) {
+                from = std::max<int64_t>(0, from - file.shift_start);
+                head << "Content-Range: bytes " << from << '-' << size - 1 << '/' << size << "\r\n";
+            }
+            head << "Content-Length: " << size - from << "\r\n\r\n";
+            int64_t to = size;
+            {
+                std::lock_guard<std::mutex> g(state.lock);
+                while (state.next_cut < file.cuts.size() && file.cuts[state.next_cut] <= from)
+                    ++state.next_cut;
+                if (state.next_cut < file.cuts.size() && file.cuts[state.next_cut] < size)
+                    to = file.cuts[state.next_cut++];
+            }
+            if (write_all(head.str()) && write_paced(file.body, from, to, file.bytes_per_second) &&
+                to < size) {
+                finish(file.cut_with);
+                return;
+            }
+            finish(raw_end::close);
         }
 
         // Waits for input in small steps so that stop() is never kept waiting.
@@ -306,6 +396,7 @@ struct http_server::impl {
                     ssl ? SSL_write(ssl, filler.data(), static_cast<int>(filler.size()))
                         : static_cast<int>(loopback::send_some(fd, filler.data(), filler.size()));
                 if (n <= 0 && !loopback::try_again()) return;
+                count(n);
             }
         }
 
@@ -316,6 +407,7 @@ struct http_server::impl {
                 int n = ssl ? SSL_write(ssl, "x", 1)
                             : static_cast<int>(loopback::send_some(fd, "x", 1));
                 if (n <= 0) return;
+                count(n);
             }
         }
 
@@ -349,6 +441,7 @@ struct http_server::impl {
             return;
         }
         recorded_request r = parse(head);
+        c.path = r.path;
         route handler;
         {
             std::lock_guard<std::mutex> g(lock);
@@ -361,6 +454,10 @@ struct http_server::impl {
             a = handler(r);
         } else {
             a.normal = from_folder(r.path);
+        }
+        if (a.ranged) {
+            c.serve_ranged(*a.ranged, r);
+            return;
         }
         if (a.raw) {
             c.write_all(a.bytes);
@@ -546,6 +643,22 @@ void http_server::serve_raw(const std::string& path, const std::string& bytes, r
 void http_server::handle(const std::string& path,
                          const std::function<reply(const recorded_request&)>& handler) {
     p->set_route(path, [handler](const recorded_request& r) { return answer_with(handler(r)); });
+}
+
+void http_server::serve_ranged(const std::string& path, ranged_file file) {
+    auto state = std::make_shared<ranged_state>();
+    state->file = std::move(file);
+    p->set_route(path, [state](const recorded_request&) {
+        answer a;
+        a.ranged = state;
+        return a;
+    });
+}
+
+int64_t http_server::bytes_sent(std::string_view path) const {
+    std::lock_guard<std::mutex> g(p->lock);
+    const auto it = p->sent.find(std::string(path));
+    return it == p->sent.end() ? 0 : it->second;
 }
 
 int http_server::request_count(std::string_view path) const {

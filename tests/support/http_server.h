@@ -11,6 +11,7 @@
 //   shop.handle("/x", [](const recorded_request& r) { return reply::text(r.target); });
 //   shop.serve_raw("/cut", "HTTP/1.1 200 OK\r\nContent-Length: 100\r\n\r\nabc");  // exact bytes
 //   inet::rest::get(shop.url16("/startup.xml?key=K"), {});
+//   shop.serve_ranged("/a.zip", {.body = zip, .cuts = {1000}});  // a static file, cut once
 //   EXPECT_EQ(shop.request_count("/cart"), 3);
 //   EXPECT_EQ(shop.last_request().request_line, "GET /cart HTTP/1.0");
 //
@@ -72,6 +73,24 @@ struct reply {
     raw_end after = raw_end::close;
 };
 
+// A file served as static file servers serve one: "Accept-Ranges: bytes", a validator, and
+// "Range: bytes=N-" answered with 206 and "Content-Range: bytes N-END/TOTAL" (with If-Range only
+// while the validator is the file's; else 200 with the whole body; 416 past the end). Scripted
+// faults make the lines that break off.
+struct ranged_file {
+    std::string body{};
+    std::string etag = "\"q1\"";  // sent when not empty; If-Range compares with it
+    std::string last_modified{};   // sent when not empty; compared when there is no etag
+    bool accept_ranges = true;     // "Accept-Ranges: bytes" in every answer
+    bool honour_range = true;      // false: Range is ignored, every answer is 200 with all
+    int64_t shift_start = 0;       // a 206 begins this many bytes before the start asked for
+    // Offsets into the body, ascending: the answer that reaches one ends there (the line is
+    // cut after that byte). Each is used once; one behind the start of an answer counts as used.
+    std::vector<int64_t> cuts{};
+    raw_end cut_with = raw_end::close;  // close or reset
+    int64_t bytes_per_second = 0;       // 0: as fast as the client takes them
+};
+
 class http_server {
   public:
     explicit http_server(bool tls = false);
@@ -98,6 +117,12 @@ class http_server {
                    raw_end after = raw_end::close);
     void handle(const std::string& path,
                 const std::function<reply(const recorded_request&)>& handler);
+    // A file with ranges (see ranged_file); serving the path again starts its cuts afresh.
+    void serve_ranged(const std::string& path, ranged_file file);
+
+    // Bytes written on the connections of requests for a path (query ignored): heads, bodies
+    // and raw bytes, whatever the client did with them.
+    int64_t bytes_sent(std::string_view path) const;
 
     // Requests received so far for a path (query ignored) and for all paths, in order.
     int request_count(std::string_view path) const;
