@@ -55,7 +55,14 @@ struct _response {
     int32_t body_size = 0;      // bytes of body in use
     char error[256] = {};       // system code page, empty unless the request failed
     std::u16string final_url;   // where redirects ended; empty when none was followed
+    // With a 407: the proxy that wants credentials, as the user's settings name it (the server
+    // that answered when they name none).
+    std::u16string proxy;
 };
+
+// A proxy asked for credentials the launcher has none to give (407, the tunnel of an https
+// request included): asking again brings the same answer, so callers do not retry.
+bool proxy_refused(const _response& response);
 
 // Receives body pieces: (bytes, element size, element count, target); returns bytes taken.
 using body_sink = int64_t (*)(const void* data, int64_t size, int64_t count, void* target);
