@@ -457,8 +457,8 @@ class wininet_request final : public http_request {
                                   &size)) {
             if (GetLastError() != ERROR_INSUFFICIENT_BUFFER || size > 1 << 16) return {};
             buffer.resize(size);
-            if (!InternetQueryOptionW(session_.internet.get(), INTERNET_OPTION_PROXY,
-                                      buffer.data(), &size))
+            if (!InternetQueryOptionW(session_.internet.get(), INTERNET_OPTION_PROXY, buffer.data(),
+                                      &size))
                 return {};
         }
         const auto* info = reinterpret_cast<const proxy_info*>(buffer.data());

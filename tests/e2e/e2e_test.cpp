@@ -330,8 +330,7 @@ struct customer_proxy {
     ~customer_proxy() {
         if (target.windows) settings("dword:00000000", "-", "-");
     }
-    void settings(const std::string& enable, const std::string& server,
-                  const std::string& bypass) {
+    void settings(const std::string& enable, const std::string& server, const std::string& bypass) {
         std::ofstream(reg) << "REGEDIT4\n\n[HKEY_CURRENT_USER\\Software\\Microsoft\\Windows\\"
                               "CurrentVersion\\Internet Settings]\n\"ProxyEnable\"="
                            << enable << "\n\"ProxyServer\"=" << server
@@ -369,9 +368,9 @@ TEST_F(EndToEnd, ThroughTheCustomersProxy) {
         if (!proxy.missing().empty()) GTEST_SKIP() << proxy.missing();
         ASSERT_TRUE(proxy.running()) << proxy.why_not();
         std::string base;
-        background_program shop(shop_args(r.https ? std::vector<std::string>{"--https"}
-                                                  : std::vector<std::string>{}),
-                                base);
+        background_program shop(
+            shop_args(r.https ? std::vector<std::string>{"--https"} : std::vector<std::string>{}),
+            base);
         ASSERT_FALSE(base.empty());
         const std::string shop_host = base.substr(base.find("://") + 3);
         const customer_proxy settings(target, work, proxy.address(), r.https,

@@ -4,8 +4,8 @@
 
 #include <chrono>
 #include <fstream>
-#include <sstream>
 #include <initializer_list>
+#include <sstream>
 #include <thread>
 
 #include "tests/support/launcher_run.h"
