@@ -45,6 +45,12 @@ std::vector<std::u16string> answer_notes(const std::u16string& url, const _respo
     if (!response.final_url.empty() && response.final_url != url)
         lines.push_back(format16(u"*알림 : 요청이 다른 주소에서 끝났습니다. (url:%s, final:%s)",
                                  url, response.final_url));
+    // The proxy's own page says no more than this line does, and it is not the shop's answer.
+    if (proxy_refused(response)) {
+        lines.push_back(format16(u"*오류 : 프록시 서버가 인증을 요구합니다. (proxy:%s, status:%d)",
+                                 response.proxy, response.status));
+        return lines;
+    }
     if (response.status == 200 || response.status == -1 || body_size <= 0 || body.empty())
         return lines;
     const std::string_view start = quoted_start(body);

@@ -1,7 +1,7 @@
 #pragma once
 // Extra log lines that show a shop what its server really answered: where a request ended
-// when redirects led it elsewhere, and the start of an answer other than 200. Callers write
-// them after their own lines.
+// when redirects led it elsewhere, the start of an answer other than 200, and, in its place,
+// the proxy that wanted credentials (407). Callers write them after their own lines.
 #include <cstddef>
 #include <string>
 #include <string_view>

@@ -74,6 +74,10 @@ class slow_body_bound {
 
 }  // namespace
 
+bool proxy_refused(const _response& response) {
+    return response.status == 407;
+}
+
 bool body_follows(const _response& response) {
     if (response.content_length > 0 || response.chunked) return true;
     if (response.content_length == 0) return false;
@@ -208,7 +212,7 @@ bool validator_is_sendable(std::string_view validator) {
     return true;
 }
 
-void execute_request(http_request& request, const request_options& options, const cracked_url&,
+void execute_request(http_request& request, const request_options& options, const cracked_url& url,
                      body_sink sink, void* target, _response& response, const head_check& on_head) {
     // Shops rely on self-signed certificates; a QUORLA_VERIFY_TLS build checks them. The
     // policy is set on plain http requests too, because a redirect may lead to https.
@@ -224,6 +228,16 @@ void execute_request(http_request& request, const request_options& options, cons
     if (!request.query_status(status)) return;
     response.status = status;
     response.final_url = request.final_address();
+    if (proxy_refused(response)) {
+        response.proxy = request.proxy();
+        // No proxy set up: something on the way (an office's transparent proxy) answered in
+        // the server's place.
+        if (response.proxy.empty()) {
+            const bool ipv6 = url.host.find(u':') != std::u16string::npos;
+            response.proxy = (ipv6 ? u'[' + url.host + u']' : url.host) + u':' +
+                             from_utf8(std::to_string(url.port));
+        }
+    }
 
     std::string value;
     response.content_length =

@@ -64,7 +64,14 @@ struct _response {
     // and not a refused answer).
     bool line_failed = false;
     bool resumed = false;  // a 206 continued the file get_to_file was asked to continue
+    // With a 407: the proxy that wants credentials, as the user's settings name it (the server
+    // that answered when they name none).
+    std::u16string proxy;
 };
+
+// A proxy asked for credentials the launcher has none to give (407, the tunnel of an https
+// request included): asking again brings the same answer, so callers do not retry.
+bool proxy_refused(const _response& response);
 
 // What a file holds of a body that broke off, and what tells whether the server still has
 // the same body: a strong ETag, else Last-Modified.

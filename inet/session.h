@@ -84,6 +84,9 @@ class http_request {
     // The address the answer came from when redirects led away from the requested one; empty
     // when none was followed.
     virtual std::u16string final_address() const { return {}; }
+    // The proxy the user's settings send this request through, as they name it; empty when
+    // they name none. Asked for when a proxy wants credentials, to say which one.
+    virtual std::u16string proxy() const { return {}; }
 };
 
 // The platform browser's user agent text in the system code page; empty when it has none

@@ -7,7 +7,9 @@
 #include <array>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <span>
 #include <utility>
 #include <vector>
 
@@ -83,6 +85,7 @@ class curl_request final : public http_request {
         }
         drive([this] { return head_done_; });
         if (head_done_) return true;
+        if (result_ != CURLE_OK && tunnel_refused()) return true;
         if (result_ != CURLE_OK) {
             set_failure();
             return false;
@@ -121,7 +124,7 @@ class curl_request final : public http_request {
                 return static_cast<int32_t>(n);
             }
             if (done_) {
-                if (result_ == CURLE_OK) return 0;
+                if (result_ == CURLE_OK || tunnel_refusal_) return 0;
                 set_failure();
                 return -1;
             }
@@ -143,7 +146,40 @@ class curl_request final : public http_request {
         return from_utf8(address);
     }
 
+    // libcurl names no proxy it used: these are the variables it reads, in its order, for the
+    // scheme the request ended with (an empty one counts as unset, as libcurl counts it).
+    std::u16string proxy() const override {
+        char* address = nullptr;
+        const bool https =
+            curl_easy_getinfo(easy_, CURLINFO_EFFECTIVE_URL, &address) == CURLE_OK && address
+                ? std::string_view(address).starts_with("https:")
+                : url_.service == service_type::https;
+        static constexpr const char* for_https[] = {"https_proxy", "HTTPS_PROXY", "all_proxy",
+                                                    "ALL_PROXY"};
+        // Never HTTP_PROXY: libcurl leaves it alone, as a CGI program's environment has it
+        // from the request's own Proxy header.
+        static constexpr const char* for_http[] = {"http_proxy", "all_proxy", "ALL_PROXY"};
+        for (const char* name : https ? std::span<const char* const>(for_https)
+                                      : std::span<const char* const>(for_http))
+            if (const char* value = std::getenv(name); value && *value) return from_utf8(value);
+        return {};
+    }
+
   private:
+    // A proxy that refused the tunnel of an https request (407 when it wants credentials):
+    // its answer stands for the server's, as WinInet gives it, with no body (libcurl keeps the
+    // proxy's to itself).
+    bool tunnel_refused() {
+        long code = 0;
+        if (curl_easy_getinfo(easy_, CURLINFO_HTTP_CONNECTCODE, &code) != CURLE_OK || code < 300 ||
+            code > 999)
+            return false;
+        final_headers_.clear();
+        status_ = static_cast<int32_t>(code);
+        head_done_ = tunnel_refusal_ = true;
+        return true;
+    }
+
     static size_t on_header(char* data, size_t size, size_t count, void* self) {
         size_t n = size * count;
         try {
@@ -335,6 +371,9 @@ class curl_request final : public http_request {
     // session's connect retries; nothing was sent, so this is always safe.
     bool retry_connect() {
         if (any_header_) return false;
+        long tunnel = 0;  // a proxy that answered the tunnel was reached
+        if (curl_easy_getinfo(easy_, CURLINFO_HTTP_CONNECTCODE, &tunnel) == CURLE_OK && tunnel != 0)
+            return false;
         if (attempts_ >=
             static_cast<int32_t>(
                 session_.options[static_cast<size_t>(session_option::connect_retries)]))
@@ -440,7 +479,7 @@ class curl_request final : public http_request {
     std::chrono::steady_clock::time_point connected_at_;
     CURLcode result_ = CURLE_OK;
     int32_t attempts_ = 0;
-    bool any_header_ = false, head_done_ = false;
+    bool any_header_ = false, head_done_ = false, tunnel_refusal_ = false;
     int32_t block_status_ = -1, status_ = -1;
     std::vector<std::pair<std::string, std::string>> block_, final_headers_;
     std::string pending_;

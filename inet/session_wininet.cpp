@@ -14,6 +14,7 @@
 #include <algorithm>
 #include <array>
 #include <chrono>
+#include <cwchar>
 #include <initializer_list>
 #include <memory>
 #include <string>
@@ -445,6 +446,39 @@ class wininet_request final : public http_request {
         return (https ? u"https://" : u"http://") + host +
                (default_port ? std::u16string() : u':' + from_utf8(std::to_string(url_.port))) +
                url_.object;
+    }
+
+    // The session's proxy as the Internet Settings give it: one for every scheme, or a list
+    // such as "http=a:3128;https=b:3128" with one per scheme (wine gives only the http one).
+    std::u16string proxy() const override {
+        struct proxy_info {  // INTERNET_PROXY_INFO as the wide call fills it
+            DWORD access;
+            const wchar_t* proxy;
+            const wchar_t* bypass;
+        };
+        std::vector<unsigned char> buffer(1024);
+        DWORD size = static_cast<DWORD>(buffer.size());
+        if (!InternetQueryOptionW(session_.internet.get(), INTERNET_OPTION_PROXY, buffer.data(),
+                                  &size)) {
+            if (GetLastError() != ERROR_INSUFFICIENT_BUFFER || size > 1 << 16) return {};
+            buffer.resize(size);
+            if (!InternetQueryOptionW(session_.internet.get(), INTERNET_OPTION_PROXY, buffer.data(),
+                                      &size))
+                return {};
+        }
+        const auto* info = reinterpret_cast<const proxy_info*>(buffer.data());
+        if (info->access != INTERNET_OPEN_TYPE_PROXY || info->proxy == nullptr) return {};
+        const std::u16string list = from_wide(info->proxy, wcslen(info->proxy));
+        if (list.find(u'=') == std::u16string::npos) return list;
+        const std::u16string wanted = url_.service == service_type::https ? u"https=" : u"http=";
+        for (size_t at = 0; at < list.size();) {
+            size_t end = list.find_first_of(u"; ", at);
+            if (end == std::u16string::npos) end = list.size();
+            if (list.compare(at, wanted.size(), wanted) == 0)
+                return list.substr(at + wanted.size(), end - at - wanted.size());
+            at = end + 1;
+        }
+        return {};
     }
 
   private:

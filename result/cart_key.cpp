@@ -68,6 +68,14 @@ bool deliver_cart_key(const std::u16string& cart_key_url, host::window* window) 
             inet::rest::write_answer_notes(last_notes);
             return true;
         }
+        // Neither another attempt nor the customer's Yes brings the credentials it wants.
+        if (inet::rest::proxy_refused(*response)) {
+            LogWriter::Instance().Write(
+                u"*오류 : 장바구니 연동키를 전송하는중 오류가 발생였습니다 (url:%s status:%d)",
+                cart_key_url, last_status);
+            inet::rest::write_answer_notes(last_notes);
+            return false;
+        }
         if (failed == INT32_MAX) return false;
         ++failed;
     }

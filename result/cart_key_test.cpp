@@ -52,6 +52,21 @@ TEST_F(CartKey, ElevenSilentFailuresThenNoEndsWithOneQuestion) {
               1u);
 }
 
+// No proxy is set up here, so the answering server stands for the proxy (as an office's
+// transparent one would): one attempt, no question, one line that names it.
+TEST_F(CartKey, ProxyThatWantsCredentialsEndsAtOnce) {
+    shop.serve("/cart", reply::text("credentials wanted", 407));
+    EXPECT_FALSE(deliver_cart_key(shop.url16("/cart"), &window));
+    EXPECT_EQ(shop.request_count("/cart"), 1);
+    EXPECT_EQ(window.questions, 0);
+    EXPECT_EQ(log.count_line(u"*오류 : 장바구니 연동키를 전송하는중 오류가 발생였습니다 (url:" +
+                             shop.url16("/cart") + u" status:407)"),
+              1u);
+    EXPECT_EQ(log.count_line(u"*오류 : 프록시 서버가 인증을 요구합니다. (proxy:" +
+                             shop.url16("").substr(7) + u", status:407)"),
+              1u);
+}
+
 TEST_F(CartKey, ServerOutsideTheAllowedListIsNeverAsked) {
     shop.serve("/cart", reply::text(kSuccess));
     // NOLINTNEXTLINE(performance-unnecessary-copy-initialization): the list changes below

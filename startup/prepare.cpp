@@ -26,6 +26,7 @@ bool fetch_to_memory(std::vector<char>& buffer, const std::u16string& url) {
                               static_cast<std::ptrdiff_t>(std::min(size, response->body.size())));
             return true;
         }
+        if (inet::rest::proxy_refused(*response)) break;
     }
     const uint32_t error = os::last_system_error();
     LogWriter::Instance().Write(

@@ -291,6 +291,8 @@ bool download_to_file(const std::u16string& url, const std::u16string& target) {
             partial = inet::rest::partial_body();
             break;
         }
+        // A proxy that wants credentials gives the same answer to every attempt.
+        if (inet::rest::proxy_refused(*response)) break;
         const bool whole = response->status == 200 || (response->status == 206 && response->resumed);
         if (!whole) continue;
 

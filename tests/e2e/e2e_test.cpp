@@ -355,6 +355,110 @@ TEST_F(EndToEnd, HttpsShopWithSelfSignedCertificate) {
     EXPECT_NE(read_text(state / "cart.txt").find("key=E2E-1"), std::string::npos);
 }
 
+// The customer's proxy for the runs of one test, set up as a customer's system has it: the
+// environment on Linux (libcurl's variables), the user's Internet Settings in the wine prefix
+// under wine (WinInet's preconfigured access), taken away again at the end. The test's own
+// settings never reach the launcher: the servers' loopback bypass (no_proxy) would keep every
+// request away from the proxy, and wine takes http_proxy and no_proxy too.
+struct customer_proxy {
+    const test_support::launcher_target& target;
+    fs::path reg;
+    std::map<std::string, std::string> env;
+
+    customer_proxy(const test_support::launcher_target& t, const fs::path& dir,
+                   const std::string& address, bool https, const std::string& bypass)
+        : target(t), reg(dir / "internet-settings.reg") {
+        for (const char* name : {"http_proxy", "HTTP_PROXY", "https_proxy", "HTTPS_PROXY",
+                                 "all_proxy", "ALL_PROXY", "no_proxy", "NO_PROXY"})
+            env[name] = "";
+        if (!target.windows) {
+            // https in the upper-case form, which libcurl takes as well (not so for http).
+            env[https ? "HTTPS_PROXY" : "http_proxy"] = "http://" + address;
+            env["NO_PROXY"] = bypass;
+            return;
+        }
+        settings("dword:00000001", '"' + address + '"', bypass.empty() ? "-" : '"' + bypass + '"');
+    }
+    ~customer_proxy() {
+        if (target.windows) settings("dword:00000000", "-", "-");
+    }
+    void settings(const std::string& enable, const std::string& server, const std::string& bypass) {
+        std::ofstream(reg) << "REGEDIT4\n\n[HKEY_CURRENT_USER\\Software\\Microsoft\\Windows\\"
+                              "CurrentVersion\\Internet Settings]\n\"ProxyEnable\"="
+                           << enable << "\n\"ProxyServer\"=" << server
+                           << "\n\"ProxyOverride\"=" << bypass << "\n";
+        const auto imported = run_program(
+            {(fs::path(std::getenv("QUORLA_SOURCE_DIR")) / "scripts" / "wine-run").string(),
+             target.wine_prefix.string(), "regedit", "/S", target.native_path(reg)},
+            {}, 120);
+        EXPECT_EQ(imported.exit_code, 0) << imported.output;
+    }
+};
+
+// Full runs behind the customer's proxy (Debian's tinyproxy), plain http and https through
+// CONNECT, every request carried by it; one whose shop is set to be reached directly; and a
+// proxy that wants credentials, which ends the run at its first request with one line.
+TEST_F(EndToEnd, ThroughTheCustomersProxy) {
+    const struct {
+        const char* name;
+        bool https, credentials, bypassed;
+    } rows[] = {
+        {"http through the proxy", false, false, false},
+        {"https through CONNECT", true, false, false},
+        {"https, the shop reached directly", true, false, true},
+        {"the proxy wants credentials", false, true, false},
+        {"the tunnel wants credentials", true, true, false},
+    };
+    int n = 0;
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.name);
+        clear_launcher_data();
+        fs::remove_all(state);
+        fs::create_directories(state);
+        const fs::path work = dir / ("proxy-" + std::to_string(++n));
+        test_support::office_proxy proxy(work, r.credentials ? "office" : "", "secret");
+        if (!proxy.missing().empty()) GTEST_SKIP() << proxy.missing();
+        ASSERT_TRUE(proxy.running()) << proxy.why_not();
+        std::string base;
+        background_program shop(
+            shop_args(r.https ? std::vector<std::string>{"--https"} : std::vector<std::string>{}),
+            base);
+        ASSERT_FALSE(base.empty());
+        const std::string shop_host = base.substr(base.find("://") + 3);
+        const customer_proxy settings(target, work, proxy.address(), r.https,
+                                      r.bypassed ? "127.0.0.1" : "");
+        const auto run = launch(link_to(base), settings.env);
+        ASSERT_FALSE(run.timed_out) << run.output;
+        const std::string log = log_text();
+        const std::vector<std::string> carried = proxy.requests();
+        const std::string shop_requests = read_text(state / "requests.txt");
+        if (r.credentials) {
+            EXPECT_EQ(run.exit_code, 1) << run.output << log;
+            // Asked once, not five times: the launcher has no credentials to offer.
+            EXPECT_EQ(carried.size(), 1u) << log;
+            EXPECT_EQ(shop_requests, "");
+            const std::string line = "*오류 : 프록시 서버가 인증을 요구합니다. (proxy:" +
+                                     std::string(target.windows ? "" : "http://") +
+                                     proxy.address() + ", status:407)";
+            EXPECT_EQ(count_of(log, line), 1u) << log;
+            EXPECT_EQ(count_of(log, "status:407, err:"), 1u) << log;
+            continue;
+        }
+        EXPECT_EQ(run.exit_code, 0) << run.output << log;
+        EXPECT_TRUE(fs::exists(data / "QuorlaDemo" / "editor" / target.module_file())) << log;
+        EXPECT_NE(read_text(state / "cart.txt").find("key=E2E-1"), std::string::npos) << log;
+        EXPECT_EQ(log.find("오류"), std::string::npos) << log;
+        // Startup document, manifest, two archives and the cart key, each through the proxy
+        // (one tunnel per https request), or none of them.
+        const size_t answered = count_of(shop_requests, "\n");
+        EXPECT_GE(answered, 5u) << shop_requests;
+        EXPECT_EQ(carried.size(), r.bypassed ? 0u : answered) << shop_requests;
+        const std::string request_start =
+            r.https ? "CONNECT " + shop_host + " " : "GET " + base + "/";
+        for (const std::string& line : carried) EXPECT_EQ(line.rfind(request_start, 0), 0u) << line;
+    }
+}
+
 // A shop as most shops are run: nginx and PHP-FPM from Debian, the startup document and the
 // cart answer written by PHP with plain echo (nginx then knows no length and ends the body
 // by closing the connection), the update folder served as static files. The first run

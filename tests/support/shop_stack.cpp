@@ -5,6 +5,7 @@
 #include <chrono>
 #include <fstream>
 #include <initializer_list>
+#include <sstream>
 #include <thread>
 
 #include "tests/support/launcher_run.h"
@@ -103,6 +104,50 @@ php_shop::~php_shop() {
 
 std::string php_shop::access_log() const {
     return read_text(work_ / "logs" / "access.log");
+}
+
+office_proxy::office_proxy(const fs::path& work, const std::string& user,
+                           const std::string& password)
+    : work_(work) {
+    const std::string tinyproxy = first_program({"/usr/bin/tinyproxy", "/usr/sbin/tinyproxy"});
+    if (tinyproxy.empty()) {
+        missing_ = "tinyproxy is not installed (Debian package tinyproxy)";
+        return;
+    }
+    fs::create_directories(work);
+    const uint16_t port = loopback::closed_port();
+    const std::string w = fs::absolute(work).string();
+    {
+        // Connect level logs every request line; no ConnectPort line: tunnels to any port.
+        std::ofstream conf(work / "tinyproxy.conf");
+        conf << "Port " << port << "\nListen 127.0.0.1\nTimeout 120\nMaxClients 32\n"
+             << "Allow 127.0.0.1\nLogLevel Connect\nLogFile \"" << w << "/tinyproxy.log\"\n"
+             << "PidFile \"" << w << "/tinyproxy.pid\"\n";
+        if (!user.empty()) conf << "BasicAuth " << user << ' ' << password << '\n';
+    }
+    proxy_ = start({tinyproxy, "-d", "-c", w + "/tinyproxy.conf"});
+    if (!wait_for_port(port)) {
+        why_not_ = "tinyproxy did not start: " + read_text(work / "tinyproxy.log");
+        return;
+    }
+    address_ = "127.0.0.1:" + std::to_string(port);
+}
+
+office_proxy::~office_proxy() {
+    proxy_.reset();
+}
+
+std::vector<std::string> office_proxy::requests() const {
+    // "CONNECT   Dec 10 14:36:44.461 [21582]: Request (file descriptor 5): GET http://..."
+    static const std::string marker = "]: Request (file descriptor ";
+    std::vector<std::string> lines;
+    std::istringstream log(read_text(work_ / "tinyproxy.log"));
+    for (std::string line; std::getline(log, line);) {
+        const size_t at = line.find(marker);
+        const size_t colon = at == std::string::npos ? at : line.find("): ", at + marker.size());
+        if (colon != std::string::npos) lines.push_back(line.substr(colon + 3));
+    }
+    return lines;
 }
 
 }  // namespace test_support
