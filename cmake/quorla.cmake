@@ -46,11 +46,11 @@ endfunction()
 
 # quorla_test_launcher(NAME SETTINGS_SOURCE): the real launcher (app/main.cpp and the platform's
 # entry) with trust settings of a test's own, which replace the build's (inet/trust_settings.h),
-# built into <build>/tests, never installed. A shop profile or package build has none: their
-# launchers trust what the shop said, and nothing a test says (the source's own #error says
-# the same should one be added there by hand).
+# built into <build>/tests, never installed. A shop profile or package build has none
+# (QUORLA_TEST_LAUNCHERS, cmake/shop_profile.cmake, refuses them there; the settings sources
+# also refuse to compile there).
 function(quorla_test_launcher name settings)
-  if(NOT QUORLA_BUILD_TESTS OR QUORLA_SHOP_PROFILE OR QUORLA_PACKAGE_BUILD)
+  if(NOT QUORLA_BUILD_TESTS OR NOT QUORLA_TEST_LAUNCHERS)
     return()
   endif()
   add_executable(${name} ${CMAKE_SOURCE_DIR}/app/main.cpp ${CMAKE_SOURCE_DIR}/app/entry_${QUORLA_PLATFORM}.cpp

@@ -4,8 +4,8 @@
 // environment (QUORLA_TEST_ALLOWED_SERVERS, QUORLA_TEST_MANIFEST_KEYS, QUORLA_TEST_CA_FILE).
 // A compiled-in key could not play two shops in one test, and the certificate is made by the
 // test itself. An unset variable trusts nothing: no host is allowed, no manifest verifies.
-// Built for that test only, never installed or packed: quorla_test_launcher() (cmake/quorla.cmake)
-// defines no such target in a profile or package build, and this file does not compile in one.
+// Built for that test only, never installed or packed: a profile or package build refuses
+// QUORLA_TEST_LAUNCHERS (cmake/shop_profile.cmake), and this file does not compile in one.
 #include "inet/trust_settings.h"
 #include "os/platform.h"
 #include "quorla_config.h"
