@@ -40,10 +40,11 @@ constexpr int max_redirects = 30;
 constexpr DWORD accept_any_security_flags = 0xF180;
 
 // A test launcher's own certificate authority (trust_settings.h). WinInet trusts only the
-// system's, so such a launcher lets the unknown-issuer error alone through and then requires
-// the chain the server showed to end in that authority, with no other fault; host names and
-// dates stay WinInet's to check. The request has been sent by then, its answer not yet read.
-constexpr DWORD unknown_issuer_flag = 0x0100;  // SECURITY_FLAG_IGNORE_UNKNOWN_CA
+// system's, so such a launcher lets the unknown-issuer error through (and the revocation
+// check, which a test's authority publishes nothing for) and then requires the chain the
+// server showed to end in that authority, with no other fault; host names and dates stay
+// WinInet's to check. The request has been sent by then, its answer not yet read.
+constexpr DWORD unknown_issuer_flag = 0x0100 | 0x0080;  // SECURITY_FLAG_IGNORE_UNKNOWN_CA, _REVOCATION
 constexpr DWORD server_chain_option = 105;     // INTERNET_OPTION_SERVER_CERT_CHAIN_CONTEXT
 
 std::vector<BYTE> authority_der(const std::u16string& pem_file) {
@@ -72,15 +73,27 @@ bool chain_ends_in_authority(HINTERNET request, const std::u16string& pem_file) 
     DWORD size = sizeof(chain);
     if (authority.empty() || !InternetQueryOptionW(request, server_chain_option, &chain, &size) || chain == nullptr)
         return false;
-    constexpr DWORD tolerated =
-        CERT_TRUST_IS_UNTRUSTED_ROOT | CERT_TRUST_REVOCATION_STATUS_UNKNOWN | CERT_TRUST_IS_OFFLINE_REVOCATION;
+    // The system knows no such authority, so the chain may stop below it (a partial chain):
+    // then its last certificate must be one the authority signed.
+    constexpr DWORD tolerated = CERT_TRUST_IS_UNTRUSTED_ROOT | CERT_TRUST_IS_PARTIAL_CHAIN |
+                                CERT_TRUST_REVOCATION_STATUS_UNKNOWN | CERT_TRUST_IS_OFFLINE_REVOCATION;
     bool ok = chain->cChain > 0 && chain->rgpChain[0]->cElement > 0 &&
               (chain->TrustStatus.dwErrorStatus & ~tolerated) == 0;
     if (ok) {
         const CERT_SIMPLE_CHAIN* simple = chain->rgpChain[0];
-        const CERT_CONTEXT* root = simple->rgpElement[simple->cElement - 1]->pCertContext;
-        ok = root->cbCertEncoded == authority.size() &&
-             std::equal(authority.begin(), authority.end(), root->pbCertEncoded);
+        const CERT_CONTEXT* last = simple->rgpElement[simple->cElement - 1]->pCertContext;
+        const bool is_authority = last->cbCertEncoded == authority.size() &&
+                                  std::equal(authority.begin(), authority.end(), last->pbCertEncoded);
+        if (!is_authority) {
+            const CERT_CONTEXT* issuer = CertCreateCertificateContext(X509_ASN_ENCODING, authority.data(),
+                                                                      static_cast<DWORD>(authority.size()));
+            ok = issuer != nullptr &&
+                 CertCompareCertificateName(X509_ASN_ENCODING, &last->pCertInfo->Issuer, &issuer->pCertInfo->Subject) &&
+                 CryptVerifyCertificateSignatureEx(0, X509_ASN_ENCODING, CRYPT_VERIFY_CERT_SIGN_SUBJECT_CERT,
+                                                   const_cast<CERT_CONTEXT*>(last), CRYPT_VERIFY_CERT_SIGN_ISSUER_CERT,
+                                                   const_cast<CERT_CONTEXT*>(issuer), 0, nullptr);
+            if (issuer != nullptr) CertFreeCertificateContext(issuer);
+        }
     }
     CertFreeCertificateChain(chain);
     return ok;

@@ -166,7 +166,8 @@ const authority_files& authority_certificates() {
             add_extension(cert, authority, NID_basic_constraints, "critical,CA:FALSE") &&
             add_extension(cert, authority, NID_key_usage, "critical,digitalSignature,keyEncipherment") &&
             add_extension(cert, authority, NID_ext_key_usage, "serverAuth") &&
-            add_extension(cert, authority, NID_subject_alt_name, "IP:127.0.0.1,DNS:localhost") &&
+            // wine matches a host only against DNS names, so the address is one of those too.
+            add_extension(cert, authority, NID_subject_alt_name, "IP:127.0.0.1,DNS:127.0.0.1,DNS:localhost") &&
             add_extension(cert, authority, NID_authority_key_identifier, "keyid") &&
             X509_sign(cert, authority_key, EVP_sha256()) > 0 &&
             write_pem(f.authority, [authority](BIO* b) { return PEM_write_bio_X509(b, authority); }) &&
