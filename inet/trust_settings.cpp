@@ -7,8 +7,9 @@
 namespace inet {
 
 const trust_settings& builtin_trust_settings() {
-    static const trust_settings settings{QUORLA_VERIFY_TLS != 0, QUORLA_HTTPS_ONLY != 0, QUORLA_ALLOWED_SERVERS,
-                                         QUORLA_MANIFEST_PUBLIC_KEY, QUORLA_INSECURE_PACKAGE != 0, u""};
+    static const trust_settings settings{QUORLA_VERIFY_TLS != 0,       QUORLA_HTTPS_ONLY != 0,
+                                         QUORLA_ALLOWED_SERVERS,       QUORLA_MANIFEST_PUBLIC_KEY,
+                                         QUORLA_INSECURE_PACKAGE != 0, u""};
     return settings;
 }
 

@@ -30,8 +30,8 @@ const trust_settings& builtin_trust_settings() {
     static const trust_settings settings{
         true, true, setting(u"QUORLA_TEST_ALLOWED_SERVERS", "unset.invalid"),
         // 32 zero bytes: a key no signature verifies with.
-        setting(u"QUORLA_TEST_MANIFEST_KEYS", "AAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAA="), false,
-        os::environment_variable(u"QUORLA_TEST_CA_FILE")};
+        setting(u"QUORLA_TEST_MANIFEST_KEYS", "AAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAA="),
+        false, os::environment_variable(u"QUORLA_TEST_CA_FILE")};
     return settings;
 }
 

@@ -10,8 +10,8 @@
 #include <cstdlib>
 #include <fstream>
 #include <map>
-#include <set>
 #include <mutex>
+#include <set>
 #include <sstream>
 #include <stdexcept>
 #include <thread>
@@ -141,11 +141,14 @@ bool add_extension(X509* cert, X509* issuer, int nid, const char* value) {
 }
 
 bool make_certificate(X509* cert, EVP_PKEY* key, long serial, const char* name, X509* issuer) {
-    return cert && key && X509_set_version(cert, 2) && ASN1_INTEGER_set(X509_get_serialNumber(cert), serial) &&
-           X509_gmtime_adj(X509_getm_notBefore(cert), -86400) && X509_gmtime_adj(X509_getm_notAfter(cert), 86400) &&
+    return cert && key && X509_set_version(cert, 2) &&
+           ASN1_INTEGER_set(X509_get_serialNumber(cert), serial) &&
+           X509_gmtime_adj(X509_getm_notBefore(cert), -86400) &&
+           X509_gmtime_adj(X509_getm_notAfter(cert), 86400) &&
            X509_NAME_add_entry_by_txt(X509_get_subject_name(cert), "CN", MBSTRING_ASC,
                                       reinterpret_cast<const unsigned char*>(name), -1, -1, 0) &&
-           X509_set_issuer_name(cert, X509_get_subject_name(issuer ? issuer : cert)) && X509_set_pubkey(cert, key);
+           X509_set_issuer_name(cert, X509_get_subject_name(issuer ? issuer : cert)) &&
+           X509_set_pubkey(cert, key);
 }
 
 const authority_files& authority_certificates() {
@@ -164,13 +167,16 @@ const authority_files& authority_certificates() {
             X509_sign(authority, authority_key, EVP_sha256()) > 0 &&
             make_certificate(cert, key, 2, "127.0.0.1", authority) &&
             add_extension(cert, authority, NID_basic_constraints, "critical,CA:FALSE") &&
-            add_extension(cert, authority, NID_key_usage, "critical,digitalSignature,keyEncipherment") &&
+            add_extension(cert, authority, NID_key_usage,
+                          "critical,digitalSignature,keyEncipherment") &&
             add_extension(cert, authority, NID_ext_key_usage, "serverAuth") &&
             // wine matches a host only against DNS names, so the address is one of those too.
-            add_extension(cert, authority, NID_subject_alt_name, "IP:127.0.0.1,DNS:127.0.0.1,DNS:localhost") &&
+            add_extension(cert, authority, NID_subject_alt_name,
+                          "IP:127.0.0.1,DNS:127.0.0.1,DNS:localhost") &&
             add_extension(cert, authority, NID_authority_key_identifier, "keyid") &&
             X509_sign(cert, authority_key, EVP_sha256()) > 0 &&
-            write_pem(f.authority, [authority](BIO* b) { return PEM_write_bio_X509(b, authority); }) &&
+            write_pem(f.authority,
+                      [authority](BIO* b) { return PEM_write_bio_X509(b, authority); }) &&
             write_pem(f.cert, [cert](BIO* b) { return PEM_write_bio_X509(b, cert); }) &&
             write_pem(f.key, [key](BIO* b) {
                 return PEM_write_bio_PrivateKey(b, key, nullptr, nullptr, 0, nullptr, nullptr);
@@ -524,8 +530,10 @@ http_server::http_server(bool tls, server_certificate which) : p(std::make_uniqu
     p->tls = tls;
     if (tls) {
         const bool signed_by_authority = which == server_certificate::signed_by_test_authority;
-        const std::filesystem::path cert = signed_by_authority ? authority_certificates().cert : certificates().cert;
-        const std::filesystem::path key = signed_by_authority ? authority_certificates().key : certificates().key;
+        const std::filesystem::path cert =
+            signed_by_authority ? authority_certificates().cert : certificates().cert;
+        const std::filesystem::path key =
+            signed_by_authority ? authority_certificates().key : certificates().key;
         p->ctx = SSL_CTX_new(TLS_server_method());
         if (!p->ctx ||
             SSL_CTX_use_certificate_file(p->ctx, cert.string().c_str(), SSL_FILETYPE_PEM) != 1 ||

@@ -78,7 +78,8 @@ enum class server_certificate { wrong_in_every_way, signed_by_test_authority };
 
 class http_server {
   public:
-    explicit http_server(bool tls = false, server_certificate which = server_certificate::wrong_in_every_way);
+    explicit http_server(bool tls = false,
+                         server_certificate which = server_certificate::wrong_in_every_way);
     ~http_server();
     http_server(const http_server&) = delete;
     http_server& operator=(const http_server&) = delete;
