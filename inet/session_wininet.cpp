@@ -3,12 +3,14 @@
 // hop to a server outside the allowed list is never requested and the certificate policy
 // applies to every hop.
 // Winsock before windows.h, which would bring in the old winsock.h otherwise.
-#include <psapi.h>
-#include <wincrypt.h>
-#include <windows.h>
-#include <wininet.h>
 #include <winsock2.h>
 #include <ws2tcpip.h>
+
+#include <windows.h>
+
+#include <psapi.h>
+#include <wincrypt.h>
+#include <wininet.h>
 
 #include <algorithm>
 #include <array>
