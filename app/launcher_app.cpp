@@ -3,10 +3,10 @@
 #include <cstdio>
 
 #include "app/launcher_dlg.h"
+#include "inet/trust_settings.h"
 #include "log/log_writer.h"
 #include "os/clock.h"
 #include "os/platform.h"
-#include "quorla_config.h"
 #include "text/text.h"
 #include "update/files.h"
 
@@ -38,7 +38,7 @@ bool CQuorlaLauncherApp::InitInstance() {
     log.Write(u" ");
     log.Write(u"* 런처 시작 ********************");
     // An open package for demos says so in every log it writes.
-    if (QUORLA_INSECURE_PACKAGE != 0)
+    if (inet::builtin_trust_settings().insecure_package)
         log.Write(
             u"*경고 : 보안 설정이 없는 데모용 런처입니다. (insecure demo build: any server, "
             u"unsigned updates)");

@@ -44,6 +44,25 @@ function(quorla_test name)
   gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60 ${properties})
 endfunction()
 
+# quorla_test_launcher(NAME SETTINGS_SOURCE): the real launcher (app/main.cpp and the platform's
+# entry) with trust settings of a test's own, which replace the build's (inet/trust_settings.h),
+# built into <build>/tests, never installed. A shop profile or package build has none
+# (QUORLA_TEST_LAUNCHERS, cmake/shop_profile.cmake, refuses them there; the settings sources
+# also refuse to compile there).
+function(quorla_test_launcher name settings)
+  if(NOT QUORLA_BUILD_TESTS OR NOT QUORLA_TEST_LAUNCHERS)
+    return()
+  endif()
+  add_executable(${name} ${CMAKE_SOURCE_DIR}/app/main.cpp ${CMAKE_SOURCE_DIR}/app/entry_${QUORLA_PLATFORM}.cpp
+                 ${settings})
+  target_link_libraries(${name} PRIVATE quorla_app)
+  if(WIN32)
+    set_target_properties(${name} PROPERTIES WIN32_EXECUTABLE ON)
+    target_link_options(${name} PRIVATE -municode)
+  endif()
+  set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests)
+endfunction()
+
 # quorla_fuzz(NAME SOURCES... LIBS...): a libFuzzer target, built only with -DQUORLA_FUZZ=ON
 # (clang). Binaries land in build/fuzz/. In test builds the same sources become NAME_replay,
 # a CTest test that feeds the kept inputs of <folder>/fuzz_corpus/NAME and

@@ -40,10 +40,30 @@ if(QUORLA_INSECURE_PACKAGE)
   string(APPEND QUORLA_PACKAGE_NAME "-insecure")
 endif()
 
+# The tests' own launchers (quorla_test_launcher, cmake/quorla.cmake) trust the servers, keys
+# and certificate authority a test gives them: a shop's build never has them. Off by default in a
+# profile or package build, and refused there when asked for.
+if(QUORLA_SHOP_PROFILE OR QUORLA_PACKAGE_BUILD)
+  set(quorla_test_launchers_default OFF)
+else()
+  set(quorla_test_launchers_default ON)
+endif()
+option(QUORLA_TEST_LAUNCHERS "Build the tests' own launchers (trust settings a test gives; never in a profile or package build)"
+       ${quorla_test_launchers_default})
+if(QUORLA_TEST_LAUNCHERS AND (QUORLA_SHOP_PROFILE OR QUORLA_PACKAGE_BUILD))
+  message(FATAL_ERROR "QUORLA_TEST_LAUNCHERS does not go with a shop profile or a package build: the tests' "
+                      "launchers trust a test's own certificate authority and keys. Configure with "
+                      "-DQUORLA_TEST_LAUNCHERS=OFF (a build folder configured before without the profile keeps it ON).")
+endif()
+
 # Values for the generated configuration header.
 set(QUORLA_SHOP_PROFILE_VALUE 0)
 set(QUORLA_HTTPS_ONLY_VALUE 0)
 set(QUORLA_INSECURE_PACKAGE_VALUE 0)
+set(QUORLA_PACKAGE_BUILD_VALUE 0)
+if(QUORLA_PACKAGE_BUILD)
+  set(QUORLA_PACKAGE_BUILD_VALUE 1)
+endif()
 if(QUORLA_SHOP_PROFILE)
   set(QUORLA_SHOP_PROFILE_VALUE 1)
   if(NOT QUORLA_ALLOW_HTTP)

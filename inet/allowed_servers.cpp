@@ -1,8 +1,8 @@
 #include "inet/allowed_servers.h"
 
 #include "inet/cracked_url.h"
+#include "inet/trust_settings.h"
 #include "log/log_writer.h"
-#include "quorla_config.h"
 
 namespace inet {
 
@@ -20,7 +20,7 @@ std::u16string normalised(std::u16string_view host) {
 }
 
 bool& https_only_policy() {
-    static bool only = QUORLA_HTTPS_ONLY != 0;
+    static bool only = builtin_trust_settings().https_only;
     return only;
 }
 
@@ -32,7 +32,7 @@ std::vector<std::u16string>& in_force() {
 }  // namespace
 
 std::vector<std::u16string> built_in_allowed_servers() {
-    const std::string text = QUORLA_ALLOWED_SERVERS;
+    const std::string& text = builtin_trust_settings().allowed_servers;
     return parse_server_list(std::u16string(text.begin(), text.end()));  // host names are ASCII
 }
 

@@ -3,7 +3,7 @@
 #include "inet/session.h"
 
 #include "inet/session_half.h"
-#include "quorla_config.h"
+#include "inet/trust_settings.h"
 
 namespace inet {
 
@@ -31,7 +31,7 @@ uint32_t CMyInternetSession::option(session_option option) const {
 
 namespace {
 bool& certificate_policy() {
-    static bool verify = QUORLA_VERIFY_TLS != 0;
+    static bool verify = builtin_trust_settings().verify_tls;
     return verify;
 }
 }  // namespace

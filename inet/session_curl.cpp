@@ -16,6 +16,7 @@
 #include "inet/allowed_servers.h"
 #include "inet/session.h"
 #include "inet/session_half.h"
+#include "inet/trust_settings.h"
 #include "text/text.h"
 
 namespace inet {
@@ -338,6 +339,10 @@ class curl_request final : public http_request {
         }
         curl_easy_setopt(e, CURLOPT_SSL_VERIFYPEER, accept_any_ ? 0L : 1L);
         curl_easy_setopt(e, CURLOPT_SSL_VERIFYHOST, accept_any_ ? 0L : 2L);
+        // A test launcher's servers are signed by its own authority (trust_settings.h).
+        const std::u16string& authority = builtin_trust_settings().extra_ca_file;
+        if (!accept_any_ && !authority.empty())
+            curl_easy_setopt(e, CURLOPT_CAINFO, to_utf8(authority).c_str());
         curl_easy_setopt(e, CURLOPT_HEADERFUNCTION, &curl_request::on_header);
         curl_easy_setopt(e, CURLOPT_HEADERDATA, this);
         curl_easy_setopt(e, CURLOPT_WRITEFUNCTION, &curl_request::on_body);

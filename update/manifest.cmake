@@ -96,7 +96,7 @@ target_link_libraries(quorla_update_scramble PUBLIC quorla_text)
 # them required.
 find_package(OpenSSL REQUIRED)
 add_library(quorla_update_signature STATIC ${CMAKE_CURRENT_SOURCE_DIR}/signature.cpp ${CMAKE_CURRENT_SOURCE_DIR}/sha256.cpp)
-target_link_libraries(quorla_update_signature PUBLIC quorla_update_scramble PRIVATE quorla_log OpenSSL::Crypto)
+target_link_libraries(quorla_update_signature PUBLIC quorla_update_scramble quorla_trust_settings PRIVATE quorla_log OpenSSL::Crypto)
 # A key that does not decode would leave the launcher accepting unsigned manifests. Two keys
 # (";" between them) are the current one and the next while a shop rotates them.
 list(LENGTH QUORLA_MANIFEST_PUBLIC_KEY quorla_public_key_count)

@@ -1,13 +1,12 @@
 #include "update/signature.h"
 
-#include "quorla_config.h"
-
 #include <openssl/evp.h>
 #include <openssl/pem.h>
 
 #include <cstdio>
 #include <memory>
 
+#include "inet/trust_settings.h"
 #include "os/file_io.h"
 #include "text/text.h"
 #include "update/scramble.h"
@@ -60,7 +59,7 @@ std::vector<manifest_public_key> parse_manifest_public_keys(std::string_view lis
 std::vector<manifest_public_key> builtin_manifest_public_keys() {
     if (overridden()) return override_keys();
     static const std::vector<manifest_public_key> keys =
-        parse_manifest_public_keys(QUORLA_MANIFEST_PUBLIC_KEY);
+        parse_manifest_public_keys(inet::builtin_trust_settings().manifest_public_keys);
     return keys;
 }
 

@@ -13,12 +13,18 @@
 
 #include "host/image.h"
 #include "res/resources.h"
+#include "tests/support/archives.h"
 #include "tests/support/display.h"
 #include "tests/support/http_server.h"
 #include "tests/support/launcher_run.h"
 #include "tests/support/sandbox.h"
 #include "tests/support/scratch.h"
 #include "tests/support/shop_stack.h"
+#include "text/text.h"
+#include "update/md5.h"
+#include "update/scramble.h"
+#include "update/sha256.h"
+#include "update/signature.h"
 
 namespace fs = std::filesystem;
 using test_support::background_program;
@@ -72,6 +78,8 @@ struct EndToEnd : ::testing::Test {
         clear_launcher_data();
         fs::remove_all(dir);
     }
+    // Only the log: an installed module stays for the next run.
+    void clear_launcher_data_log() { fs::remove_all(data / "QuorlaLauncher"); }
     void clear_launcher_data() {
         for (const char* folder : {"QuorlaLauncher", "QuorlaDemo"}) fs::remove_all(data / folder);
     }
@@ -299,6 +307,162 @@ TEST_F(EndToEnd, NewerLauncherReleaseIsNamedAndAForgedOneIgnored) {
         EXPECT_NE(log.find(r.line), std::string::npos) << log;
         EXPECT_EQ(log.find("새 버전 9.0.0") != std::string::npos, r.named) << log;
         EXPECT_EQ(release_server.request_count("/releases/quorla-launcher_9.0.0_amd64.deb"), 0);
+    }
+}
+
+// A launcher with a shop profile's trust settings (quorla-launcher-profile-test: TLS verified
+// against the test's own certificate authority, https only, its own server 127.0.0.1, manifests
+// signed by its key) against what a profile is there to stop. A first run installs the signed
+// serial 200; each row is one run after it. A refused row installs nothing (the module it serves
+// differs) and calls no editor; the planted library is removed and the editor then runs.
+TEST_F(EndToEnd, ProfileBuildRefusesWhatItDoesNotTrust) {
+    using test_support::http_server;
+    using test_support::reply;
+    const std::string pack_tool = (bin / "quorla-pack").string();
+    std::string keys[2];
+    for (int i = 0; i < 2; ++i) {
+        const auto made = run_program(
+            {pack_tool, "--gen-key", (dir / ("key" + std::to_string(i) + ".pem")).string()}, {},
+            60);
+        ASSERT_EQ(made.exit_code, 0) << made.output;
+        keys[i] = made.output.substr(made.output.rfind(':') + 2, 44);
+    }
+    http_server shop(true, test_support::server_certificate::signed_by_test_authority);
+    http_server stranger(true, test_support::server_certificate::signed_by_test_authority);
+    http_server plain;
+    const std::string stranger_base = "https://localhost:" + std::to_string(stranger.port());
+    const fs::path served = dir / "served", install = data / "QuorlaDemo" / "profile";
+    fs::create_directories(served);
+    shop.serve_folder("/update/", served);
+    const std::string module = read_text(target.built_module());
+    ASSERT_FALSE(module.empty());
+    const fs::path trace = dir / "trace.txt";
+    auto startup = [&](const std::string& base) {
+        std::string d =
+            "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n<startup><install_path>QuorlaDemo/profile"
+            "</install_path><update_url ssl=\"lv2\">" +
+            base +
+            "/update/</update_url><todo>new_work</todo>"
+            "<editor_id>e</editor_id><rsid>RS</rsid><count>1</count><config_url>" +
+            base +
+            "/config"
+            "</config_url><return_url>" +
+            base + "/return</return_url><return2_url>" + base + "/cart</return2_url><setkey_url>" +
+            base + "/setkey</setkey_url><agent type=\"file\">" +
+            target.native_path(dir / "browser.exe") + "</agent><internal_call id=\"trace_file\">" +
+            target.native_path(trace) + "</internal_call></startup>";
+        return reply::text(d);
+    };
+    for (http_server* s : {&shop, &stranger, &plain}) {
+        const std::string base = s == &shop       ? shop.base_url()
+                                 : s == &stranger ? stranger_base
+                                                  : plain.base_url();
+        s->handle("/startup", [=](const test_support::recorded_request&) { return startup(base); });
+        for (const char* path : {"/setkey", "/cart"})
+            s->serve(path,
+                     reply::text("<?xml version=\"1.0\" encoding=\"utf-8\"?><response><result "
+                                 "code=\"0000\"/></response>"));
+    }
+    // The module signed by `signer` with `serial`; sha256 "auto" lists its digest, "" none, else
+    // that text.
+    auto publish = [&](const std::string& content, const std::string& serial,
+                       const std::string& sha256, int signer) {
+        write_file_bytes((served / "sha256-of").string(), content);
+        const std::string digest =
+            sha256 == "auto" ? to_utf8(file_sha256_hex(from_utf8((served / "sha256-of").string())))
+                             : sha256;
+        md5 hash;
+        hash.update(content.data(), content.size());
+        const std::string inner = "<update serial=\"" + serial +
+                                  "\"><files name=\"m.zip\"><file id=\"module\" hash=\"" +
+                                  to_utf8(md5::hex(hash.finish())) + "\"" +
+                                  (digest.empty() ? "" : " sha256=\"" + digest + "\"") + ">" +
+                                  target.module_file() + "</file></files></update>";
+        zip_entry_spec entry;
+        entry.name = target.module_file();
+        entry.data = content;
+        ASSERT_TRUE(make_zip((served / "m.zip").string(), {entry}));
+        const std::string data = scramble_update_data(inner, 1, 2, builtin_update_key());
+        std::string error;
+        const std::string signature = sign_manifest_data(
+            data, (dir / ("key" + std::to_string(signer) + ".pem")).string(), error);
+        ASSERT_EQ(error, "");
+        write_file_bytes((served / "activeupdate.xml").string(),
+                         "<update data=\"" + data + "\" signature=\"" + signature + "\"></update>");
+    };
+    auto run = [&](const std::string& startup_url, int key) {
+        fs::remove(trace);
+        std::map<std::string, std::string> env = {
+            {"XDG_DATA_HOME", data.string()},
+            {"QUORLA_HEADLESS", "1"},
+            {"LANG", "C.UTF-8"},
+            {"QUORLA_TEST_ALLOWED_SERVERS", "127.0.0.1"},
+            {"QUORLA_TEST_MANIFEST_KEYS", keys[key]},
+            {"QUORLA_TEST_CA_FILE",
+             target.native_path(test_support::test_authority_certificate())}};
+        if (target.windows) env["DISPLAY"] = "";
+        return run_program(target.command({test_support::launcher_link(startup_url, "K")},
+                                          "quorla-launcher-profile-test"),
+                           env, 180);
+    };
+    const std::string planted = target.windows ? "version.dll" : "libgtk-3.so.0";
+    publish(module, "200", "auto", 0);
+    const auto first = run(shop.url("/startup"), 0);
+    ASSERT_EQ(first.exit_code, 0) << first.output << log_text();
+    ASSERT_TRUE(read_text(install / target.module_file()) == module) << log_text();
+    ASSERT_NE(read_text(trace).find("Initialize"), std::string::npos);
+    const std::string changed = module + "changed";
+    const struct {
+        const char* attack;
+        std::string startup_url, serial, sha256, line;
+        int signer = 0, key = 0;
+        bool plant = false;
+    } rows[] = {
+        {"stranger's link", stranger_base + "/startup", "200", "auto",
+         "* 오류: 허용되지 않은 서버입니다. (url:" + stranger_base +
+             "/startup?key=K&field=startup)"},
+        {"plain-http link", plain.url("/startup"), "200", "auto",
+         "* 오류: https가 아닌 주소는 허용되지 않습니다. (url:" +
+             plain.url("/startup?key=K&field=startup)")},
+        {"manifest without SHA-256", shop.url("/startup"), "200", "",
+         "*오류 : 업데이트 목록에 SHA-256이 없는 파일이 있습니다. (path:" + target.module_file() +
+             ", archive:m.zip)"},
+        {"older serial after a newer one", shop.url("/startup"), "100", "auto",
+         "*오류 : activeupdate.xml의 일련번호가 이미 받은 것보다 낮습니다. (serial:100, "
+         "accepted:200)"},
+        {"another shop's install folder", shop.url("/startup"), "200", "auto",
+         "* 오류: 다른 쇼핑몰의 설치 폴더입니다. (path:", 1, 1},
+        // The installed module no longer matches the list, so it goes before the download, as
+        // any stale file does; what was downloaded is not moved into place.
+        {"SHA-256 that does not match", shop.url("/startup"), "200", std::string(64, 'a'),
+         "* 오류: 다운로드 받은파일의 SHA-256이 올바르지 않습니다. (src:"},
+        {"planted library", shop.url("/startup"), "200", "auto",
+         "*알림 : 업데이트 목록에 없는 실행 파일을 삭제했습니다. (path:", 0, 0, true},
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.attack);
+        clear_launcher_data_log();
+        publish(r.plant ? module : changed, r.serial, r.sha256, r.signer);
+        if (r.plant) fs::copy_file(target.built_module(), install / planted);
+        const int manifests = shop.request_count("/update/activeupdate.xml");
+        const auto result = run(r.startup_url, r.key);
+        const std::string log = log_text();
+        EXPECT_NE(log.find(r.line), std::string::npos) << log;
+        EXPECT_FALSE(read_text(install / target.module_file()) == changed)
+            << "the changed module was installed";
+        EXPECT_EQ(stranger.requests().size(), 0u);
+        EXPECT_EQ(plain.requests().size(), 0u);
+        if (r.key != 0) {
+            EXPECT_EQ(shop.request_count("/update/activeupdate.xml"), manifests);
+        }
+        EXPECT_EQ(result.exit_code, r.plant ? 0 : 1) << result.output;
+        EXPECT_EQ(read_text(trace).find("Initialize") != std::string::npos, r.plant)
+            << read_text(trace);
+        if (r.plant) {
+            EXPECT_TRUE(read_text(install / target.module_file()) == module);
+            EXPECT_FALSE(fs::exists(install / planted));
+            EXPECT_NE(log.find(planted + ")"), std::string::npos) << log;
+        }
     }
 }
 

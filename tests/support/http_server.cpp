@@ -4,6 +4,7 @@
 #include <openssl/pem.h>
 #include <openssl/ssl.h>
 #include <openssl/x509.h>
+#include <openssl/x509v3.h>
 
 #include <algorithm>
 #include <atomic>
@@ -11,8 +12,8 @@
 #include <cstdlib>
 #include <fstream>
 #include <map>
-#include <set>
 #include <mutex>
+#include <set>
 #include <sstream>
 #include <stdexcept>
 #include <thread>
@@ -118,6 +119,79 @@ const certificate_files& certificates() {
         X509_free(cert);
         EVP_PKEY_free(key);
         if (!ok) throw std::runtime_error("could not make a test certificate");
+        static std::filesystem::path remove_at_exit = f.dir;
+        std::atexit([] {
+            std::error_code ec;
+            std::filesystem::remove_all(remove_at_exit, ec);
+        });
+        return f;
+    }();
+    return files;
+}
+
+// A certificate authority of the tests' own and a server certificate it signed for 127.0.0.1
+// and localhost, valid from yesterday to tomorrow: what a client that trusts that authority
+// accepts with every check on (the profile test launcher, tests/e2e/profile_test_settings.cpp).
+struct authority_files {
+    std::filesystem::path dir, authority, cert, key;
+};
+
+bool add_extension(X509* cert, X509* issuer, int nid, const char* value) {
+    X509V3_CTX ctx;
+    X509V3_set_ctx_nodb(&ctx);
+    X509V3_set_ctx(&ctx, issuer, cert, nullptr, nullptr, 0);
+    X509_EXTENSION* ext = X509V3_EXT_conf_nid(nullptr, &ctx, nid, value);
+    const bool ok = ext != nullptr && X509_add_ext(cert, ext, -1) == 1;
+    X509_EXTENSION_free(ext);
+    return ok;
+}
+
+bool make_certificate(X509* cert, EVP_PKEY* key, long serial, const char* name, X509* issuer) {
+    return cert && key && X509_set_version(cert, 2) &&
+           ASN1_INTEGER_set(X509_get_serialNumber(cert), serial) &&
+           X509_gmtime_adj(X509_getm_notBefore(cert), -86400) &&
+           X509_gmtime_adj(X509_getm_notAfter(cert), 86400) &&
+           X509_NAME_add_entry_by_txt(X509_get_subject_name(cert), "CN", MBSTRING_ASC,
+                                      reinterpret_cast<const unsigned char*>(name), -1, -1, 0) &&
+           X509_set_issuer_name(cert, X509_get_subject_name(issuer ? issuer : cert)) &&
+           X509_set_pubkey(cert, key);
+}
+
+const authority_files& authority_certificates() {
+    static const authority_files files = [] {
+        const std::filesystem::path dir = make_temporary_folder("quorla-tls-authority");
+        authority_files f{dir, dir / "authority.pem", dir / "cert.pem", dir / "key.pem"};
+        EVP_PKEY* authority_key = EVP_RSA_gen(2048);
+        EVP_PKEY* key = EVP_RSA_gen(2048);
+        X509* authority = X509_new();
+        X509* cert = X509_new();
+        const bool ok =
+            make_certificate(authority, authority_key, 1, "Quorla Test Authority", nullptr) &&
+            add_extension(authority, authority, NID_basic_constraints, "critical,CA:TRUE") &&
+            add_extension(authority, authority, NID_key_usage, "critical,keyCertSign,cRLSign") &&
+            add_extension(authority, authority, NID_subject_key_identifier, "hash") &&
+            X509_sign(authority, authority_key, EVP_sha256()) > 0 &&
+            make_certificate(cert, key, 2, "127.0.0.1", authority) &&
+            add_extension(cert, authority, NID_basic_constraints, "critical,CA:FALSE") &&
+            add_extension(cert, authority, NID_key_usage,
+                          "critical,digitalSignature,keyEncipherment") &&
+            add_extension(cert, authority, NID_ext_key_usage, "serverAuth") &&
+            // wine matches a host only against DNS names, so the address is one of those too.
+            add_extension(cert, authority, NID_subject_alt_name,
+                          "IP:127.0.0.1,DNS:127.0.0.1,DNS:localhost") &&
+            add_extension(cert, authority, NID_authority_key_identifier, "keyid") &&
+            X509_sign(cert, authority_key, EVP_sha256()) > 0 &&
+            write_pem(f.authority,
+                      [authority](BIO* b) { return PEM_write_bio_X509(b, authority); }) &&
+            write_pem(f.cert, [cert](BIO* b) { return PEM_write_bio_X509(b, cert); }) &&
+            write_pem(f.key, [key](BIO* b) {
+                return PEM_write_bio_PrivateKey(b, key, nullptr, nullptr, 0, nullptr, nullptr);
+            });
+        X509_free(cert);
+        X509_free(authority);
+        EVP_PKEY_free(key);
+        EVP_PKEY_free(authority_key);
+        if (!ok) throw std::runtime_error("could not make the test authority's certificates");
         static std::filesystem::path remove_at_exit = f.dir;
         std::atexit([] {
             std::error_code ec;
@@ -547,16 +621,20 @@ struct http_server::impl {
     }
 };
 
-http_server::http_server(bool tls) : p(std::make_unique<impl>()) {
+http_server::http_server(bool tls, server_certificate which) : p(std::make_unique<impl>()) {
     loopback::start();
     bypass_proxies_for_loopback();
     p->tls = tls;
     if (tls) {
-        const certificate_files& f = certificates();
+        const bool signed_by_authority = which == server_certificate::signed_by_test_authority;
+        const std::filesystem::path cert =
+            signed_by_authority ? authority_certificates().cert : certificates().cert;
+        const std::filesystem::path key =
+            signed_by_authority ? authority_certificates().key : certificates().key;
         p->ctx = SSL_CTX_new(TLS_server_method());
         if (!p->ctx ||
-            SSL_CTX_use_certificate_file(p->ctx, f.cert.string().c_str(), SSL_FILETYPE_PEM) != 1 ||
-            SSL_CTX_use_PrivateKey_file(p->ctx, f.key.string().c_str(), SSL_FILETYPE_PEM) != 1)
+            SSL_CTX_use_certificate_file(p->ctx, cert.string().c_str(), SSL_FILETYPE_PEM) != 1 ||
+            SSL_CTX_use_PrivateKey_file(p->ctx, key.string().c_str(), SSL_FILETYPE_PEM) != 1)
             throw std::runtime_error("test TLS context could not be made");
     }
     p->listen_fd = loopback::listen_on_loopback(64, p->port);
@@ -689,6 +767,9 @@ std::filesystem::path test_certificate() {
 }
 std::filesystem::path test_private_key() {
     return certificates().key;
+}
+std::filesystem::path test_authority_certificate() {
+    return authority_certificates().authority;
 }
 
 }  // namespace test_support

@@ -91,9 +91,14 @@ struct ranged_file {
     int64_t bytes_per_second = 0;       // 0: as fast as the client takes them
 };
 
+// An https server's certificate: wrong in every way (test_certificate()), or one that the
+// tests' own authority signed for 127.0.0.1 and localhost (test_authority_certificate()).
+enum class server_certificate { wrong_in_every_way, signed_by_test_authority };
+
 class http_server {
   public:
-    explicit http_server(bool tls = false);
+    explicit http_server(bool tls = false,
+                         server_certificate which = server_certificate::wrong_in_every_way);
     ~http_server();
     http_server(const http_server&) = delete;
     http_server& operator=(const http_server&) = delete;
@@ -151,5 +156,8 @@ void bypass_proxies_for_loopback();
 // only on 1 January 2020, so a client that checks anything refuses it.
 std::filesystem::path test_certificate();
 std::filesystem::path test_private_key();
+// The tests' own certificate authority (PEM): trusted, it makes the certificate of a
+// signed_by_test_authority server pass every check.
+std::filesystem::path test_authority_certificate();
 
 }  // namespace test_support

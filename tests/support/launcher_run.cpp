@@ -66,13 +66,20 @@ fs::path launcher_target::make_browser(const fs::path& program) const {
     return record;
 }
 
-std::vector<std::string> launcher_target::command(const std::vector<std::string>& arguments) const {
+std::vector<std::string> launcher_target::command(const std::vector<std::string>& arguments,
+                                                  const std::string& test_launcher) const {
     std::vector<std::string> argv;
     if (windows)
-        argv = {(fs::path(std::getenv("QUORLA_SOURCE_DIR")) / "scripts" / "wine-run").string(), wine_prefix.string(),
-                (windows_build / "bin" / "quorla-launcher.exe").string()};
+        argv = {(fs::path(std::getenv("QUORLA_SOURCE_DIR")) / "scripts" / "wine-run").string(),
+                wine_prefix.string(),
+                (test_launcher.empty() ? windows_build / "bin" / "quorla-launcher.exe"
+                                       : windows_build / "tests" / (test_launcher + ".exe"))
+                    .string()};
     else
-        argv = {built_program("quorla-launcher").string()};
+        argv = {(test_launcher.empty()
+                     ? built_program("quorla-launcher")
+                     : built_program("").parent_path().parent_path() / "tests" / test_launcher)
+                    .string()};
     argv.insert(argv.end(), arguments.begin(), arguments.end());
     return argv;
 }

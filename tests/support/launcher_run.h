@@ -36,8 +36,10 @@ struct launcher_target {
     // Puts a "browser" program at `program` that appends each address it is asked to open as
     // a line to the file it returns.
     std::filesystem::path make_browser(const std::filesystem::path& program) const;
-    // The command line that runs the launcher with these arguments.
-    std::vector<std::string> command(const std::vector<std::string>& arguments) const;
+    // The command line that runs the launcher with these arguments; `test_launcher` names a
+    // test's own launcher build in <build>/tests instead (quorla_test_launcher in CMake).
+    std::vector<std::string> command(const std::vector<std::string>& arguments,
+                                     const std::string& test_launcher = "") const;
 };
 const launcher_target& launcher_under_test();
 

@@ -461,16 +461,36 @@ TEST_F(pack_test, NewShopProfileMakesALockedDownBuildAndPackagesNeedOne) {
     EXPECT_NE(said.find("exists already"), std::string::npos) << said;
     EXPECT_EQ(read_file_bytes(shop + "/signing-key.pem"), kept);
 
-    // Configuring only: the profile as CMake reads it, into the one generated header.
+    // Configuring only, as `make package SHOP=.../shop.cmake` configures (a package built from
+    // the profile costs a whole second build; the profile's launcher at work is
+    // EndToEnd.ProfileBuildRefusesWhatItDoesNotTrust): the profile as CMake reads it, into the
+    // one generated header and the package's name. With the tests on, the tests' own launchers
+    // (a test's certificate authority and keys) are still left out, and refused when asked for.
     const std::string build = root + "/build";
-    const std::string configure = "cmake -C " + shop +
-                                  "/shop.cmake -S " QUORLA_TEST_SOURCE_DIR " -B " + build +
-                                  " -DQUORLA_BUILD_TESTS=OFF >" + root + "/said 2>&1";
+    const std::string configure =
+        "cmake --fresh -C " + shop + "/shop.cmake -S " QUORLA_TEST_SOURCE_DIR " -B " + build +
+        " -DQUORLA_PACKAGE_BUILD=ON -DQUORLA_INSECURE_PACKAGE=OFF -DCMAKE_BUILD_TYPE=Release >" +
+        root + "/said 2>&1";
     ASSERT_EQ(std::system(configure.c_str()), 0) << read_file_bytes(root + "/said");
     const std::string header = read_file_bytes(build + "/config/quorla_config.h");
     for (const char* line : {"#define QUORLA_HTTPS_ONLY 1", "#define QUORLA_VERIFY_TLS 1",
+                             "#define QUORLA_PACKAGE_BUILD 1",
                              "#define QUORLA_ALLOWED_SERVERS \"shop.example,*.cdn.example\""})
         EXPECT_NE(header.find(line), std::string::npos) << line << "\n" << header;
+    EXPECT_NE(read_file_bytes(build + "/CPackConfig.cmake")
+                  .find("set(CPACK_PACKAGE_NAME \"quorla-launcher-myshop\")"),
+              std::string::npos);
+    EXPECT_NE(read_file_bytes(build + "/Makefile").find("e2e_test"), std::string::npos)
+        << "the tests are configured";
+    EXPECT_EQ(read_file_bytes(build + "/Makefile").find("quorla-launcher-profile-test"),
+              std::string::npos);
+    const std::string with_test_launchers = "cmake -S " QUORLA_TEST_SOURCE_DIR " -B " + build +
+                                            " -DQUORLA_TEST_LAUNCHERS=ON >" + root + "/said 2>&1";
+    EXPECT_NE(std::system(with_test_launchers.c_str()), 0);
+    EXPECT_NE(read_file_bytes(root + "/said")
+                  .find("QUORLA_TEST_LAUNCHERS does not go with a shop profile"),
+              std::string::npos)
+        << read_file_bytes(root + "/said");
     const size_t key_at = header.find("#define QUORLA_MANIFEST_PUBLIC_KEY \"");
     ASSERT_NE(key_at, std::string::npos);
     EXPECT_EQ(parse_manifest_public_keys(header.substr(key_at + 36, 44)).size(), 1u)
