@@ -7,8 +7,8 @@
 struct new_shop_options {
     std::string folder;
     std::string scheme;
-    std::string servers;  // "host;*.cdn.host"
-    std::string name;     // optional product name
+    std::string servers;       // "host;*.cdn.host"
+    std::string name;          // optional product name
     std::string launcher_url;  // optional: the folder of the shop's launcher releases
 };
 
