@@ -105,7 +105,7 @@ TEST(self_update, release_document_is_checked_before_its_version_counts) {
          release_document_text(newer, sign(newer, key_file)), true, self_update_outcome::failed,
          u"redirect to a server that is not allowed: localhost", {u"127.0.0.1"}, false, true, 1},
     };
-    const auto allowed_before = inet::allowed_servers();
+    const auto allowed_before = inet::built_in_allowed_servers();
     const bool https_only_before = inet::https_only();
     for (const row& r : rows) {
         SCOPED_TRACE(r.fault);
