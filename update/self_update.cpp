@@ -1,5 +1,6 @@
 #include "update/self_update.h"
 
+#include "inet/allowed_servers.h"
 #include "inet/rest.h"
 #include "log/log_writer.h"
 #include "os/folders.h"
@@ -25,6 +26,14 @@ self_update_outcome update_launcher(const self_update_settings& settings) {
     if (settings.release_folder.empty() || settings.keys.empty()) return self_update_outcome::off;
     auto& log = LogWriter::Instance();
     const std::u16string address = settings.release_folder + u"launcher.xml";
+    // The rules of every other address: the allowed servers, and https only in a profile
+    // build. The packages lie in the same folder (their names are plain file names), so this
+    // one check covers them; redirects are held to the same rules by the request itself.
+    if (!inet::server_allowed(address)) {
+        log.Write(u"*오류 : 허용되지 않은 서버의 런처 릴리스 문서는 받지 않습니다. (url:%s)",
+                  address);
+        return self_update_outcome::failed;
+    }
     inet::rest::request_options options;
     options.max_body_bytes = max_release_document_bytes;
     const auto response = inet::rest::get(address, options);

@@ -7,6 +7,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "inet/allowed_servers.h"
 #include "tests/support/http_server.h"
 #include "tests/support/process.h"
 #include "tests/support/test_log.h"
@@ -45,6 +46,11 @@ TEST(self_update, release_document_is_checked_before_its_version_counts) {
         bool with_key;
         self_update_outcome outcome;
         std::u16string line;  // a log line that must be there
+        // The rules every address obeys: the allowed servers, https only, and a document that
+        // moved (to localhost, which the list does not name); requests: -1 not counted.
+        std::vector<std::u16string> allowed = {};
+        bool https_only = false, moved = false;
+        int requests = -1;
     };
     const std::u16string announced =
         u"* 런처 업데이트 : 새 버전 1.2.10 이(가) 있습니다 (현재 1.2.9). 패키지 관리자나 상점 "
@@ -87,11 +93,33 @@ TEST(self_update, release_document_is_checked_before_its_version_counts) {
          true, self_update_outcome::failed, u"*오류 : 런처 릴리스 문서를 받지 못했습니다."},
         {"missing document taken for a release", "", true, self_update_outcome::failed,
          u"*오류 : 런처 릴리스 문서를 받지 못했습니다."},
+        {"release folder outside the allowed servers fetched",
+         release_document_text(newer, sign(newer, key_file)), true, self_update_outcome::failed,
+         u"*오류 : 허용되지 않은 서버의 런처 릴리스 문서는 받지 않습니다. (url:http://127.0.0.1:",
+         {u"shop.example"}, false, false, 0},
+        {"plain http release folder fetched by an https-only launcher",
+         release_document_text(newer, sign(newer, key_file)), true, self_update_outcome::failed,
+         u"* 오류: https가 아닌 주소는 허용되지 않습니다. (url:http://127.0.0.1:", {}, true, false,
+         0},
+        {"redirect away from the allowed servers followed",
+         release_document_text(newer, sign(newer, key_file)), true, self_update_outcome::failed,
+         u"redirect to a server that is not allowed: localhost", {u"127.0.0.1"}, false, true, 1},
     };
+    const auto allowed_before = inet::built_in_allowed_servers();
+    const bool https_only_before = inet::https_only();
     for (const row& r : rows) {
         SCOPED_TRACE(r.fault);
         test_support::http_server shop;
-        if (!r.document.empty()) shop.serve_bytes("/rel/launcher.xml", r.document);
+        if (r.moved) {
+            shop.serve("/rel/launcher.xml",
+                       test_support::reply::redirect("http://localhost:" +
+                                                     std::to_string(shop.port()) + "/moved.xml"));
+            shop.serve_bytes("/moved.xml", r.document);
+        } else if (!r.document.empty()) {
+            shop.serve_bytes("/rel/launcher.xml", r.document);
+        }
+        inet::set_allowed_servers(r.allowed);
+        inet::set_https_only(r.https_only);
         self_update_settings settings;
         settings.release_folder = shop.url16("/rel/");
         if (r.with_key) settings.keys = {*key};
@@ -99,8 +127,14 @@ TEST(self_update, release_document_is_checked_before_its_version_counts) {
         settings.platform = launcher_platform();
         const std::u16string before = log.lines();
         EXPECT_EQ(update_launcher(settings), r.outcome);
+        inet::set_allowed_servers(allowed_before);
+        inet::set_https_only(https_only_before);
         const std::u16string added = log.lines().substr(before.size());
         EXPECT_NE(added.find(r.line), std::u16string::npos) << to_utf8(added);
+        if (r.requests >= 0) {
+            EXPECT_EQ(shop.request_count("/rel/launcher.xml"), r.requests);
+            EXPECT_EQ(shop.request_count("/moved.xml"), 0);
+        }
         if (r.outcome == self_update_outcome::off) {
             EXPECT_EQ(shop.request_count("/rel/launcher.xml"), 0);
         }

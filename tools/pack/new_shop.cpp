@@ -2,6 +2,7 @@
 
 #include <sys/stat.h>
 
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -61,6 +62,29 @@ std::vector<std::string> split_servers(const std::string& text) {
     return names;
 }
 
+// The release folder a profile's launcher can reach: https (the profile takes nothing else),
+// a folder ending with '/', on one of the shop's hosts; nothing that could end a CMake string.
+std::string launcher_url_problem(const std::string& url, const std::vector<std::string>& servers) {
+    const std::string https = "https://";
+    if (url.rfind(https, 0) != 0) return "must be an https:// address (the profile takes no other)";
+    if (url.find_first_of("\"\\$?# \t\r\n") != std::string::npos)
+        return "may not hold quotes, backslashes, '$', '?', '#' or spaces";
+    const size_t slash = url.find('/', https.size());
+    if (slash == std::string::npos || url.back() != '/')
+        return "must be a folder address ending with '/'";
+    std::string host = url.substr(https.size(), slash - https.size());
+    if (const size_t colon = host.find(':'); colon != std::string::npos) host.resize(colon);
+    for (char& c : host) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    for (std::string server : servers) {
+        for (char& c : server) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        if (server == host) return "";
+        if (server.rfind("*.", 0) == 0 && host.size() > server.size() - 1 &&
+            host.compare(host.size() - (server.size() - 1), server.size() - 1, server, 1) == 0)
+            return "";
+    }
+    return "names host '" + host + "', which is not one of --servers (the launcher would refuse it)";
+}
+
 // Text for a CMake quoted argument.
 std::string cmake_quoted(const std::string& text) {
     std::string out = "\"";
@@ -116,6 +140,10 @@ int write_new_shop(const new_shop_options& o) {
         if (!server_is_usable(server)) return fail("--servers: not a host name: '" + server + "'");
     if (o.name.find_first_of("\"\\\r\n") != std::string::npos)
         return fail("--name may not hold quotes, backslashes or line breaks");
+    if (!o.launcher_url.empty())
+        if (const std::string problem = launcher_url_problem(o.launcher_url, servers);
+            !problem.empty())
+            return fail("--launcher-url " + problem + ", got: '" + o.launcher_url + "'");
 
     std::error_code ec;
     fs::create_directories(o.folder, ec);
@@ -172,6 +200,10 @@ int write_new_shop(const new_shop_options& o) {
             "in)\")\n"
          << "set(QUORLA_VERIFY_TLS ON CACHE BOOL \"Verify server certificates and host names\")\n"
          << "set(QUORLA_ALLOW_HTTP OFF CACHE BOOL \"Also take plain http addresses\")\n";
+    if (!o.launcher_url.empty())
+        text << "set(QUORLA_LAUNCHER_UPDATE_URL " << cmake_quoted(o.launcher_url)
+             << " CACHE STRING \"Folder of the shop's launcher releases (quorla-pack "
+                "--launcher-release)\")\n";
     if (!write_new_file(profile, text.str(), error)) return fail(error);
 
     std::cout << "quorla-pack: shop profile written to " << folder.string() << "\n"

@@ -7,8 +7,9 @@
 struct new_shop_options {
     std::string folder;
     std::string scheme;
-    std::string servers;  // "host;*.cdn.host"
-    std::string name;     // optional product name
+    std::string servers;       // "host;*.cdn.host"
+    std::string name;          // optional product name
+    std::string launcher_url;  // optional: the folder of the shop's launcher releases
 };
 
 // Writes the profile; 0 on success, else 1 with the reason on standard error.

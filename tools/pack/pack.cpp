@@ -47,6 +47,7 @@ const char kUsage[] =
     "Usage: quorla-pack [options] SOURCE_DIR OUT_DIR\n"
     "       quorla-pack --gen-key FILE | --gen-update-key FILE | --help\n"
     "       quorla-pack --new-shop DIR --scheme S --servers \"host;*.cdn.host\" [--name NAME]\n"
+    "                   [--launcher-url https://host/launcher/]\n"
     "       quorla-pack --launcher-release PACKAGE --version X.Y.Z\n"
     "                   --platform windows-x64|linux-amd64 --sign-key FILE OUT_DIR\n"
     "\n"
@@ -80,7 +81,9 @@ const char kUsage[] =
     "  --new-shop DIR         make a shop profile in DIR: shop.cmake (build with\n"
     "                         cmake -C DIR/shop.cmake, make package SHOP=DIR/shop.cmake),\n"
     "                         signing-key.pem (private) and update-key.txt; needs --scheme and\n"
-    "                         --servers, takes --name; nothing is packed\n"
+    "                         --servers, takes --name and --launcher-url URL (the https\n"
+    "                         folder of the shop's launcher releases, on one of --servers:\n"
+    "                         the launcher updates itself from it); nothing is packed\n"
     "  --launcher-release PACKAGE  publish a launcher package: copy it into OUT_DIR and add it\n"
     "                         to OUT_DIR/launcher.xml, signed with --sign-key (the manifest's\n"
     "                         key); the entry of that --platform is replaced, others are kept\n"
@@ -521,11 +524,13 @@ int main(int argc, char** argv) {
         } else if (arg == "--new-shop") {
             if (!shop) shop.emplace();
             shop->folder = value();
-        } else if (arg == "--scheme" || arg == "--servers" || arg == "--name") {
+        } else if (arg == "--scheme" || arg == "--servers" || arg == "--name" ||
+                   arg == "--launcher-url") {
             if (!shop) shop.emplace();
             (arg == "--scheme"    ? shop->scheme
              : arg == "--servers" ? shop->servers
-                                  : shop->name) = value();
+             : arg == "--name"    ? shop->name
+                                  : shop->launcher_url) = value();
         } else if (arg == "--serial") {
             const std::string v = value();
             if (v.empty() || v.size() > 19 ||
@@ -544,7 +549,7 @@ int main(int argc, char** argv) {
     }
     if (shop) {
         if (shop->folder.empty())
-            return fail("--scheme, --servers and --name go with --new-shop DIR");
+            return fail("--scheme, --servers, --name and --launcher-url go with --new-shop DIR");
         if (!positional.empty())
             return fail("--new-shop packs nothing; leave out SOURCE_DIR and OUT_DIR");
         return write_new_shop(*shop);

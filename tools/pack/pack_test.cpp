@@ -265,6 +265,18 @@ TEST_F(pack_test, BadInvocationsFailWithAClearMessage) {
         {"profile with a bad host",
          "--new-shop " + root + "/shop --scheme myshop --servers 'a.example;x\"y'",
          "not a host name"},
+        {"profile whose launcher releases come over http",
+         "--new-shop " + root + "/shop --scheme myshop --servers a.example --launcher-url "
+         "http://a.example/launcher/",
+         "--launcher-url must be an https:// address"},
+        {"profile whose launcher releases lie on another host",
+         "--new-shop " + root + "/shop --scheme myshop --servers '*.a.example' --launcher-url "
+         "https://a.example/launcher/",
+         "names host 'a.example', which is not one of --servers"},
+        {"profile whose release folder is no folder",
+         "--new-shop " + root + "/shop --scheme myshop --servers a.example --launcher-url "
+         "https://a.example/launcher.xml",
+         "must be a folder address ending with '/'"},
         {"profile that packs",
          "--new-shop " + root + "/shop --scheme myshop --servers a.example " + src + " " + out,
          "packs nothing"},
@@ -442,7 +454,8 @@ TEST_F(pack_test, ReleasesPackedAgainstThePreviousCostOnlyWhatChanged) {
 TEST_F(pack_test, NewShopProfileMakesALockedDownBuildAndPackagesNeedOne) {
     const std::string shop = root + "/shop";
     ASSERT_EQ(pack("--new-shop " + shop +
-                   " --scheme myshop --servers 'shop.example;*.cdn.example' --name 'My Shop'"),
+                   " --scheme myshop --servers 'shop.example;*.cdn.example' --name 'My Shop'"
+                   " --launcher-url https://dl.cdn.example/launcher/"),
               0)
         << said;
     EXPECT_EQ(said.find("PRIVATE KEY"), std::string::npos) << "the private key is never printed";
@@ -454,7 +467,8 @@ TEST_F(pack_test, NewShopProfileMakesALockedDownBuildAndPackagesNeedOne) {
     const std::string profile = read_file_bytes(shop + "/shop.cmake");
     for (const char* line : {"set(QUORLA_SHOP_PROFILE ON", "set(QUORLA_URL_SCHEME \"myshop\"",
                              "set(QUORLA_ALLOWED_SERVERS \"shop.example;*.cdn.example\"",
-                             "set(QUORLA_VERIFY_TLS ON", "set(QUORLA_SHOP_NAME \"My Shop\""})
+                             "set(QUORLA_VERIFY_TLS ON", "set(QUORLA_SHOP_NAME \"My Shop\"",
+                             "set(QUORLA_LAUNCHER_UPDATE_URL \"https://dl.cdn.example/launcher/\""})
         EXPECT_NE(profile.find(line), std::string::npos) << line << "\n" << profile;
     const std::string kept = read_file_bytes(shop + "/signing-key.pem");
     EXPECT_NE(pack("--new-shop " + shop + " --scheme myshop --servers shop.example"), 0);
@@ -495,6 +509,29 @@ TEST_F(pack_test, NewShopProfileMakesALockedDownBuildAndPackagesNeedOne) {
     ASSERT_NE(key_at, std::string::npos);
     EXPECT_EQ(parse_manifest_public_keys(header.substr(key_at + 36, 44)).size(), 1u)
         << header.substr(key_at, 90);
+    EXPECT_NE(read_file_bytes(build + "/config/launcher_identity.cpp")
+                  .find("return \"https://dl.cdn.example/launcher/\";"),
+              std::string::npos);
+    // A release folder the profile's launcher would never fetch is refused when configuring.
+    const struct {
+        const char* fault;
+        const char* url;
+        const char* said;
+    } release_folders[] = {
+        {"http release folder in an https-only profile", "http://shop.example/launcher/",
+         "must be an https:// address in a shop profile"},
+        {"release folder outside the allowed servers", "https://cdn.example/launcher/",
+         "names host 'cdn.example', which is not one of"},
+    };
+    for (const auto& r : release_folders) {
+        SCOPED_TRACE(r.fault);
+        const std::string again = "cmake -S " QUORLA_TEST_SOURCE_DIR " -B " + build +
+                                  " -DQUORLA_LAUNCHER_UPDATE_URL=" + r.url +
+                                  " >" + root + "/said 2>&1";
+        EXPECT_NE(std::system(again.c_str()), 0);
+        EXPECT_NE(read_file_bytes(root + "/said").find(r.said), std::string::npos)
+            << read_file_bytes(root + "/said");
+    }
 
     // `make package` without a profile: configuring refuses and names what is missing.
     const std::string refused =
