@@ -39,6 +39,8 @@ const char kUsage[] =
     "  --agent TEXT, --agent-type TEXT   the browser the startup document names\n"
     "  --cart-fail N        answer the cart endpoint with an error N times first\n"
     "  --https              serve HTTPS with a self-signed certificate made by openssl\n"
+    "  --certificate FILE --certificate-key FILE   serve HTTPS with this PEM certificate and\n"
+    "                       key instead (one the customer's machine trusts)\n"
     "  --update-delay-ms N  answer each request for an update file N ms late (to watch the\n"
     "                       progress window, or test it)\n"
     "The first line printed is the shop's base address.\n";
@@ -48,6 +50,7 @@ struct settings {
     std::string update_dir, state_dir, module, install_path = "QuorlaDemo/editor",
                                                todo = "new_work";
     std::string trace_file, result_json, agent, agent_type, update_url;
+    std::string certificate, certificate_key;
     bool interactive = false, https = false;
     int cart_fail = 0;
     int update_delay_ms = 0;
@@ -260,6 +263,12 @@ int main(int argc, char** argv) {
             s.interactive = true;
         } else if (arg == "--https") {
             s.https = true;
+        } else if (arg == "--certificate") {
+            s.certificate = value();
+            s.https = true;
+        } else if (arg == "--certificate-key") {
+            s.certificate_key = value();
+            s.https = true;
         } else if (arg == "--update-delay-ms") {
             s.update_delay_ms = std::atoi(value().c_str());
         } else {
@@ -271,11 +280,28 @@ int main(int argc, char** argv) {
         std::cerr << "quorla-demo-shop: update folder not found: " << s.update_dir << "\n";
         return 1;
     }
+    if (s.certificate.empty() != s.certificate_key.empty()) {
+        std::cerr << "quorla-demo-shop: --certificate and --certificate-key go together\n";
+        return 2;
+    }
+    for (const std::string& file : {s.certificate, s.certificate_key})
+        if (!file.empty() && !fs::is_regular_file(file)) {
+            std::cerr << "quorla-demo-shop: file not found: " << file << "\n";
+            return 1;
+        }
     if (!s.state_dir.empty()) fs::create_directories(s.state_dir);
 
     std::unique_ptr<httplib::Server> server;
     fs::path cert_folder;
-    if (s.https) {
+    if (!s.certificate.empty()) {
+        server = std::make_unique<httplib::SSLServer>(s.certificate.c_str(),
+                                                      s.certificate_key.c_str());
+        if (!server->is_valid()) {
+            std::cerr << "quorla-demo-shop: cannot serve HTTPS with " << s.certificate << " and "
+                      << s.certificate_key << "\n";
+            return 1;
+        }
+    } else if (s.https) {
         cert_folder =
             fs::temp_directory_path() / ("quorla-demo-shop-" + std::to_string(::getpid()));
         fs::create_directories(cert_folder);
