@@ -17,6 +17,7 @@
 #include <sstream>
 #include <stdexcept>
 #include <thread>
+#include <vector>
 
 #include "tests/support/loopback_socket.h"
 #include "tests/support/sandbox.h"
@@ -94,6 +95,29 @@ bool write_pem(const std::filesystem::path& path, Write write) {
     return ok;
 }
 
+// The server's certificate and private key, as cert.pem and key.pem.
+template <class Files>
+bool write_server_pair(const Files& f, X509* cert, EVP_PKEY* key) {
+    return write_pem(f.cert, [cert](BIO* b) { return PEM_write_bio_X509(b, cert); }) &&
+           write_pem(f.key, [key](BIO* b) {
+               return PEM_write_bio_PrivateKey(b, key, nullptr, nullptr, 0, nullptr, nullptr);
+           });
+}
+
+// Certificate folders go when the test program ends.
+void remove_at_exit(const std::filesystem::path& dir) {
+    static std::vector<std::filesystem::path> folders;
+    // Registered after the vector is made, so it runs before the vector goes.
+    if (folders.empty())
+        std::atexit([] {
+            for (const auto& folder : folders) {
+                std::error_code ec;
+                std::filesystem::remove_all(folder, ec);
+            }
+        });
+    folders.push_back(dir);
+}
+
 const certificate_files& certificates() {
     static const certificate_files files = [] {
         const std::filesystem::path dir = make_temporary_folder("quorla-tls");
@@ -111,19 +135,11 @@ const certificate_files& certificates() {
                 X509_get_subject_name(cert), "CN", MBSTRING_ASC,
                 reinterpret_cast<const unsigned char*>("quorla-test.invalid"), -1, -1, 0) &&
             X509_set_issuer_name(cert, X509_get_subject_name(cert)) && X509_set_pubkey(cert, key) &&
-            X509_sign(cert, key, EVP_sha256()) > 0 &&
-            write_pem(f.cert, [cert](BIO* b) { return PEM_write_bio_X509(b, cert); }) &&
-            write_pem(f.key, [key](BIO* b) {
-                return PEM_write_bio_PrivateKey(b, key, nullptr, nullptr, 0, nullptr, nullptr);
-            });
+            X509_sign(cert, key, EVP_sha256()) > 0 && write_server_pair(f, cert, key);
         X509_free(cert);
         EVP_PKEY_free(key);
         if (!ok) throw std::runtime_error("could not make a test certificate");
-        static std::filesystem::path remove_at_exit = f.dir;
-        std::atexit([] {
-            std::error_code ec;
-            std::filesystem::remove_all(remove_at_exit, ec);
-        });
+        remove_at_exit(f.dir);
         return f;
     }();
     return files;
@@ -183,20 +199,13 @@ const authority_files& authority_certificates() {
             X509_sign(cert, authority_key, EVP_sha256()) > 0 &&
             write_pem(f.authority,
                       [authority](BIO* b) { return PEM_write_bio_X509(b, authority); }) &&
-            write_pem(f.cert, [cert](BIO* b) { return PEM_write_bio_X509(b, cert); }) &&
-            write_pem(f.key, [key](BIO* b) {
-                return PEM_write_bio_PrivateKey(b, key, nullptr, nullptr, 0, nullptr, nullptr);
-            });
+            write_server_pair(f, cert, key);
         X509_free(cert);
         X509_free(authority);
         EVP_PKEY_free(key);
         EVP_PKEY_free(authority_key);
         if (!ok) throw std::runtime_error("could not make the test authority's certificates");
-        static std::filesystem::path remove_at_exit = f.dir;
-        std::atexit([] {
-            std::error_code ec;
-            std::filesystem::remove_all(remove_at_exit, ec);
-        });
+        remove_at_exit(f.dir);
         return f;
     }();
     return files;
