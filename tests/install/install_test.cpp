@@ -427,20 +427,23 @@ TEST_F(DebianPackage, InstalledItHandlesTheShopsLinksForEveryUserAndRemovalUndoe
     ASSERT_EQ(base.rfind(https_base, 0), 0u) << base;
 
     // What the browser does with a link: hand it to the desktop, here in the mount namespace
-    // with the shop's certificate as the only trusted one. (Through sudo, the user's
-    // environment goes on env's command line.)
+    // with the shop's certificate as the only trusted one. The user's environment goes on
+    // env's command line, which sudo leaves alone; through sudo, the link is followed as the
+    // user again.
     const auto follow = [&](const std::string& link) {
         std::vector<std::string> argv = as_root;
-        if (!argv.empty()) {
-            argv.push_back("env");
-            for (const auto& [name, value] : user) {
-                if (value.empty()) argv.insert(argv.end(), {"-u", name});
-                else argv.push_back(name + "=" + value);
-            }
-        }
         argv.insert(argv.end(), {"unshare", "-m", "sh", "-c",
-                                 "mount --bind \"$0\" /etc/ssl/certs && exec xdg-open \"$1\"",
-                                 certs.string(), link});
+                                 "mount --bind \"$0\" /etc/ssl/certs && exec \"$@\"",
+                                 certs.string()});
+        if (!as_root.empty())
+            argv.insert(argv.end(), {"setpriv", "--reuid=" + std::to_string(::getuid()),
+                                     "--regid=" + std::to_string(::getgid()), "--clear-groups"});
+        argv.push_back("env");
+        for (const auto& [name, value] : user)
+            if (value.empty()) argv.insert(argv.end(), {"-u", name});
+        for (const auto& [name, value] : user)
+            if (!value.empty()) argv.push_back(name + "=" + value);
+        argv.insert(argv.end(), {"xdg-open", link});
         const auto r = run_program(argv, user, 300);
         EXPECT_FALSE(r.timed_out) << r.output;
         return r;
