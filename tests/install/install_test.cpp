@@ -299,7 +299,8 @@ TEST_F(DebianPackage, InstalledItHandlesTheShopsLinksForEveryUserAndRemovalUndoe
     const auto certificate = run_program(
         {"openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "2", "-subj",
          "/CN=127.0.0.1", "-addext", "subjectAltName=IP:127.0.0.1,DNS:127.0.0.1,DNS:localhost",
-         "-keyout", (dir / "shop-key.pem").string(), "-out", (certs / "ca-certificates.crt").string()},
+         "-keyout", (dir / "shop-key.pem").string(), "-out",
+         (certs / "ca-certificates.crt").string()},
         {}, 120);
     ASSERT_EQ(certificate.exit_code, 0) << certificate.output;
     const auto rehashed = run_program({"openssl", "rehash", certs.string()}, {}, 60);
@@ -312,23 +313,22 @@ TEST_F(DebianPackage, InstalledItHandlesTheShopsLinksForEveryUserAndRemovalUndoe
                      << private_store.output;
 
     // The shop's profile, and the package built from it as a shop builds it. The ccache
-    // settings of the environment, if any, pass on; a make that runs this test passes nothing.
+    // settings of the environment, if any, pass on; the jobserver of a make that runs the tests
+    // does not.
     const fs::path shop_profile = dir / "profile";
-    const auto made = run_program({(binary_dir() / "bin" / "quorla-pack").string(), "--new-shop",
-                                   shop_profile.string(), "--scheme", scheme, "--servers",
-                                   "127.0.0.1"},
-                                  {}, 60);
+    const auto made =
+        run_program({(binary_dir() / "bin" / "quorla-pack").string(), "--new-shop",
+                     shop_profile.string(), "--scheme", scheme, "--servers", "127.0.0.1"},
+                    {}, 60);
     ASSERT_EQ(made.exit_code, 0) << made.output;
     const auto started = std::chrono::steady_clock::now();
-    const auto packed = run_program(
-        {"make", "-s", "-C", QUORLA_TEST_SOURCE_DIR, "package",
-         "SHOP=" + (shop_profile / "shop.cmake").string(),
-         "PACKAGE_BUILD=" + (dir / "build").string(), "INSECURE=", "CMAKE_FLAGS="},
-        {{"MAKEFLAGS", ""}, {"MFLAGS", ""}, {"MAKELEVEL", ""}}, 1200);
-    std::cout << "make package: "
-              << std::chrono::duration_cast<std::chrono::seconds>(
-                     std::chrono::steady_clock::now() - started)
-                     .count()
+    const auto packed =
+        run_program({"make", "-s", "-C", QUORLA_TEST_SOURCE_DIR, "package",
+                     "SHOP=" + (shop_profile / "shop.cmake").string(),
+                     "PACKAGE_BUILD=" + (dir / "build").string(), "INSECURE=", "CMAKE_FLAGS="},
+                    {{"MAKEFLAGS", ""}, {"MFLAGS", ""}, {"MAKELEVEL", ""}}, 1200);
+    const auto took = std::chrono::steady_clock::now() - started;
+    std::cout << "make package: " << std::chrono::duration_cast<std::chrono::seconds>(took).count()
               << " s\n";
     ASSERT_EQ(packed.exit_code, 0) << packed.output;
     fs::path deb;
@@ -370,10 +370,10 @@ TEST_F(DebianPackage, InstalledItHandlesTheShopsLinksForEveryUserAndRemovalUndoe
     const auto listing = run_program({"dpkg-deb", "-c", deb.string()}, {}, 60);
     for (const std::string& file : std::vector<std::string>{
              "./usr/bin/quorla-launcher", "./usr/bin/quorla-pack",
-          "./usr/include/quorla/editor_module.h",
-          "./usr/share/applications/quorla-launcher.desktop",
-          "./usr/share/man/man1/quorla-launcher.1.gz", "./usr/share/man/man1/quorla-pack.1.gz",
-          "./usr/share/doc/" + package + "/copyright"})
+             "./usr/include/quorla/editor_module.h",
+             "./usr/share/applications/quorla-launcher.desktop",
+             "./usr/share/man/man1/quorla-launcher.1.gz", "./usr/share/man/man1/quorla-pack.1.gz",
+             "./usr/share/doc/" + package + "/copyright"})
         EXPECT_TRUE(contains(listing.output, std::string(file) + "\n") ||
                     contains(listing.output, std::string(file) + " "))
             << file << " not in the package:\n"
@@ -416,13 +416,13 @@ TEST_F(DebianPackage, InstalledItHandlesTheShopsLinksForEveryUserAndRemovalUndoe
         << "#!/bin/sh\nprintf '%s\\n' \"$1\" >> '" << opened << "'\n";
     fs::permissions(dir / "browser.exe", fs::perms::owner_all);
     std::string base;
-    background_program shop({(binary_dir() / "bin" / "quorla-demo-shop").string(), "--port", "0",
-                             "--update-dir", (dir / "update").string(), "--state-dir",
-                             (dir / "state").string(), "--trace-file", (dir / "trace.txt").string(),
-                             "--agent", (dir / "browser.exe").string(), "--agent-type", "file",
-                             "--certificate", (certs / "ca-certificates.crt").string(),
-                             "--certificate-key", (dir / "shop-key.pem").string()},
-                            base);
+    background_program shop(
+        {(binary_dir() / "bin" / "quorla-demo-shop").string(), "--port", "0", "--update-dir",
+         (dir / "update").string(), "--state-dir", (dir / "state").string(), "--trace-file",
+         (dir / "trace.txt").string(), "--agent", (dir / "browser.exe").string(), "--agent-type",
+         "file", "--certificate", (certs / "ca-certificates.crt").string(), "--certificate-key",
+         (dir / "shop-key.pem").string()},
+        base);
     const std::string https_base = "https://127.0.0.1:";
     ASSERT_EQ(base.rfind(https_base, 0), 0u) << base;
 
@@ -432,9 +432,9 @@ TEST_F(DebianPackage, InstalledItHandlesTheShopsLinksForEveryUserAndRemovalUndoe
     // user again.
     const auto follow = [&](const std::string& link) {
         std::vector<std::string> argv = as_root;
-        argv.insert(argv.end(), {"unshare", "-m", "sh", "-c",
-                                 "mount --bind \"$0\" /etc/ssl/certs && exec \"$@\"",
-                                 certs.string()});
+        argv.insert(argv.end(),
+                    {"unshare", "-m", "sh", "-c",
+                     "mount --bind \"$0\" /etc/ssl/certs && exec \"$@\"", certs.string()});
         if (!as_root.empty())
             argv.insert(argv.end(), {"setpriv", "--reuid=" + std::to_string(::getuid()),
                                      "--regid=" + std::to_string(::getgid()), "--clear-groups"});
@@ -444,7 +444,7 @@ TEST_F(DebianPackage, InstalledItHandlesTheShopsLinksForEveryUserAndRemovalUndoe
         for (const auto& [name, value] : user)
             if (!value.empty()) argv.push_back(name + "=" + value);
         argv.insert(argv.end(), {"xdg-open", link});
-        const auto r = run_program(argv, user, 300);
+        auto r = run_program(argv, user, 300);
         EXPECT_FALSE(r.timed_out) << r.output;
         return r;
     };
@@ -452,9 +452,9 @@ TEST_F(DebianPackage, InstalledItHandlesTheShopsLinksForEveryUserAndRemovalUndoe
     // reaches it.
     const std::string stranger = "https://localhost:" + base.substr(https_base.size());
     follow(scheme + "://key=PKG-0&svr=" + percent_encode(stranger + "/startup"));
-    EXPECT_TRUE(contains(test_support::launcher_log(dir / "data"),
-                         "* 오류: 허용되지 않은 서버입니다. (url:" + stranger +
-                             "/startup?key=PKG-0&field=startup)"))
+    EXPECT_TRUE(contains(
+        test_support::launcher_log(dir / "data"),
+        "* 오류: 허용되지 않은 서버입니다. (url:" + stranger + "/startup?key=PKG-0&field=startup)"))
         << test_support::launcher_log(dir / "data");
     EXPECT_EQ(read_text(dir / "state" / "requests.txt"), "");
 
