@@ -5,10 +5,12 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <ctime>
 #include <filesystem>
 #include <fstream>
+#include <iostream>
 #include <map>
 #include <optional>
 #include <sstream>
@@ -190,9 +192,13 @@ TEST_F(CmakeInstall, DestdirStagesUnderTheConfiguredPrefix) {
     EXPECT_GE(files, 6u) << installed.output;
 }
 
-// The package on this machine. Everything the package touches is put back when the test ends,
-// whatever happened in between.
+// The package on this machine, built from a shop profile of the test's own as a shop builds
+// it. Everything the package touches is put back when the test ends, whatever happened in
+// between.
 struct DebianPackage : ::testing::Test {
+    // The profile's scheme, which no real shop uses, and the package named after it.
+    const std::string scheme = "quorla-package-test";
+    const std::string package = "quorla-launcher-" + scheme;
     std::vector<std::string> as_root;  // empty when we are root, else sudo
     fs::path dir;
     std::optional<std::string> defaults_before;  // the system-wide mimeapps.list, if any
@@ -200,7 +206,7 @@ struct DebianPackage : ::testing::Test {
 
     // dpkg's "want flag state" of the package, empty when dpkg does not know it.
     std::string dpkg_status() {
-        const auto r = run_program({"dpkg-query", "-W", "-f=${Status}", kPackage}, {}, 60);
+        const auto r = run_program({"dpkg-query", "-W", "-f=${Status}", package}, {}, 60);
         return r.exit_code == 0 ? r.output : std::string();
     }
     // Anything of it on the system, even half installed.
@@ -222,7 +228,7 @@ struct DebianPackage : ::testing::Test {
         }
         // Never replace what someone installed here.
         if (package_present())
-            GTEST_SKIP() << kPackage
+            GTEST_SKIP() << package
                          << " is already installed on this machine; the test would replace it";
         if (fs::exists("/usr/bin/quorla-launcher") ||
             fs::exists("/usr/share/applications/" + kDesktopFile))
@@ -232,7 +238,7 @@ struct DebianPackage : ::testing::Test {
     }
 
     void TearDown() override {
-        if (installed && package_present()) root({"dpkg", "--purge", kPackage});
+        if (installed && package_present()) root({"dpkg", "--purge", package});
         // Put the system-wide defaults back if the maintainer scripts did not (the test has
         // already failed on that).
         const bool exists_now = fs::exists(kSystemDefaults);
@@ -272,28 +278,64 @@ struct DebianPackage : ::testing::Test {
 
     std::string query_default(const std::map<std::string, std::string>& env) {
         const auto r =
-            run_program({"xdg-mime", "query", "default", "x-scheme-handler/" + kScheme}, env, 60);
+            run_program({"xdg-mime", "query", "default", "x-scheme-handler/" + scheme}, env, 60);
         EXPECT_EQ(r.exit_code, 0) << r.output;
         return r.output;
     }
 };
 
 TEST_F(DebianPackage, InstalledItHandlesTheShopsLinksForEveryUserAndRemovalUndoesIt) {
-    for (const char* needed :
-         {"dpkg-deb", "dpkg-shlibdeps", "xdg-open", "xdg-mime", "update-desktop-database", "Xvfb"})
+    for (const char* needed : {"dpkg-deb", "dpkg-shlibdeps", "xdg-open", "xdg-mime",
+                               "update-desktop-database", "Xvfb", "openssl", "unshare"})
         ASSERT_TRUE(program_exists(needed)) << needed << " is missing (scripts/install-deps)";
 
-    // The package of this build, made by CPack as `make package` makes it; CPack first brings
-    // the build up to date, which after a build has nothing to do.
-    const auto packed = run_program(
-        {QUORLA_CPACK_COMMAND, "-G", "DEB", "--config",
-         (binary_dir() / "CPackConfig.cmake").string(), "-B", (dir / "package").string()},
-        {}, 600);
+    // The shop's certificate, which the launcher must trust through the system's store. The
+    // machine's own store stays as it is: the launcher runs in a mount namespace of its own
+    // where /etc/ssl/certs holds this certificate only, as the bundle libcurl reads and as the
+    // hashed folder it searches. It also names localhost, so that only the launcher's server
+    // list keeps it from the shop under that name.
+    const fs::path certs = dir / "certs";
+    fs::create_directories(certs);
+    const auto certificate = run_program(
+        {"openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "2", "-subj",
+         "/CN=127.0.0.1", "-addext", "subjectAltName=IP:127.0.0.1,DNS:127.0.0.1,DNS:localhost",
+         "-keyout", (dir / "shop-key.pem").string(), "-out",
+         (certs / "ca-certificates.crt").string()},
+        {}, 120);
+    ASSERT_EQ(certificate.exit_code, 0) << certificate.output;
+    const auto rehashed = run_program({"openssl", "rehash", certs.string()}, {}, 60);
+    ASSERT_EQ(rehashed.exit_code, 0) << rehashed.output;
+    const auto private_store =
+        root({"unshare", "-m", "mount", "--bind", certs.string(), "/etc/ssl/certs"});
+    if (private_store.exit_code != 0)
+        GTEST_SKIP() << "cannot give the launcher a certificate store of its own in a private "
+                        "mount namespace (unshare -m, mount --bind): "
+                     << private_store.output;
+
+    // The shop's profile, and the package built from it as a shop builds it. The ccache
+    // settings of the environment, if any, pass on; the jobserver of a make that runs the tests
+    // does not.
+    const fs::path shop_profile = dir / "profile";
+    const auto made =
+        run_program({(binary_dir() / "bin" / "quorla-pack").string(), "--new-shop",
+                     shop_profile.string(), "--scheme", scheme, "--servers", "127.0.0.1"},
+                    {}, 60);
+    ASSERT_EQ(made.exit_code, 0) << made.output;
+    const auto started = std::chrono::steady_clock::now();
+    const auto packed =
+        run_program({"make", "-s", "-C", QUORLA_TEST_SOURCE_DIR, "package",
+                     "SHOP=" + (shop_profile / "shop.cmake").string(),
+                     "PACKAGE_BUILD=" + (dir / "build").string(), "INSECURE=", "CMAKE_FLAGS="},
+                    {{"MAKEFLAGS", ""}, {"MFLAGS", ""}, {"MAKELEVEL", ""}}, 1200);
+    const auto took = std::chrono::steady_clock::now() - started;
+    std::cout << "make package: " << std::chrono::duration_cast<std::chrono::seconds>(took).count()
+              << " s\n";
     ASSERT_EQ(packed.exit_code, 0) << packed.output;
     fs::path deb;
-    for (const auto& e : fs::directory_iterator(dir / "package"))
+    for (const auto& e : fs::directory_iterator(dir / "build"))
         if (e.path().extension() == ".deb") deb = e.path();
     ASSERT_FALSE(deb.empty()) << packed.output;
+    EXPECT_TRUE(contains(packed.output, "package: " + deb.string())) << packed.output;
 
     // Its dependencies come from what the programs link, plus xdg-utils.
     const auto depends = run_program({"dpkg-deb", "-f", deb.string(), "Depends"}, {}, 60);
@@ -318,7 +360,7 @@ TEST_F(DebianPackage, InstalledItHandlesTheShopsLinksForEveryUserAndRemovalUndoe
         EXPECT_TRUE(found) << "no dependency on " << prefix << " in: " << depends.output;
     }
     // What Debian asks of a package's control data.
-    EXPECT_EQ(deb.filename().string().rfind(kPackage + "_", 0), 0u) << deb;
+    EXPECT_EQ(deb.filename().string().rfind(package + "_", 0), 0u) << deb;
     const auto maintainer = run_program({"dpkg-deb", "-f", deb.string(), "Maintainer"}, {}, 60);
     EXPECT_TRUE(contains(maintainer.output, "@") && !contains(maintainer.output, "@localhost"))
         << maintainer.output;
@@ -328,10 +370,10 @@ TEST_F(DebianPackage, InstalledItHandlesTheShopsLinksForEveryUserAndRemovalUndoe
     const auto listing = run_program({"dpkg-deb", "-c", deb.string()}, {}, 60);
     for (const std::string& file : std::vector<std::string>{
              "./usr/bin/quorla-launcher", "./usr/bin/quorla-pack",
-          "./usr/include/quorla/editor_module.h",
-          "./usr/share/applications/quorla-launcher.desktop",
-          "./usr/share/man/man1/quorla-launcher.1.gz", "./usr/share/man/man1/quorla-pack.1.gz",
-          "./usr/share/doc/" + kPackage + "/copyright"})
+             "./usr/include/quorla/editor_module.h",
+             "./usr/share/applications/quorla-launcher.desktop",
+             "./usr/share/man/man1/quorla-launcher.1.gz", "./usr/share/man/man1/quorla-pack.1.gz",
+             "./usr/share/doc/" + package + "/copyright"})
         EXPECT_TRUE(contains(listing.output, std::string(file) + "\n") ||
                     contains(listing.output, std::string(file) + " "))
             << file << " not in the package:\n"
@@ -352,18 +394,20 @@ TEST_F(DebianPackage, InstalledItHandlesTheShopsLinksForEveryUserAndRemovalUndoe
 
     // The registration, as a user who never chose a handler sees it.
     EXPECT_EQ(query_default(user), kDesktopFile + "\n");
-    const std::string entry = "x-scheme-handler/" + kScheme + "=" + kDesktopFile;
+    const std::string entry = "x-scheme-handler/" + scheme + "=" + kDesktopFile;
     const auto defaults = default_applications(read_text(kSystemDefaults));
     EXPECT_EQ(std::count(defaults.begin(), defaults.end(), entry), 1) << read_text(kSystemDefaults);
     EXPECT_TRUE(contains(read_text("/usr/share/applications/mimeinfo.cache"),
-                         "x-scheme-handler/" + kScheme + "="))
+                         "x-scheme-handler/" + scheme + "="))
         << "the desktop database does not list the scheme";
 
-    // The shop, serving a module packed with the installed quorla-pack.
+    // The shop, serving over HTTPS a module packed and signed with the installed quorla-pack,
+    // which has the profile's key material built in.
     fs::create_directories(dir / "module");
     fs::copy_file(binary_dir() / "lib" / "libquorla_sample_editor.so",
                   dir / "module" / "libquorla_sample_editor.so");
     const auto pack = run_program({"/usr/bin/quorla-pack", "--module", "libquorla_sample_editor.so",
+                                   "--sign-key", (shop_profile / "signing-key.pem").string(),
                                    (dir / "module").string(), (dir / "update").string()},
                                   {}, 120);
     ASSERT_EQ(pack.exit_code, 0) << pack.output;
@@ -372,16 +416,49 @@ TEST_F(DebianPackage, InstalledItHandlesTheShopsLinksForEveryUserAndRemovalUndoe
         << "#!/bin/sh\nprintf '%s\\n' \"$1\" >> '" << opened << "'\n";
     fs::permissions(dir / "browser.exe", fs::perms::owner_all);
     std::string base;
-    background_program shop({(binary_dir() / "bin" / "quorla-demo-shop").string(), "--port", "0",
-                             "--update-dir", (dir / "update").string(), "--state-dir",
-                             (dir / "state").string(), "--trace-file", (dir / "trace.txt").string(),
-                             "--agent", (dir / "browser.exe").string(), "--agent-type", "file"},
-                            base);
-    ASSERT_EQ(base.rfind("http://127.0.0.1:", 0), 0u) << base;
+    background_program shop(
+        {(binary_dir() / "bin" / "quorla-demo-shop").string(), "--port", "0", "--update-dir",
+         (dir / "update").string(), "--state-dir", (dir / "state").string(), "--trace-file",
+         (dir / "trace.txt").string(), "--agent", (dir / "browser.exe").string(), "--agent-type",
+         "file", "--certificate", (certs / "ca-certificates.crt").string(), "--certificate-key",
+         (dir / "shop-key.pem").string()},
+        base);
+    const std::string https_base = "https://127.0.0.1:";
+    ASSERT_EQ(base.rfind(https_base, 0), 0u) << base;
 
-    // What the browser does with the link: hand it to the desktop.
-    const std::string link = kScheme + "://key=PKG-1&svr=" + percent_encode(base + "/startup");
-    const auto followed = run_program({"xdg-open", link}, user, 300);
+    // What the browser does with a link: hand it to the desktop, here in the mount namespace
+    // with the shop's certificate as the only trusted one. The user's environment goes on
+    // env's command line, which sudo leaves alone; through sudo, the link is followed as the
+    // user again.
+    const auto follow = [&](const std::string& link) {
+        std::vector<std::string> argv = as_root;
+        argv.insert(argv.end(),
+                    {"unshare", "-m", "sh", "-c",
+                     "mount --bind \"$0\" /etc/ssl/certs && exec \"$@\"", certs.string()});
+        if (!as_root.empty())
+            argv.insert(argv.end(), {"setpriv", "--reuid=" + std::to_string(::getuid()),
+                                     "--regid=" + std::to_string(::getgid()), "--clear-groups"});
+        argv.push_back("env");
+        for (const auto& [name, value] : user)
+            if (value.empty()) argv.insert(argv.end(), {"-u", name});
+        for (const auto& [name, value] : user)
+            if (!value.empty()) argv.push_back(name + "=" + value);
+        argv.insert(argv.end(), {"xdg-open", link});
+        auto r = run_program(argv, user, 300);
+        EXPECT_FALSE(r.timed_out) << r.output;
+        return r;
+    };
+    // A link to a server the profile does not name: the same shop, as localhost. No request
+    // reaches it.
+    const std::string stranger = "https://localhost:" + base.substr(https_base.size());
+    follow(scheme + "://key=PKG-0&svr=" + percent_encode(stranger + "/startup"));
+    EXPECT_TRUE(contains(
+        test_support::launcher_log(dir / "data"),
+        "* 오류: 허용되지 않은 서버입니다. (url:" + stranger + "/startup?key=PKG-0&field=startup)"))
+        << test_support::launcher_log(dir / "data");
+    EXPECT_EQ(read_text(dir / "state" / "requests.txt"), "");
+
+    const auto followed = follow(scheme + "://key=PKG-1&svr=" + percent_encode(base + "/startup"));
     ASSERT_FALSE(followed.timed_out) << followed.output;
     EXPECT_EQ(followed.exit_code, 0) << followed.output;
 
@@ -397,7 +474,7 @@ TEST_F(DebianPackage, InstalledItHandlesTheShopsLinksForEveryUserAndRemovalUndoe
     EXPECT_TRUE(contains(read_text(opened), base + "/return?exit_code=0")) << read_text(opened);
 
     // Removing the package takes the registration with it.
-    const auto removed = root({"dpkg", "-r", kPackage});
+    const auto removed = root({"dpkg", "-r", package});
     ASSERT_EQ(removed.exit_code, 0) << removed.output;
     EXPECT_EQ(query_default(user), "");
     EXPECT_FALSE(fs::exists("/usr/share/applications/" + kDesktopFile));
@@ -412,7 +489,7 @@ TEST_F(DebianPackage, InstalledItHandlesTheShopsLinksForEveryUserAndRemovalUndoe
     } else {
         EXPECT_FALSE(fs::exists(kSystemDefaults)) << read_text(kSystemDefaults);
     }
-    const auto purged = root({"dpkg", "--purge", kPackage});
+    const auto purged = root({"dpkg", "--purge", package});
     EXPECT_EQ(purged.exit_code, 0) << purged.output;
 }
 
