@@ -33,8 +33,8 @@ int main() {
         std::fputs("trust_certificate: cannot read the certificate (DER, under 64 KiB)\n", stderr);
         return 1;
     }
-    HCERTSTORE store = CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0,
-                                     CERT_SYSTEM_STORE_LOCAL_MACHINE, L"Root");
+    HCERTSTORE store =
+        CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0, CERT_SYSTEM_STORE_LOCAL_MACHINE, L"Root");
     if (!store) {
         std::fprintf(stderr, "trust_certificate: cannot open the Root store: 0x%08lx\n",
                      GetLastError());
